@@ -1,0 +1,30 @@
+# Entry points; see README.md.
+BUILD_DIR ?= build
+CMAKE_FLAGS ?= -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+JOBS ?= 2
+
+.PHONY: all deps configure build test bench demo clean
+
+all: build
+
+deps:
+	scripts/install-deps
+
+configure: deps
+	cmake -S . -B $(BUILD_DIR) $(CMAKE_FLAGS)
+
+build: configure
+	cmake --build $(BUILD_DIR) -j $(JOBS)
+
+test: build
+	ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS)
+
+bench: build
+	$(BUILD_DIR)/bench/support_bench --benchmark_counters_tabular=true
+
+demo: build
+	@echo "make demo: the copy run from a product list to a package arrives with the copy-run work;"
+	@echo "this build has the support layer only (run 'make test' to exercise it)."
+
+clean:
+	rm -rf $(BUILD_DIR)

@@ -1,0 +1,34 @@
+#pragma once
+// Conversions between the system's GBK text and the encodings it meets at its edges,
+// plus the MD5 names of picture files. All functions are pure and thread-safe; every
+// input is read up to its first zero byte.
+
+#include <string>
+#include <string_view>
+
+namespace vq {
+
+// UTF-8 bytes -> GBK text. Invalid UTF-8 and characters GBK cannot hold become "?".
+// Returns empty text only when the conversion tables are unavailable.
+std::string utf8_to_gbk(std::string_view utf8);
+
+// GBK text -> UTF-16LE code units followed by one zero unit (2n + 2 bytes, no byte-order
+// mark). Invalid GBK bytes become "?". Returns the two zero bytes when the tables are
+// unavailable.
+std::string gbk_to_utf16le(std::string_view gbk);
+
+// GBK text -> UTF-8, for the front ends (terminal, window, file names). Invalid GBK
+// bytes become "?".
+std::string gbk_to_utf8(std::string_view gbk);
+
+// GBK text -> UTF-32 code points, one per character; invalid bytes become '?'.
+std::u32string gbk_to_utf32(std::string_view gbk);
+
+// UTF-32 code points -> GBK text; code points GBK cannot hold become "?".
+std::string utf32_to_gbk(std::u32string_view text);
+
+// MD5 of the text's bytes as 32 lower-case hex digits; with short_form, characters
+// 9 to 24 of that (digest bytes 5 to 12).
+std::string md5_text(std::string_view text, bool short_form = false);
+
+}  // namespace vq

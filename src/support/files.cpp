@@ -1,0 +1,83 @@
+#include "support/files.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <vector>
+
+#include "support/encoding.hpp"
+
+namespace vq {
+namespace {
+
+bool write_all(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string native_path(std::string_view gbk_path) { return gbk_to_utf8(gbk_path); }
+
+std::optional<std::string> read_file_bytes(std::string_view gbk_path) {
+    const int fd = ::open(native_path(gbk_path).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return std::nullopt;
+    std::string bytes;
+    char chunk[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, chunk, sizeof chunk);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            ::close(fd);
+            return std::nullopt;
+        }
+        if (n == 0) break;
+        bytes.append(chunk, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    return bytes;
+}
+
+bool write_file_atomic(std::string_view gbk_path, std::string_view bytes) {
+    const std::string target = native_path(gbk_path);
+    if (target.empty()) return false;
+    std::vector<char> temp(target.begin(), target.end());
+    const std::string suffix = ".tmp-XXXXXX";
+    temp.insert(temp.end(), suffix.begin(), suffix.end());
+    temp.push_back('\0');
+    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+    if (fd < 0) return false;
+    // mkstemp makes owner-only files; packages and pictures are ordinary documents.
+    ::fchmod(fd, 0644);
+    const bool written = write_all(fd, bytes);
+    const bool closed = ::close(fd) == 0;
+    if (!written || !closed || ::rename(temp.data(), target.c_str()) != 0) {
+        ::unlink(temp.data());
+        return false;
+    }
+    return true;
+}
+
+bool make_directory(std::string_view gbk_path) {
+    const std::string path = native_path(gbk_path);
+    if (::mkdir(path.c_str(), 0777) == 0) return true;
+    struct stat st{};
+    return errno == EEXIST && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool file_exists(std::string_view gbk_path) {
+    struct stat st{};
+    return ::stat(native_path(gbk_path).c_str(), &st) == 0;
+}
+
+}  // namespace vq

@@ -1,0 +1,27 @@
+#pragma once
+// File access for GBK paths: the one place where the system's GBK path texts become the
+// platform's file names (UTF-8). Failures are results, never exceptions.
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace vq {
+
+// The platform file name for a GBK path.
+std::string native_path(std::string_view gbk_path);
+
+// The whole file's bytes, or nothing when it cannot be read.
+std::optional<std::string> read_file_bytes(std::string_view gbk_path);
+
+// Writes bytes to a temporary file in the same folder and renames it over the path, so
+// readers see the old file or the new one, never a part. False on any failure, leaving
+// the old file (if any) untouched and no temporary file behind.
+bool write_file_atomic(std::string_view gbk_path, std::string_view bytes);
+
+// Creates one folder level; true when it exists afterwards.
+bool make_directory(std::string_view gbk_path);
+
+bool file_exists(std::string_view gbk_path);
+
+}  // namespace vq

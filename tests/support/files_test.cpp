@@ -1,0 +1,57 @@
+#include "support/files.hpp"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "support/gbk_literal.hpp"
+
+using namespace vq;
+namespace fs = std::filesystem;
+
+namespace {
+
+class FilesTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/vq-files-XXXXXX";
+        dir_ = mkdtemp(tmpl);
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+    std::string dir_;
+};
+
+TEST_F(FilesTest, GbkPathsBecomeUtf8FileNames) {
+    const std::string folder = dir_ + "/" + "宝贝"_gbk;
+    ASSERT_TRUE(make_directory(folder));
+    EXPECT_TRUE(make_directory(folder));  // an existing folder is fine
+    EXPECT_TRUE(fs::is_directory(dir_ + "/\xE5\xAE\x9D\xE8\xB4\x9D"));
+
+    const std::string file = folder + "/a.csv";
+    ASSERT_TRUE(write_file_atomic(file, std::string("x\0y", 3)));
+    EXPECT_EQ(read_file_bytes(file), std::string("x\0y", 3));
+    EXPECT_TRUE(file_exists(file));
+}
+
+TEST_F(FilesTest, AtomicWriteReplacesWholeAndLeavesNoTemporary) {
+    const std::string file = dir_ + "/p.csv";
+    ASSERT_TRUE(write_file_atomic(file, "old"));
+    ASSERT_TRUE(write_file_atomic(file, "new content"));
+    EXPECT_EQ(read_file_bytes(file), "new content");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
+}
+
+TEST_F(FilesTest, FailuresAreResults) {
+    EXPECT_FALSE(write_file_atomic(dir_ + "/missing/p.csv", "x"));
+    EXPECT_FALSE(read_file_bytes(dir_ + "/missing.txt").has_value());
+    EXPECT_FALSE(make_directory(dir_ + "/missing/sub"));
+    // A folder in the way of the file: nothing replaced, no temporary left.
+    ASSERT_TRUE(make_directory(dir_ + "/taken"));
+    EXPECT_FALSE(write_file_atomic(dir_ + "/taken", "x"));
+    EXPECT_TRUE(fs::is_directory(dir_ + "/taken"));
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
+}
+
+}  // namespace
