@@ -5,6 +5,7 @@
 // ("@N"). Values come back as raw GBK text; entities in element text are not decoded.
 // One thread at a time; nothing here recurses on input depth.
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -63,6 +64,12 @@ private:
 
     std::string_view view(Span s) const { return std::string_view(buffer_).substr(s.offset, s.length); }
     int resolve(std::string_view path) const;  // node index, 0 = not found
+
+    // Cuts buffer_[0, end) at every "<" and builds the node table; false on a structural
+    // error. sections are the cut-out CDATA contents, reached through marker + ",N.".
+    bool cut(std::size_t end, const std::vector<Span>& sections, std::string_view marker);
+    // Reads a start tag (without its ">") into node's name and attributes.
+    void read_tag(std::size_t begin, std::size_t end, Node& node);
 
     std::string buffer_;
     std::vector<Node> nodes_;  // nodes_[0] unused: indices are 1-based
