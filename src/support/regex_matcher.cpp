@@ -3,8 +3,11 @@
 #include <boost/regex.hpp>
 
 #include <cstddef>
+#include <cstdint>
 #include <exception>
+#include <iterator>
 #include <optional>
+#include <stdexcept>
 
 #include "support/encoding.hpp"
 
@@ -78,12 +81,87 @@ std::wstring translate_script_pattern(std::u32string_view p) {
     return out;
 }
 
-// Where the next search starts: at the end of a match, or one character past an empty
-// one so the search moves on; null when an empty match sits at the end.
+// Boost bounds a search by states, but its bound grows with the pattern size squared
+// times the text length: a 4 MiB page full of near-misses of a lazy pattern ran for
+// 40 seconds. Counting every character step the engine takes gives a bound linear in
+// the text; running out of it is an engine error like any other.
+struct StepBudgetExceeded : std::runtime_error {
+    StepBudgetExceeded() : std::runtime_error("regex step budget exceeded") {}
+};
+
+constexpr std::int64_t kStepsPerChar = 64;
+constexpr std::int64_t kBaseSteps = std::int64_t{4} << 20;
+
 template <class CharT>
-const CharT* next_start(const CharT* first, const CharT* second, const CharT* end) {
-    if (first != second) return second;
-    return second == end ? nullptr : second + 1;
+class BudgetIterator {
+public:
+    using iterator_category = std::random_access_iterator_tag;
+    using value_type = CharT;
+    using difference_type = std::ptrdiff_t;
+    using pointer = const CharT*;
+    using reference = const CharT&;
+
+    BudgetIterator() = default;
+    BudgetIterator(const CharT* p, std::int64_t* budget) : p_(p), budget_(budget) {}
+
+    const CharT* get() const { return p_; }
+    reference operator*() const { return *p_; }
+    reference operator[](difference_type n) const { return p_[n]; }
+
+    BudgetIterator& operator+=(difference_type n) {
+        spend(n < 0 ? -n : n);
+        p_ += n;
+        return *this;
+    }
+    BudgetIterator& operator-=(difference_type n) { return *this += -n; }
+    BudgetIterator& operator++() { return *this += 1; }
+    BudgetIterator& operator--() { return *this += -1; }
+    BudgetIterator operator++(int) { BudgetIterator t = *this; ++*this; return t; }
+    BudgetIterator operator--(int) { BudgetIterator t = *this; --*this; return t; }
+    friend BudgetIterator operator+(BudgetIterator it, difference_type n) { return it += n; }
+    friend BudgetIterator operator+(difference_type n, BudgetIterator it) { return it += n; }
+    friend BudgetIterator operator-(BudgetIterator it, difference_type n) { return it -= n; }
+    friend difference_type operator-(const BudgetIterator& a, const BudgetIterator& b) {
+        return a.p_ - b.p_;
+    }
+    friend bool operator==(const BudgetIterator& a, const BudgetIterator& b) { return a.p_ == b.p_; }
+    friend auto operator<=>(const BudgetIterator& a, const BudgetIterator& b) { return a.p_ <=> b.p_; }
+
+private:
+    void spend(difference_type n) {
+        *budget_ -= n;
+        if (*budget_ < 0) throw StepBudgetExceeded();
+    }
+
+    const CharT* p_ = nullptr;
+    std::int64_t* budget_ = nullptr;
+};
+
+// Non-overlapping matches left to right, each handed to on_match as (match results, start
+// of subject). Searching within the whole subject (not a copy of its rest) keeps "^" and
+// "\b" right at each restart point. An empty match moves the start on by one character.
+template <class CharT, class Regex, class OnMatch>
+void search_all(const CharT* first, const CharT* last, const Regex& re, bool global,
+                OnMatch&& on_match) {
+    using It = BudgetIterator<CharT>;
+    std::int64_t budget = kBaseSteps + kStepsPerChar * static_cast<std::int64_t>(last - first);
+    const It begin(first, &budget), end(last, &budget);
+    It pos = begin;
+    boost::match_results<It> m;
+    for (;;) {
+        auto flags = boost::match_default;
+        if (pos != begin) flags |= boost::match_prev_avail;
+        if (!boost::regex_search(pos, end, m, re, flags, begin)) return;
+        on_match(m);
+        if (!global) return;
+        if (m[0].first != m[0].second) {
+            pos = m[0].second;
+        } else if (m[0].second == end) {
+            return;
+        } else {
+            pos = It(m[0].second.get() + 1, &budget);
+        }
+    }
 }
 
 }  // namespace
@@ -117,32 +195,16 @@ struct RegexMatcher::Impl {
 };
 
 int RegexMatcher::Impl::find_perl(std::string_view subject) {
-    const boost::regex& re = *perl_re;
     const char* const begin = subject.data();
-    const char* const end = begin + subject.size();
-    const char* pos = begin;
-    boost::cmatch m;
     try {
-        for (;;) {
-            // Searching within the whole subject (not a copy of its rest) keeps "^" and
-            // "\b" right at the restart point and the work linear in the page size.
-            auto flags = boost::match_default;
-            if (pos != begin) flags |= boost::match_prev_avail;
-            if (!boost::regex_search(pos, end, m, re, flags, begin)) break;
+        search_all(begin, begin + subject.size(), *perl_re, true, [&](const auto& m) {
             for (std::size_t g = 0; g < stride; ++g) {
                 const auto& sub = m[static_cast<int>(g)];
-                if (sub.matched) {
-                    spans.push_back(sub.first - begin);
-                    spans.push_back(sub.second - sub.first);
-                } else {
-                    spans.push_back(-1);
-                    spans.push_back(0);
-                }
+                spans.push_back(sub.matched ? sub.first.get() - begin : -1);
+                spans.push_back(sub.matched ? sub.second - sub.first : 0);
             }
             ++count;
-            pos = next_start(m[0].first, m[0].second, end);
-            if (pos == nullptr) break;
-        }
+        });
     } catch (const std::exception&) {
         // Complexity, stack or memory limit: keep what was found.
     }
@@ -150,33 +212,20 @@ int RegexMatcher::Impl::find_perl(std::string_view subject) {
 }
 
 int RegexMatcher::Impl::find_script(std::string_view subject) {
-    const boost::wregex& re = *script_re;
     try {
         const std::u32string chars = gbk_to_utf32(subject);
         const std::wstring wide(chars.begin(), chars.end());
         const wchar_t* const begin = wide.data();
-        const wchar_t* const end = begin + wide.size();
-        const wchar_t* pos = begin;
-        boost::wcmatch m;
-        for (;;) {
-            auto flags = boost::match_default;
-            if (pos != begin) flags |= boost::match_prev_avail;
-            if (!boost::regex_search(pos, end, m, re, flags, begin)) break;
+        search_all(begin, begin + wide.size(), *script_re, global, [&](const auto& m) {
             for (std::size_t g = 0; g < stride; ++g) {
                 const auto& sub = m[static_cast<int>(g)];
-                if (sub.matched) {
-                    const auto at = static_cast<std::size_t>(sub.first - begin);
-                    const auto len = static_cast<std::size_t>(sub.second - sub.first);
-                    texts.push_back(utf32_to_gbk(std::u32string_view(chars).substr(at, len)));
-                } else {
-                    texts.emplace_back();
-                }
+                texts.push_back(sub.matched ? utf32_to_gbk(std::u32string_view(chars).substr(
+                                                  static_cast<std::size_t>(sub.first.get() - begin),
+                                                  static_cast<std::size_t>(sub.second - sub.first)))
+                                            : std::string());
             }
             ++count;
-            if (!global) break;
-            pos = next_start(m[0].first, m[0].second, end);
-            if (pos == nullptr) break;
-        }
+        });
     } catch (const std::exception&) {
         // As in the Perl dialect: an engine limit ends the search, matches so far stay.
     }

@@ -208,4 +208,20 @@ TEST(RegexMatcher, EngineLimitKeepsEarlierMatches) {
     }
 }
 
+TEST(RegexMatcher, NearMissesCannotHoldASearchForLong) {
+    // A page full of the start of a product link whose end never comes: every start makes
+    // the lazy groups run to the end of the page. The search gives up with what it found
+    // instead of working quadratically through the page.
+    const std::string item =
+        "<div class=\"image\">\n\t<a href=\"http://s.localhost/offer/1.html\" title=\"A\" "
+        "target=\"_blank\">\n\t\t<img/>";
+    std::string page = item + item;
+    while (page.size() < (512u << 10)) page += "<div class=\"image\">\n\t<a href=\"http://x/\">y</a>\n";
+    RegexMatcher re(Dialect::Perl);
+    ASSERT_TRUE(re.compile(
+        "<div class=\"image\">\n\t<a href=\"(.*?)\" title=\"(.*?)\" target=\"_blank\">\n\t\t<"));
+    ASSERT_EQ(re.find_all(page), 2);
+    EXPECT_EQ(re.group_text(2, 1, page), "http://s.localhost/offer/1.html");
+}
+
 }  // namespace
