@@ -26,13 +26,15 @@ const std::string& offer_answer() {
         std::string d =
             "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<rsp><Responses><Response><Result><result>"
             "<toReturn><subject>\xE5\xA5\xB3\xE8\xA3\x85\xE8\xBF\x9E\xE8\xA1\xA3\xE8\xA3\x99 2026"
-            " &amp; spring</subject><amount>5000</amount><productUnitWeight>0.35</productUnitWeight>"
+            " &amp; "
+            "spring</subject><amount>5000</amount><productUnitWeight>0.35</productUnitWeight>"
             "<retailPrice><amount>39.00</amount></retailPrice><amountOnSale>1200</amountOnSale>"
             "<unit>\xE4\xBB\xB6</unit><details><![CDATA[";
         for (int i = 0; d.size() < 200 * 1024; ++i) {
-            d += "<p style=\"text-align:center\"><img src=\"http://img.example.com/img/ibank/2026/" +
-                 std::to_string(i) + ".jpg\" /></p><p>\xE6\x8F\x8F\xE8\xBF\xB0 " + std::to_string(i) +
-                 "</p>";
+            d +=
+                "<p style=\"text-align:center\"><img src=\"http://img.example.com/img/ibank/2026/" +
+                std::to_string(i) + ".jpg\" /></p><p>\xE6\x8F\x8F\xE8\xBF\xB0 " +
+                std::to_string(i) + "</p>";
         }
         d += "]]></details><productFeatureList>";
         int i = 0;
@@ -80,8 +82,9 @@ BENCHMARK(BM_PugixmlLoad)->Unit(benchmark::kMillisecond);
 const std::string& mixed_utf8() {
     static const std::string text = [] {
         std::string t;
-        const std::string zh = "\xE5\xAE\x9D\xE8\xB4\x9D\xE6\x89\xB9\xE5\x8F\x91\xE5\x8E\x82\xE5\xAE"
-                               "\xB6\xE7\x9B\xB4\xE9\x94\x80";  // 宝贝批发厂家直销
+        const std::string zh =
+            "\xE5\xAE\x9D\xE8\xB4\x9D\xE6\x89\xB9\xE5\x8F\x91\xE5\x8E\x82\xE5\xAE"
+            "\xB6\xE7\x9B\xB4\xE9\x94\x80";  // 宝贝批发厂家直销
         while (t.size() < kMiB) t += zh + " <span class=\"price\">12.50</span> " + zh + "\n";
         return t;
     }();
@@ -108,7 +111,9 @@ struct Template {
     std::string (*item)(int i);  // one product's markup
 };
 
-std::string title(int i) { return "2026\xBF\xEE\xC5\xAE\xD7\xB0 " + std::to_string(i); }
+std::string title(int i) {
+    return "2026\xBF\xEE\xC5\xAE\xD7\xB0 " + std::to_string(i);
+}
 
 const Template kTemplates[] = {
     {"plain",
@@ -128,12 +133,12 @@ const Template kTemplates[] = {
      }},
     {"street", "<a title=\"(.*?)\"  href=\".*?id=(.*?)\" target=\"_blank\">",
      [](int i) {
-         return "<a title=\"" + title(i) + "\"  href=\"http://detail.localhost/offer?id=" +
-                std::to_string(5000 + i) + "\" target=\"_blank\"><img/></a>\n<strong>" +
-                std::to_string(10 + i) + ".00 \xD4\xAA</strong>\n";
+         return "<a title=\"" + title(i) +
+                "\"  href=\"http://detail.localhost/offer?id=" + std::to_string(5000 + i) +
+                "\" target=\"_blank\"><img/></a>\n<strong>" + std::to_string(10 + i) +
+                ".00 \xD4\xAA</strong>\n";
      }},
-    {"tmall",
-     "<a class=\"item-name\" .*? href=\".*?id=(.*?)\" target=\"_blank\">(.*?)</a>",
+    {"tmall", "<a class=\"item-name\" .*? href=\".*?id=(.*?)\" target=\"_blank\">(.*?)</a>",
      [](int i) {
          return "<a class=\"item-name\" data-spm=\"d" + std::to_string(i) +
                 "\" href=\"http://detail.localhost/offer?id=" + std::to_string(5000 + i) +
@@ -146,9 +151,10 @@ const Template kTemplates[] = {
 std::string filler(std::size_t bytes) {
     std::string f;
     for (int i = 0; f.size() < bytes; ++i) {
-        f += "<li class=\"nav-item\"><a href=\"http://shop1.localhost/page/" + std::to_string(i) +
-             ".htm\" class=\"link\">\xB7\xD6\xC0\xE0 " + std::to_string(i) +
-             "</a></li><div class=\"desc\">\xC5\xFA\xB7\xA2\xB3\xA7\xBC\xD2\xD6\xB1\xCF\xFA</div>\n";
+        f +=
+            "<li class=\"nav-item\"><a href=\"http://shop1.localhost/page/" + std::to_string(i) +
+            ".htm\" class=\"link\">\xB7\xD6\xC0\xE0 " + std::to_string(i) +
+            "</a></li><div class=\"desc\">\xC5\xFA\xB7\xA2\xB3\xA7\xBC\xD2\xD6\xB1\xCF\xFA</div>\n";
     }
     return f;
 }
@@ -181,7 +187,9 @@ void BM_ListingItems(benchmark::State& state) {
 BENCHMARK(BM_ListingItems)->DenseRange(0, 3)->Unit(benchmark::kMillisecond);
 
 // No blow-up on a large page that holds none of the products' markup.
-void BM_ListingNoMatch4MiB(benchmark::State& state) { run_listing(state, filler(4 * kMiB)); }
+void BM_ListingNoMatch4MiB(benchmark::State& state) {
+    run_listing(state, filler(4 * kMiB));
+}
 BENCHMARK(BM_ListingNoMatch4MiB)->DenseRange(0, 3)->Unit(benchmark::kMillisecond);
 
 // A hostile page: 4 MiB of product-link openings that never close. Each one sends the

@@ -22,7 +22,7 @@ std::string_view up_to_nul(std::string_view text) {
 // ASCII fast path) is many times faster than calling iconv over whole answers, and gives
 // the same characters, including "?" for what GBK cannot hold.
 class GbkTables {
-public:
+  public:
     static const GbkTables* get() {
         static const std::unique_ptr<GbkTables> tables = build();
         return tables.get();
@@ -39,7 +39,7 @@ public:
     // 0 when GBK cannot hold it (U+0000 is handled by callers).
     std::uint16_t encode(char32_t cp) const { return cp < 0x10000 ? to_gbk_[cp] : 0; }
 
-private:
+  private:
     static std::unique_ptr<GbkTables> build() {
         iconv_t dec = iconv_open("UTF-16LE", "GBK");
         iconv_t enc = iconv_open("GBK", "UTF-16LE");
@@ -85,8 +85,8 @@ private:
             if (n == 1) {
                 t->to_gbk_[cp] = static_cast<unsigned char>(out[0]);
             } else if (n == 2) {
-                t->to_gbk_[cp] = static_cast<std::uint16_t>(static_cast<unsigned char>(out[0]) << 8 |
-                                                            static_cast<unsigned char>(out[1]));
+                t->to_gbk_[cp] = static_cast<std::uint16_t>(
+                    static_cast<unsigned char>(out[0]) << 8 | static_cast<unsigned char>(out[1]));
             }
         }
         for (char32_t cp = 0; cp < 0x80; ++cp) t->to_gbk_[cp] = static_cast<std::uint16_t>(cp);

@@ -27,7 +27,9 @@ bool write_all(int fd, std::string_view bytes) {
 
 }  // namespace
 
-std::string native_path(std::string_view gbk_path) { return gbk_to_utf8(gbk_path); }
+std::string native_path(std::string_view gbk_path) {
+    return gbk_to_utf8(gbk_path);
+}
 
 std::optional<std::string> read_file_bytes(std::string_view gbk_path) {
     const int fd = ::open(native_path(gbk_path).c_str(), O_RDONLY | O_CLOEXEC);
@@ -71,12 +73,12 @@ bool write_file_atomic(std::string_view gbk_path, std::string_view bytes) {
 bool make_directory(std::string_view gbk_path) {
     const std::string path = native_path(gbk_path);
     if (::mkdir(path.c_str(), 0777) == 0) return true;
-    struct stat st{};
+    struct stat st {};
     return errno == EEXIST && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 bool file_exists(std::string_view gbk_path) {
-    struct stat st{};
+    struct stat st {};
     return ::stat(native_path(gbk_path).c_str(), &st) == 0;
 }
 

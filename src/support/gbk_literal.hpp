@@ -17,7 +17,8 @@ struct Utf8Literal {
 
 template <Utf8Literal S>
 const std::string& operator""_gbk() {
-    static const std::string converted = utf8_to_gbk(std::string_view(S.bytes, sizeof(S.bytes) - 1));
+    static const std::string converted =
+        utf8_to_gbk(std::string_view(S.bytes, sizeof(S.bytes) - 1));
     return converted;
 }
 

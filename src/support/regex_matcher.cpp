@@ -94,7 +94,7 @@ constexpr std::int64_t kBaseSteps = std::int64_t{4} << 20;
 
 template <class CharT>
 class BudgetIterator {
-public:
+  public:
     using iterator_category = std::random_access_iterator_tag;
     using value_type = CharT;
     using difference_type = std::ptrdiff_t;
@@ -116,18 +116,30 @@ public:
     BudgetIterator& operator-=(difference_type n) { return *this += -n; }
     BudgetIterator& operator++() { return *this += 1; }
     BudgetIterator& operator--() { return *this += -1; }
-    BudgetIterator operator++(int) { BudgetIterator t = *this; ++*this; return t; }
-    BudgetIterator operator--(int) { BudgetIterator t = *this; --*this; return t; }
+    BudgetIterator operator++(int) {
+        BudgetIterator t = *this;
+        ++*this;
+        return t;
+    }
+    BudgetIterator operator--(int) {
+        BudgetIterator t = *this;
+        --*this;
+        return t;
+    }
     friend BudgetIterator operator+(BudgetIterator it, difference_type n) { return it += n; }
     friend BudgetIterator operator+(difference_type n, BudgetIterator it) { return it += n; }
     friend BudgetIterator operator-(BudgetIterator it, difference_type n) { return it -= n; }
     friend difference_type operator-(const BudgetIterator& a, const BudgetIterator& b) {
         return a.p_ - b.p_;
     }
-    friend bool operator==(const BudgetIterator& a, const BudgetIterator& b) { return a.p_ == b.p_; }
-    friend auto operator<=>(const BudgetIterator& a, const BudgetIterator& b) { return a.p_ <=> b.p_; }
+    friend bool operator==(const BudgetIterator& a, const BudgetIterator& b) {
+        return a.p_ == b.p_;
+    }
+    friend auto operator<=>(const BudgetIterator& a, const BudgetIterator& b) {
+        return a.p_ <=> b.p_;
+    }
 
-private:
+  private:
     void spend(difference_type n) {
         *budget_ -= n;
         if (*budget_ < 0) throw StepBudgetExceeded();

@@ -7,12 +7,14 @@ namespace {
 
 constexpr std::string_view kFullWidthBlank = "\xA1\xA1";
 
-constexpr unsigned char fold(unsigned char b) { return (b >= 'A' && b <= 'Z') ? b + 32 : b; }
+constexpr unsigned char fold(unsigned char b) {
+    return (b >= 'A' && b <= 'Z') ? b + 32 : b;
+}
 
 // Finds successive occurrences of a needle in one text. Keeps the last known character
 // start so that a sequence of searches walks the text's characters only once.
 class GbkFinder {
-public:
+  public:
     GbkFinder(std::string_view text, std::string_view what, bool ignore_case)
         : text_(text), what_(what), ignore_case_(ignore_case) {}
 
@@ -47,9 +49,10 @@ public:
         return std::string_view::npos;
     }
 
-private:
+  private:
     void advance_to(std::size_t pos) {
-        while (boundary_ < pos && boundary_ < text_.size()) boundary_ += gbk_char_length(text_, boundary_);
+        while (boundary_ < pos && boundary_ < text_.size())
+            boundary_ += gbk_char_length(text_, boundary_);
         if (boundary_ < pos) boundary_ = pos;  // past the end
     }
 
@@ -127,7 +130,8 @@ int find_last_text(std::string_view text, std::string_view what, bool ignore_cas
     if (what.empty() || what.size() > text.size()) return -1;
     GbkFinder finder(text, what, ignore_case);
     std::size_t last = std::string_view::npos;
-    for (std::size_t pos = finder.next(0); pos != std::string_view::npos; pos = finder.next(pos + 1)) {
+    for (std::size_t pos = finder.next(0); pos != std::string_view::npos;
+         pos = finder.next(pos + 1)) {
         last = pos;
     }
     return last == std::string_view::npos ? -1 : static_cast<int>(last) + 1;
@@ -189,10 +193,16 @@ std::string trim_right_blanks(std::string_view text) {
     return std::string(text.substr(0, end));
 }
 
-std::string trim_blanks(std::string_view text) { return trim_right_blanks(trim_left_blanks(text)); }
+std::string trim_blanks(std::string_view text) {
+    return trim_right_blanks(trim_left_blanks(text));
+}
 
-std::string to_lower_ascii(std::string_view text) { return change_case(text, false); }
-std::string to_upper_ascii(std::string_view text) { return change_case(text, true); }
+std::string to_lower_ascii(std::string_view text) {
+    return change_case(text, false);
+}
+std::string to_upper_ascii(std::string_view text) {
+    return change_case(text, true);
+}
 
 std::string left_text(std::string_view text, int count) {
     if (count <= 0) return {};
@@ -208,7 +218,8 @@ std::string right_text(std::string_view text, int count) {
 
 std::string middle_text(std::string_view text, int start, int count) {
     if (count <= 0) return {};
-    const std::size_t from = boundary_at_or_after(text, start < 1 ? 0 : static_cast<std::size_t>(start) - 1);
+    const std::size_t from =
+        boundary_at_or_after(text, start < 1 ? 0 : static_cast<std::size_t>(start) - 1);
     if (from >= text.size()) return {};
     return whole_chars(text, from, static_cast<std::size_t>(count));
 }

@@ -11,9 +11,13 @@
 namespace vq {
 
 // True when byte b opens a double-byte GBK character.
-constexpr bool is_gbk_lead_byte(unsigned char b) { return b >= 0x81 && b <= 0xFE; }
+constexpr bool is_gbk_lead_byte(unsigned char b) {
+    return b >= 0x81 && b <= 0xFE;
+}
 
-constexpr bool is_gbk_trail_byte(unsigned char b) { return b >= 0x40 && b <= 0xFE && b != 0x7F; }
+constexpr bool is_gbk_trail_byte(unsigned char b) {
+    return b >= 0x40 && b <= 0xFE && b != 0x7F;
+}
 
 // Byte length (1 or 2) of the character starting at offset i (0-based) of text. A lead
 // byte without a valid second byte is a character of its own.
@@ -27,7 +31,8 @@ inline std::size_t gbk_char_length(std::string_view text, std::size_t i) {
 // 1-based position of the first occurrence of what in text at or after position start
 // (values below 1 count as 1), or -1. An empty what is found at start when start lies
 // within the text.
-int find_text(std::string_view text, std::string_view what, int start = 1, bool ignore_case = false);
+int find_text(std::string_view text, std::string_view what, int start = 1,
+              bool ignore_case = false);
 
 // 1-based position of the last occurrence of what, or -1.
 int find_last_text(std::string_view text, std::string_view what, bool ignore_case = false);

@@ -14,7 +14,7 @@
 namespace vq {
 
 class XmlDocument {
-public:
+  public:
     // Replaces whatever was loaded. Reads up to the first zero byte; a document that
     // declares encoding="utf-8" is converted to GBK first. True when the text was cut to
     // the end without a structural error (a piece without ">", a mismatched end tag, an
@@ -41,7 +41,7 @@ public:
 
     void clear();
 
-private:
+  private:
     // Pieces of text live in one buffer (the prepared document followed by anything made
     // while loading) and are addressed by offset, so loading allocates little per element.
     struct Span {
@@ -62,7 +62,9 @@ private:
         int parent = 0;  // node index, 0 = none
     };
 
-    std::string_view view(Span s) const { return std::string_view(buffer_).substr(s.offset, s.length); }
+    std::string_view view(Span s) const {
+        return std::string_view(buffer_).substr(s.offset, s.length);
+    }
     int resolve(std::string_view path) const;  // node index, 0 = not found
 
     // Cuts buffer_[0, end) at every "<" and builds the node table; false on a structural

@@ -22,11 +22,13 @@ TEST(Utf8ToGbk, Conversions) {
         {"plain ASCII <a>&amp;</a>", "plain ASCII <a>&amp;</a>"},
         {"\xE4\xB8\xAD\xE6\x96\x87", bytes({0xD6, 0xD0, 0xCE, 0xC4})},  // 中文
         {"a\xF0\x9F\x98\x80z", "a?z"},                                  // emoji
-        {"\xE2\x82\xAC", bytes({0x80})},                                 // euro sign
-        {"\xE3\x80\x80", bytes({0xA1, 0xA1})},                           // full-width blank
-        {"a\xFF" "b", "a?b"},                                            // invalid byte
-        {"a\xE4\xB8", "a?"},                                             // cut short
-        {"\xC0\xAF", "??"},                                              // overlong
+        {"\xE2\x82\xAC", bytes({0x80})},                                // euro sign
+        {"\xE3\x80\x80", bytes({0xA1, 0xA1})},                          // full-width blank
+        {"a\xFF"
+         "b",
+         "a?b"},              // invalid byte
+        {"a\xE4\xB8", "a?"},  // cut short
+        {"\xC0\xAF", "??"},   // overlong
         {"ab\0cd", "ab"},
     };
     for (const auto& c : cases) EXPECT_EQ(utf8_to_gbk(c.utf8), c.gbk) << c.utf8;

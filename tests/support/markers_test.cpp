@@ -12,16 +12,11 @@ TEST(TextBetween, MarkerRules) {
     struct Case {
         const char *text, *start, *end, *expected;
     } cases[] = {
-        {"k=v; p", "=", ";", "v"},
-        {"abc", "x", "c", ""},
-        {"abc", "", "c", "ab"},
-        {"abc", "a", "", "bc"},
-        {"abc", "a", "x", ""},
-        {"abc", "", "", "abc"},
-        {"abc", "", "x", ""},
-        {"abc", "x", "", ""},
-        {"a=1;b=2;", "=", ";", "1"},
-        {"Set-Cookie: a=1; path=/", "Set-Cookie:", ";", " a=1"},
+        {"k=v; p", "=", ";", "v"},   {"abc", "x", "c", ""},
+        {"abc", "", "c", "ab"},      {"abc", "a", "", "bc"},
+        {"abc", "a", "x", ""},       {"abc", "", "", "abc"},
+        {"abc", "", "x", ""},        {"abc", "x", "", ""},
+        {"a=1;b=2;", "=", ";", "1"}, {"Set-Cookie: a=1; path=/", "Set-Cookie:", ";", " a=1"},
         {"ABC", "a", "c", ""},  // case matters
     };
     for (const auto& c : cases) {

@@ -216,7 +216,8 @@ TEST(RegexMatcher, NearMissesCannotHoldASearchForLong) {
         "<div class=\"image\">\n\t<a href=\"http://s.localhost/offer/1.html\" title=\"A\" "
         "target=\"_blank\">\n\t\t<img/>";
     std::string page = item + item;
-    while (page.size() < (512u << 10)) page += "<div class=\"image\">\n\t<a href=\"http://x/\">y</a>\n";
+    while (page.size() < (512u << 10))
+        page += "<div class=\"image\">\n\t<a href=\"http://x/\">y</a>\n";
     RegexMatcher re(Dialect::Perl);
     ASSERT_TRUE(re.compile(
         "<div class=\"image\">\n\t<a href=\"(.*?)\" title=\"(.*?)\" target=\"_blank\">\n\t\t<"));
