@@ -8,7 +8,7 @@ namespace vq {
 namespace {
 
 class SystemClock final : public Clock {
-  public:
+public:
     LocalDateTime now() const override {
         timespec ts{};
         clock_gettime(CLOCK_REALTIME, &ts);

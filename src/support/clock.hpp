@@ -11,7 +11,7 @@ struct LocalDateTime {
 };
 
 class Clock {
-  public:
+public:
     virtual ~Clock() = default;
     virtual LocalDateTime now() const = 0;
 };

@@ -6,7 +6,6 @@
 #include <array>
 #include <cstdint>
 #include <memory>
-#include <vector>
 
 namespace vq {
 namespace {
@@ -22,7 +21,7 @@ std::string_view up_to_nul(std::string_view text) {
 // ASCII fast path) is many times faster than calling iconv over whole answers, and gives
 // the same characters, including "?" for what GBK cannot hold.
 class GbkTables {
-  public:
+public:
     static const GbkTables* get() {
         static const std::unique_ptr<GbkTables> tables = build();
         return tables.get();
@@ -39,7 +38,7 @@ class GbkTables {
     // 0 when GBK cannot hold it (U+0000 is handled by callers).
     std::uint16_t encode(char32_t cp) const { return cp < 0x10000 ? to_gbk_[cp] : 0; }
 
-  private:
+private:
     static std::unique_ptr<GbkTables> build() {
         iconv_t dec = iconv_open("UTF-16LE", "GBK");
         iconv_t enc = iconv_open("GBK", "UTF-16LE");

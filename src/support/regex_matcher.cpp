@@ -94,7 +94,7 @@ constexpr std::int64_t kBaseSteps = std::int64_t{4} << 20;
 
 template <class CharT>
 class BudgetIterator {
-  public:
+public:
     using iterator_category = std::random_access_iterator_tag;
     using value_type = CharT;
     using difference_type = std::ptrdiff_t;
@@ -139,7 +139,7 @@ class BudgetIterator {
         return a.p_ <=> b.p_;
     }
 
-  private:
+private:
     void spend(difference_type n) {
         *budget_ -= n;
         if (*budget_ < 0) throw StepBudgetExceeded();
@@ -149,8 +149,8 @@ class BudgetIterator {
     std::int64_t* budget_ = nullptr;
 };
 
-// Non-overlapping matches left to right, each handed to on_match as (match results, start
-// of subject). Searching within the whole subject (not a copy of its rest) keeps "^" and
+// Non-overlapping matches left to right, each handed to on_match. Searching within the whole
+// subject (not a copy of its rest) keeps "^" and
 // "\b" right at each restart point. An empty match moves the start on by one character.
 template <class CharT, class Regex, class OnMatch>
 void search_all(const CharT* first, const CharT* last, const Regex& re, bool global,

@@ -15,7 +15,7 @@
 namespace vq {
 
 class RegexMatcher {
-  public:
+public:
     enum class Dialect { Perl, Script };
 
     explicit RegexMatcher(Dialect dialect);
@@ -42,7 +42,7 @@ class RegexMatcher {
     // is out of range.
     std::string group_text(int i, int n, std::string_view subject = {}) const;
 
-  private:
+private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };

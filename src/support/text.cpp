@@ -14,7 +14,7 @@ constexpr unsigned char fold(unsigned char b) {
 // Finds successive occurrences of a needle in one text. Keeps the last known character
 // start so that a sequence of searches walks the text's characters only once.
 class GbkFinder {
-  public:
+public:
     GbkFinder(std::string_view text, std::string_view what, bool ignore_case)
         : text_(text), what_(what), ignore_case_(ignore_case) {}
 
@@ -49,7 +49,7 @@ class GbkFinder {
         return std::string_view::npos;
     }
 
-  private:
+private:
     void advance_to(std::size_t pos) {
         while (boundary_ < pos && boundary_ < text_.size())
             boundary_ += gbk_char_length(text_, boundary_);

@@ -14,7 +14,7 @@
 namespace vq {
 
 class XmlDocument {
-  public:
+public:
     // Replaces whatever was loaded. Reads up to the first zero byte; a document that
     // declares encoding="utf-8" is converted to GBK first. True when the text was cut to
     // the end without a structural error (a piece without ">", a mismatched end tag, an
@@ -41,7 +41,7 @@ class XmlDocument {
 
     void clear();
 
-  private:
+private:
     // Pieces of text live in one buffer (the prepared document followed by anything made
     // while loading) and are addressed by offset, so loading allocates little per element.
     struct Span {

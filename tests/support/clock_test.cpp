@@ -9,11 +9,11 @@ using namespace vq;
 namespace {
 
 class FixedClock final : public Clock {
-  public:
+public:
     explicit FixedClock(LocalDateTime t) : t_(t) {}
     LocalDateTime now() const override { return t_; }
 
-  private:
+private:
     LocalDateTime t_;
 };
 

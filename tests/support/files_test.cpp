@@ -14,7 +14,7 @@ namespace fs = std::filesystem;
 namespace {
 
 class FilesTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         char tmpl[] = "/tmp/vq-files-XXXXXX";
         dir_ = mkdtemp(tmpl);
