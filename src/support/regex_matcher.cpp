@@ -150,8 +150,8 @@ private:
 };
 
 // Non-overlapping matches left to right, each handed to on_match. Searching within the whole
-// subject (not a copy of its rest) keeps "^" and
-// "\b" right at each restart point. An empty match moves the start on by one character.
+// subject (not a copy of its rest) keeps "^" and "\b" right at each restart point. An
+// empty match moves the start on by one character.
 template <class CharT, class Regex, class OnMatch>
 void search_all(const CharT* first, const CharT* last, const Regex& re, bool global,
                 OnMatch&& on_match) {
