@@ -1,0 +1,101 @@
+#pragma once
+// The two blocking HTTP clients, the picture download and the URL splitters (libcurl).
+// Every call is bounded in time and in size, returns the body bytes exactly as received
+// (no character-set conversion, HTTP status not examined) and returns empty on any
+// failure. Every call can be aborted from another thread through a CancelToken.
+
+#include <atomic>
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace vq {
+
+// A stop signal shared between the thread that stops a run and the threads doing its
+// requests. Once cancelled it stays cancelled; a run makes a fresh token.
+class CancelToken {
+public:
+    void cancel() { cancelled_.store(true, std::memory_order_release); }
+    bool is_cancelled() const { return cancelled_.load(std::memory_order_acquire); }
+
+private:
+    std::atomic<bool> cancelled_{false};
+};
+
+// Makes token the one that every request of the calling thread obeys while the scope
+// lives (scopes nest; the innermost wins). A request started or running on this thread
+// after token.cancel() returns empty within a fraction of a second.
+class CancelScope {
+public:
+    explicit CancelScope(const CancelToken& token);
+    ~CancelScope();
+    CancelScope(const CancelScope&) = delete;
+    CancelScope& operator=(const CancelScope&) = delete;
+
+private:
+    const CancelToken* previous_;
+};
+
+// Bodies above this size count as a failed request.
+inline constexpr std::size_t kMaxBodyBytes = 64u << 20;
+
+// Call once before any thread makes a request (libcurl's global set-up is not
+// thread-safe). Later calls do nothing. The clients call it themselves too, which is
+// enough for single-threaded use.
+void init_http();
+
+// The direct client's time-out when a call passes 0 (site setting; 90 when never set).
+// Values below 1 restore 90.
+void set_default_timeout_seconds(int seconds);
+int default_timeout_seconds();
+
+// Scripted client: one request with the header block "Referrer", "Accept",
+// "Accept-Language", "Content-Type" (every method) and "Cookie" (when cookie is not
+// empty). Empty method = GET; empty referrer = the URL; timeout_seconds 0 = 15 s, and the
+// whole call is bounded by it. returned_cookies, when given, has the response's cookies
+// appended ("name=value" pieces joined with "; "). proxy_user/proxy_password are used
+// only together with a proxy.
+std::string fetch_via_request_object(std::string_view url, std::string_view method = {},
+                                     std::string_view body = {}, std::string_view cookie = {},
+                                     std::string* returned_cookies = nullptr,
+                                     std::string_view proxy = {}, int timeout_seconds = 0,
+                                     std::string_view proxy_user = {},
+                                     std::string_view proxy_password = {},
+                                     std::string_view referrer = {});
+
+// Direct client: one HTTP/1.1 request to url_host/url_port with url_path as the request
+// target, the agent "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0)" and the header
+// block extra_headers + the missing default lines "Accept: ", "Referer: " (the URL) and
+// "Accept-Language: " (names compared case-insensitively). Only GET (also empty method)
+// and POST are performed. timeout_seconds 0 = default_timeout_seconds(); the whole call,
+// redirects included, is bounded by it. A non-blank cookie is sent as "Cookie: " and,
+// unless store_cookies, keeps the process cookie store out of the request. Out-parameters
+// are written only on success. pump_messages has no effect here: the wait never exceeds
+// the time-out. Only "http://" addresses are supported (others give an empty result).
+std::string fetch_with_timeout(std::string_view url, std::string_view method = {},
+                               std::string_view body = {}, std::string_view cookie = {},
+                               std::string* returned_cookies = nullptr,
+                               std::string_view proxy = {}, int timeout_seconds = 0,
+                               bool pump_messages = false, std::string_view extra_headers = {},
+                               std::string_view user = {}, std::string_view password = {},
+                               std::string* returned_headers = nullptr,
+                               bool store_cookies = false);
+
+// Picture download: GET over HTTP/1.0 with "Accept: */*", http or https, anything from
+// "#" on dropped, redirects followed (http/https only). Empty on any failure.
+std::string fetch_picture(std::string_view url);
+
+// Host of a URL: after "http://" when the text contains it, else from the start, up to the
+// first "/"; cut at ":" unless keep_port; ASCII lower case.
+std::string url_host(std::string_view url, bool keep_port);
+
+// Request target: from the first "/" at or after the host, to the end; "/" when none.
+std::string url_path(std::string_view url);
+
+// Port after the host's ":" (the leading number, rounded), else 80.
+int url_port(std::string_view url);
+
+// Empties the process cookie store (tests).
+void clear_cookie_store();
+
+}  // namespace vq
