@@ -1,21 +1,467 @@
 #include "net/http_client.hpp"
 
-// Placeholder while the clients are written; replaced in the next commit.
+#include <curl/curl.h>
+
+#include <chrono>
+#include <cmath>
+#include <memory>
+#include <mutex>
+
+#include "support/markers.hpp"
+#include "support/text.hpp"
+
 namespace vq {
 namespace {
+
+constexpr const char* kAgent = "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0)";
+constexpr const char* kAcceptList =
+    "image/gif, image/x-xbitmap, image/jpeg, image/pjpeg, application/x-shockwave-flash, "
+    "application/vnd.ms-excel, application/vnd.ms-powerpoint, application/msword, */*";
+constexpr std::size_t kMaxHeaderBytes = 1u << 20;
+constexpr long kMaxRedirects = 10;
+// How often a waiting transfer looks at its cancel token.
+constexpr int kPollMillis = 50;
+
 thread_local const CancelToken* current_token = nullptr;
 std::atomic<int> default_timeout{90};
+
+// The process cookie store, shared by every handle of every thread.
+struct CookieStore {
+    CURLSH* share = nullptr;
+    std::mutex locks[CURL_LOCK_DATA_LAST];
+};
+
+CookieStore& cookie_store() {
+    static CookieStore* store = [] {
+        auto* s = new CookieStore;  // never freed: threads may still use it at exit
+        s->share = curl_share_init();
+        curl_share_setopt(s->share, CURLSHOPT_SHARE, CURL_LOCK_DATA_COOKIE);
+        curl_share_setopt(
+            s->share, CURLSHOPT_LOCKFUNC,
+            +[](CURL*, curl_lock_data data, curl_lock_access, void* user) {
+                static_cast<CookieStore*>(user)->locks[data].lock();
+            });
+        curl_share_setopt(
+            s->share, CURLSHOPT_UNLOCKFUNC, +[](CURL*, curl_lock_data data, void* user) {
+                static_cast<CookieStore*>(user)->locks[data].unlock();
+            });
+        curl_share_setopt(s->share, CURLSHOPT_USERDATA, s);
+        return s;
+    }();
+    return *store;
+}
+
+// One multi handle per thread, kept between calls so its connection pool is reused. Each
+// call gets a fresh easy handle, so nothing of one request (cookie state above all) can
+// leak into the next.
+struct ThreadMulti {
+    CURLM* multi = nullptr;
+    ThreadMulti() {
+        init_http();
+        multi = curl_multi_init();
+    }
+    ~ThreadMulti() {
+        if (multi) curl_multi_cleanup(multi);
+    }
+    ThreadMulti(const ThreadMulti&) = delete;
+    ThreadMulti& operator=(const ThreadMulti&) = delete;
+};
+
+struct Transfer {
+    CURLM* multi = nullptr;
+    CURL* easy = nullptr;
+    Transfer() {
+        thread_local ThreadMulti pool;
+        multi = pool.multi;
+        easy = multi ? curl_easy_init() : nullptr;
+    }
+    ~Transfer() {
+        if (easy) curl_easy_cleanup(easy);
+    }
+    Transfer(const Transfer&) = delete;
+    Transfer& operator=(const Transfer&) = delete;
+    explicit operator bool() const { return easy != nullptr; }
+};
+
+struct HeaderList {
+    curl_slist* list = nullptr;
+    void add(const std::string& line) {
+        if (curl_slist* grown = curl_slist_append(list, line.c_str())) list = grown;
+    }
+    ~HeaderList() { curl_slist_free_all(list); }
+};
+
+// What one exchange collects. Headers are those of the final response only.
+struct Exchange {
+    std::string body;
+    std::string headers;
+    bool too_large = false;
+};
+
+size_t on_body(char* data, size_t size, size_t count, void* user) {
+    auto* ex = static_cast<Exchange*>(user);
+    const size_t n = size * count;
+    if (ex->body.size() + n > kMaxBodyBytes) {
+        ex->too_large = true;
+        return 0;  // aborts the transfer
+    }
+    ex->body.append(data, n);
+    return n;
+}
+
+size_t on_header(char* data, size_t size, size_t count, void* user) {
+    auto* ex = static_cast<Exchange*>(user);
+    const size_t n = size * count;
+    std::string_view line(data, n);
+    // A new status line starts a new response (redirect, 100 Continue).
+    if (line.substr(0, 5) == "HTTP/") ex->headers.clear();
+    if (ex->headers.size() + n > kMaxHeaderBytes) return 0;
+    ex->headers.append(line);
+    return n;
+}
+
+// Bytes that cannot stand in a request line as they are (blanks, controls, and the bytes of
+// double-byte characters) go out percent-encoded with upper-case digits; libcurl would
+// otherwise encode the latter itself, in lower case.
+std::string wire_url(std::string_view url) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(url.size());
+    for (unsigned char c : url) {
+        if (c <= 0x20 || c >= 0x7F) {
+            out += '%';
+            out += kHex[c >> 4];
+            out += kHex[c & 15];
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
+void set_common_options(CURL* easy, Exchange& ex, int timeout_ms, bool cookie_engine) {
+    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(easy, CURLOPT_USERAGENT, kAgent);
+    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, on_body);
+    curl_easy_setopt(easy, CURLOPT_WRITEDATA, &ex);
+    curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, on_header);
+    curl_easy_setopt(easy, CURLOPT_HEADERDATA, &ex);
+    curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(kMaxBodyBytes));
+    curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, static_cast<long>(timeout_ms));
+    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(timeout_ms));
+    curl_easy_setopt(easy, CURLOPT_PATH_AS_IS, 1L);
+    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(easy, CURLOPT_MAXREDIRS, kMaxRedirects);
+    curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    // A redirected POST stays a POST, so its Content-Length line stays true.
+    curl_easy_setopt(easy, CURLOPT_POSTREDIR, static_cast<long>(CURL_REDIR_POST_ALL));
+    // No proxy unless the caller names one (never one from the environment).
+    curl_easy_setopt(easy, CURLOPT_PROXY, "");
+    if (cookie_engine) {
+        curl_easy_setopt(easy, CURLOPT_SHARE, cookie_store().share);
+        curl_easy_setopt(easy, CURLOPT_COOKIEFILE, "");
+    }
+}
+
+// Runs the prepared transfer on the calling thread until it ends, the deadline passes or
+// the thread's cancel token fires.
+bool perform(Transfer& h, int timeout_ms) {
+    const CancelToken* token = current_token;
+    if (token && token->is_cancelled()) return false;
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms + 250);
+    if (curl_multi_add_handle(h.multi, h.easy) != CURLM_OK) return false;
+    CURLcode result = CURLE_OPERATION_TIMEDOUT;
+    for (;;) {
+        int running = 0;
+        if (curl_multi_perform(h.multi, &running) != CURLM_OK) {
+            result = CURLE_FAILED_INIT;
+            break;
+        }
+        if (running == 0) {
+            int queued = 0;
+            while (CURLMsg* msg = curl_multi_info_read(h.multi, &queued)) {
+                if (msg->msg == CURLMSG_DONE) result = msg->data.result;
+            }
+            break;
+        }
+        if ((token && token->is_cancelled()) || std::chrono::steady_clock::now() > deadline) {
+            result = CURLE_ABORTED_BY_CALLBACK;
+            break;
+        }
+        curl_multi_poll(h.multi, nullptr, 0, kPollMillis, nullptr);
+    }
+    curl_multi_remove_handle(h.multi, h.easy);
+    return result == CURLE_OK;
+}
+
+// Cookies of a response header block: for each line holding "Set-Cookie" whose piece
+// between "=" and ";" is not empty, the trimmed piece between "Set-Cookie:" and ";".
+void collect_cookies(std::string_view headers, std::string& cookies) {
+    for (const std::string& line : split_text(headers, "\r\n")) {
+        if (!contains_text(line, "Set-Cookie")) continue;
+        if (text_between(line, "=", ";").empty()) continue;
+        if (!cookies.empty()) cookies += "; ";
+        cookies += trim_blanks(text_between(line, "Set-Cookie:", ";"));
+    }
+}
+
+// Header lines of a CR LF block, without the status line.
+std::string header_lines_only(std::string_view raw) {
+    const int eol = find_text(raw, "\r\n");
+    if (raw.substr(0, 5) != "HTTP/" || eol < 0) return std::string(raw);
+    return std::string(raw.substr(static_cast<size_t>(eol) + 1));
+}
+
+bool is_blank(std::string_view text) {
+    return trim_blanks(text).empty();
+}
+
 }  // namespace
-CancelScope::CancelScope(const CancelToken& token) : previous_(current_token) { current_token = &token; }
-CancelScope::~CancelScope() { current_token = previous_; }
-void init_http() {}
-void set_default_timeout_seconds(int seconds) { default_timeout = seconds < 1 ? 90 : seconds; }
-int default_timeout_seconds() { return default_timeout; }
-std::string fetch_via_request_object(std::string_view, std::string_view, std::string_view, std::string_view, std::string*, std::string_view, int, std::string_view, std::string_view, std::string_view) { return {}; }
-std::string fetch_with_timeout(std::string_view, std::string_view, std::string_view, std::string_view, std::string*, std::string_view, int, bool, std::string_view, std::string_view, std::string_view, std::string*, bool) { return {}; }
-std::string fetch_picture(std::string_view) { return {}; }
-std::string url_host(std::string_view, bool) { return {}; }
-std::string url_path(std::string_view) { return {}; }
-int url_port(std::string_view) { return 80; }
-void clear_cookie_store() {}
+
+CancelScope::CancelScope(const CancelToken& token) : previous_(current_token) {
+    current_token = &token;
+}
+
+CancelScope::~CancelScope() {
+    current_token = previous_;
+}
+
+void init_http() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        curl_global_init(CURL_GLOBAL_DEFAULT);
+        cookie_store();
+    });
+}
+
+void set_default_timeout_seconds(int seconds) {
+    default_timeout.store(seconds < 1 ? 90 : seconds);
+}
+
+int default_timeout_seconds() {
+    return default_timeout.load();
+}
+
+std::string fetch_via_request_object(std::string_view url, std::string_view method,
+                                     std::string_view body, std::string_view cookie,
+                                     std::string* returned_cookies, std::string_view proxy,
+                                     int timeout_seconds, std::string_view proxy_user,
+                                     std::string_view proxy_password, std::string_view referrer) {
+    Transfer h;
+    if (!h) return {};
+    const std::string verb = method.empty() ? std::string("GET") : std::string(method);
+    const double timeout_ms = timeout_seconds == 0 ? 15000.0 : timeout_seconds * 1000.0;
+    if (timeout_ms <= 0) return {};
+    const int t = static_cast<int>(std::lround(std::min(timeout_ms, 2.0e9)));
+
+    Exchange ex;
+    CURL* easy = h.easy;
+    set_common_options(easy, ex, t, false);
+    const std::string target = wire_url(url);
+    curl_easy_setopt(easy, CURLOPT_URL, target.c_str());
+
+    HeaderList headers;
+    headers.add("Referrer: " + std::string(referrer.empty() ? url : referrer));
+    headers.add(std::string("Accept: ") + kAcceptList);
+    headers.add("Accept-Language: zh-cn");
+    headers.add("Content-Type: application/x-www-form-urlencoded");
+    if (!cookie.empty()) headers.add("Cookie: " + std::string(cookie));
+    headers.add("Expect:");
+    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers.list);
+
+    if (verb == "GET" && body.empty()) {
+        curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
+    } else if (verb == "HEAD") {
+        curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
+    } else {
+        if (!body.empty() || verb == "POST") {
+            curl_easy_setopt(easy, CURLOPT_POSTFIELDS, body.data());
+            curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE,
+                             static_cast<curl_off_t>(body.size()));
+        }
+        if (verb != "POST") curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, verb.c_str());
+    }
+    std::string proxy_text(proxy), user_text(proxy_user), password_text(proxy_password);
+    if (!proxy_text.empty()) {
+        curl_easy_setopt(easy, CURLOPT_PROXY, proxy_text.c_str());
+        if (!user_text.empty()) {
+            curl_easy_setopt(easy, CURLOPT_PROXYUSERNAME, user_text.c_str());
+            curl_easy_setopt(easy, CURLOPT_PROXYPASSWORD, password_text.c_str());
+        }
+    }
+
+    const bool ok = perform(h, t);
+    if (!ok) return {};
+    if (returned_cookies) {
+        const std::string lines = header_lines_only(ex.headers);
+        if (contains_text(lines, "Set-Cookie")) collect_cookies(lines, *returned_cookies);
+    }
+    return std::move(ex.body);
+}
+
+std::string fetch_with_timeout(std::string_view url, std::string_view method, std::string_view body,
+                               std::string_view cookie, std::string* returned_cookies,
+                               std::string_view proxy, int timeout_seconds, bool /*pump_messages*/,
+                               std::string_view extra_headers, std::string_view user,
+                               std::string_view password, std::string* returned_headers,
+                               bool store_cookies) {
+    const std::string verb = to_upper_ascii(method);
+    if (!verb.empty() && verb != "GET" && verb != "POST") return {};
+    const long long seconds = timeout_seconds == 0 ? default_timeout_seconds() : timeout_seconds;
+    if (seconds <= 0) return {};
+    const int t = static_cast<int>(std::min<long long>(seconds * 1000, 2'000'000'000));
+
+    const std::string host = url_host(url, false);
+    const int port = url_port(url);
+    if (host.empty() || port < 1 || port > 65535) return {};
+    Transfer h;
+    if (!h) return {};
+
+    std::string block(extra_headers);
+    if (!contains_text(block, "Accept: ", true))
+        block += std::string("Accept: ") + kAcceptList + "\r\n";
+    if (!contains_text(block, "Referer: ", true)) block += "Referer: " + std::string(url) + "\r\n";
+    if (!contains_text(block, "Accept-Language: ", true)) block += "Accept-Language: zh-cn\r\n";
+    const bool post = verb == "POST";
+    if (post && !body.empty()) {
+        if (!contains_text(block, "Content-Type: ", true))
+            block += "Content-Type: application/x-www-form-urlencoded\r\n";
+        block += "Content-Length: " + std::to_string(body.size()) + "\r\n";
+    }
+    const bool explicit_cookie = !is_blank(cookie);
+
+    Exchange ex;
+    CURL* easy = h.easy;
+    set_common_options(easy, ex, t, !explicit_cookie || store_cookies);
+    const std::string target =
+        wire_url("http://" + host + ":" + std::to_string(port) + url_path(url));
+    curl_easy_setopt(easy, CURLOPT_URL, target.c_str());
+    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http");
+    curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+
+    HeaderList headers;
+    for (const std::string& line : split_text(block, "\r\n")) {
+        if (!line.empty()) headers.add(line);
+    }
+    if (explicit_cookie) headers.add("Cookie: " + std::string(cookie));
+    headers.add("Expect:");
+    if (post && body.empty()) {
+        // An empty POST carries neither line.
+        if (!contains_text(block, "Content-Type:", true)) headers.add("Content-Type:");
+        headers.add("Content-Length:");
+    }
+    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers.list);
+
+    if (post) {
+        curl_easy_setopt(easy, CURLOPT_POSTFIELDS, body.data());
+        curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
+    } else {
+        curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
+    }
+    std::string proxy_text = trim_blanks(proxy), user_text(user), password_text(password);
+    if (!replace_all(replace_all(proxy_text, " ", ""), "\xA1\xA1", "").empty()) {
+        curl_easy_setopt(easy, CURLOPT_PROXY, proxy_text.c_str());
+    }
+    if (!is_blank(user_text) || !is_blank(password_text)) {
+        curl_easy_setopt(easy, CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC));
+        if (!is_blank(user_text)) curl_easy_setopt(easy, CURLOPT_USERNAME, user_text.c_str());
+        if (!is_blank(password_text))
+            curl_easy_setopt(easy, CURLOPT_PASSWORD, password_text.c_str());
+    }
+
+    const bool ok = perform(h, t);
+    if (!ok) return {};
+    if (returned_cookies) {
+        std::string cookies;
+        if (contains_text(ex.headers, "Set-Cookie:")) collect_cookies(ex.headers, cookies);
+        *returned_cookies = std::move(cookies);
+    }
+    if (returned_headers) *returned_headers = std::move(ex.headers);
+    return std::move(ex.body);
+}
+
+std::string fetch_picture(std::string_view url) {
+    const std::string_view address = url.substr(0, url.find('#'));
+    if (address.empty()) return {};
+    Transfer h;
+    if (!h) return {};
+    const int t = default_timeout_seconds() * 1000;
+
+    Exchange ex;
+    CURL* easy = h.easy;
+    set_common_options(easy, ex, t, true);
+    const std::string target = wire_url(address);
+    curl_easy_setopt(easy, CURLOPT_URL, target.c_str());
+    curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_0));
+    curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
+    HeaderList headers;
+    headers.add("Accept: */*");
+    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers.list);
+
+    const bool ok = perform(h, t);
+    if (!ok) return {};
+    return std::move(ex.body);
+}
+
+namespace {
+// 1-based position where the host part of a URL starts.
+int host_start(std::string_view url) {
+    const int scheme = find_text(url, "http://");
+    return scheme > 0 ? scheme + 7 : 1;
+}
+}  // namespace
+
+std::string url_host(std::string_view url, bool keep_port) {
+    std::string_view host =
+        url.substr(std::min(url.size(), static_cast<size_t>(host_start(url) - 1)));
+    const int slash = find_text(host, "/");
+    if (slash > 0) host = host.substr(0, static_cast<size_t>(slash - 1));
+    if (!keep_port) {
+        const int colon = find_text(host, ":");
+        if (colon > 0) host = host.substr(0, static_cast<size_t>(colon - 1));
+    }
+    return to_lower_ascii(host);
+}
+
+std::string url_path(std::string_view url) {
+    // The host is looked for where it starts, not from the beginning, so a host such as
+    // "h" or "tp" is not found inside the scheme.
+    const int at = find_text(url, url_host(url, false), host_start(url), true);
+    if (at < 0) return "/";
+    const int slash = find_text(url, "/", at);
+    if (slash < 0) return "/";
+    return std::string(url.substr(static_cast<size_t>(slash - 1)));
+}
+
+int url_port(std::string_view url) {
+    const std::string host = url_host(url, true);
+    const int colon = find_text(host, ":");
+    if (colon < 0) return 80;
+    // The leading decimal number after the colon, rounded; no number gives 0.
+    std::string_view rest = std::string_view(host).substr(static_cast<size_t>(colon));
+    size_t i = 0;
+    while (i < rest.size() && rest[i] == ' ') ++i;
+    const bool negative = i < rest.size() && rest[i] == '-';
+    if (i < rest.size() && (rest[i] == '-' || rest[i] == '+')) ++i;
+    double value = 0;
+    for (; i < rest.size() && rest[i] >= '0' && rest[i] <= '9' && value < 1e9; ++i)
+        value = value * 10 + (rest[i] - '0');
+    if (i < rest.size() && rest[i] == '.' && i + 1 < rest.size() && rest[i + 1] >= '5' &&
+        rest[i + 1] <= '9')
+        value += 1;
+    return static_cast<int>(negative ? -value : value);
+}
+
+void clear_cookie_store() {
+    init_http();
+    CURL* easy = curl_easy_init();
+    if (!easy) return;
+    curl_easy_setopt(easy, CURLOPT_SHARE, cookie_store().share);
+    curl_easy_setopt(easy, CURLOPT_COOKIEFILE, "");
+    curl_easy_setopt(easy, CURLOPT_COOKIELIST, "ALL");
+    curl_easy_cleanup(easy);
+}
+
 }  // namespace vq

@@ -74,12 +74,11 @@ std::string fetch_via_request_object(std::string_view url, std::string_view meth
 // the time-out. Only "http://" addresses are supported (others give an empty result).
 std::string fetch_with_timeout(std::string_view url, std::string_view method = {},
                                std::string_view body = {}, std::string_view cookie = {},
-                               std::string* returned_cookies = nullptr,
-                               std::string_view proxy = {}, int timeout_seconds = 0,
-                               bool pump_messages = false, std::string_view extra_headers = {},
-                               std::string_view user = {}, std::string_view password = {},
-                               std::string* returned_headers = nullptr,
-                               bool store_cookies = false);
+                               std::string* returned_cookies = nullptr, std::string_view proxy = {},
+                               int timeout_seconds = 0, bool pump_messages = false,
+                               std::string_view extra_headers = {}, std::string_view user = {},
+                               std::string_view password = {},
+                               std::string* returned_headers = nullptr, bool store_cookies = false);
 
 // Picture download: GET over HTTP/1.0 with "Accept: */*", http or https, anything from
 // "#" on dropped, redirects followed (http/https only). Empty on any failure.

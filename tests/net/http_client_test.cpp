@@ -1,0 +1,249 @@
+#include "net/http_client.hpp"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "net/capture_server.hpp"
+
+namespace vq {
+namespace {
+
+using test::CaptureServer;
+
+const std::string kAccept =
+    "Accept: image/gif, image/x-xbitmap, image/jpeg, image/pjpeg, "
+    "application/x-shockwave-flash, application/vnd.ms-excel, application/vnd.ms-powerpoint, "
+    "application/msword, */*";
+const std::string kAgent = "User-Agent: Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0)";
+
+// The request head after its Host and User-Agent lines.
+std::string block_after_agent(const std::string& head) {
+    const auto at = head.find(kAgent);
+    return at == std::string::npos ? "<no agent>" : head.substr(at + kAgent.size());
+}
+
+TEST(UrlSplitters, Table) {
+    struct Case {
+        const char* url;
+        const char* host;
+        const char* host_port;
+        int port;
+        const char* path;
+    } cases[] = {
+        {"http://MyShop:8080/a/b?x=1", "myshop", "myshop:8080", 8080, "/a/b?x=1"},
+        {"http://shop.example", "shop.example", "shop.example", 80, "/"},
+        {"shop.example/list?p=2", "shop.example", "shop.example", 80, "/list?p=2"},
+        // A host that also occurs inside the scheme is still found where it stands.
+        {"http://h:81.6/", "h", "h:81.6", 82, "/"},
+        {"http://h:x/", "h", "h:x", 0, "/"},
+        // The secure scheme is not understood: the host is the scheme name, no port.
+        {"https://secure.example/x", "https", "https:", 0, "//secure.example/x"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.url);
+        EXPECT_EQ(url_host(c.url, false), c.host);
+        EXPECT_EQ(url_host(c.url, true), c.host_port);
+        EXPECT_EQ(url_port(c.url), c.port);
+        EXPECT_EQ(url_path(c.url), c.path);
+    }
+}
+
+TEST(DirectClient, UrlOnlyGetSendsTheDefaultBlock) {
+    clear_cookie_store();
+    CaptureServer server(CaptureServer::ok("hello"));
+    const std::string url = server.base() + "/a/b?x=1";
+    EXPECT_EQ(fetch_with_timeout(url), "hello");
+    EXPECT_EQ(server.head(),
+              "GET /a/b?x=1 HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(server.port()) + "\r\n" +
+                  kAgent + "\r\n" + kAccept + "\r\nReferer: " + url + "\r\nAccept-Language: zh-cn");
+}
+
+TEST(DirectClient, HeaderBlockRules) {
+    clear_cookie_store();
+    CaptureServer server(CaptureServer::ok("ok"));
+    const std::string url = server.base() + "/p";
+    const std::string referer = "\r\nReferer: " + url;
+    struct Case {
+        const char* name;
+        const char* method;
+        std::string body;
+        std::string cookie;
+        std::string extra;
+        std::string block;
+    } cases[] = {
+        {"lower-case accept in extra headers", "GET", "", "", "accept: text/html\r\nX-A: 1\r\n",
+         "\r\naccept: text/html\r\nX-A: 1" + referer + "\r\nAccept-Language: zh-cn"},
+        {"extra referer and language win", "", "", "", "Referer: r\r\nACCEPT-LANGUAGE: en\r\n",
+         "\r\nReferer: r\r\nACCEPT-LANGUAGE: en\r\n" + kAccept},
+        {"post with body", "post", "k=v&w=\xB1\xA6", "", "",
+         "\r\n" + kAccept + referer +
+             "\r\nAccept-Language: zh-cn\r\nContent-Type: application/x-www-form-urlencoded"
+             "\r\nContent-Length: 8"},
+        {"post keeps the caller's content type", "POST", "{}", "", "content-type: text/json\r\n",
+         "\r\ncontent-type: text/json\r\n" + kAccept + referer +
+             "\r\nAccept-Language: zh-cn\r\nContent-Length: 2"},
+        {"post without body", "POST", "", "", "",
+         "\r\n" + kAccept + referer + "\r\nAccept-Language: zh-cn"},
+        {"blank cookie", "GET", "", " \xA1\xA1 ", "",
+         "\r\n" + kAccept + referer + "\r\nAccept-Language: zh-cn"},
+        {"explicit cookie", "GET", "", "sid=1; u=2", "",
+         "\r\n" + kAccept + referer + "\r\nAccept-Language: zh-cn\r\nCookie: sid=1; u=2"},
+    };
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        const Case& c = cases[i];
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(
+            fetch_with_timeout(url, c.method, c.body, c.cookie, nullptr, "", 0, false, c.extra),
+            "ok");
+        const std::string request = server.requests().at(i);
+        EXPECT_EQ(block_after_agent(server.head(i)), c.block);
+        EXPECT_EQ(request.substr(request.find("\r\n\r\n") + 4), c.body);
+    }
+}
+
+TEST(DirectClient, PathBytesThatCannotStandInARequestLineAreEncoded) {
+    CaptureServer server(CaptureServer::ok("ok"));
+    EXPECT_EQ(fetch_with_timeout(server.base() + "/a b\r\nX-Injected: 1\xB1\xA6"), "ok");
+    EXPECT_EQ(server.head().substr(0, 48), "GET /a%20b%0D%0AX-Injected:%201%B1%A6 HTTP/1.1\r\n");
+}
+
+TEST(DirectClient, RefusesWhatItCannotSend) {
+    CaptureServer server(CaptureServer::ok("ok"));
+    EXPECT_EQ(fetch_with_timeout(server.base() + "/p", "PUT", "x"), "");
+    EXPECT_EQ(fetch_with_timeout("https://127.0.0.1:" + std::to_string(server.port()) + "/p"), "");
+    EXPECT_TRUE(server.requests().empty());
+}
+
+TEST(DirectClient, BodyIsByteExactWhateverTheStatus) {
+    const std::string body("\0\x01\xFF\xB1\xA6\r\nend", 10);
+    CaptureServer server("HTTP/1.1 404 Not Found\r\nContent-Length: 10\r\n\r\n" + body);
+    EXPECT_EQ(fetch_with_timeout(server.base() + "/missing"), body);
+    EXPECT_EQ(fetch_picture(server.base() + "/missing.jpg"), body);
+    EXPECT_EQ(fetch_via_request_object(server.base() + "/missing"), body);
+}
+
+TEST(Cookies, CollectedFromResponsesAndKeptInTheProcessStore) {
+    clear_cookie_store();
+    CaptureServer server([](const std::string& request) {
+        if (request.find(" /login ") == std::string::npos) return CaptureServer::ok("page");
+        return CaptureServer::ok("in",
+                                 "Set-Cookie: a=1; path=/\r\n"
+                                 "Set-Cookie: b=; path=/\r\n"
+                                 "Set-Cookie: novalue\r\n");
+    });
+    const std::string login = server.base() + "/login";
+
+    std::string cookies = "stale", headers;
+    EXPECT_EQ(fetch_with_timeout(login, "", "", "", &cookies, "", 0, false, "", "", "", &headers),
+              "in");
+    EXPECT_EQ(cookies, "a=1");
+    EXPECT_EQ(headers.substr(0, 17), "HTTP/1.1 200 OK\r\n");
+    EXPECT_NE(headers.find("Set-Cookie: a=1; path=/\r\n"), std::string::npos);
+
+    // The scripted client appends to what the caller holds and keeps no store.
+    std::string held = "x=9";
+    EXPECT_EQ(fetch_via_request_object(login, "", "", "", &held), "in");
+    EXPECT_EQ(held, "x=9; a=1");
+
+    // The store sends what it kept; an explicit cookie keeps the store out.
+    fetch_with_timeout(server.base() + "/next");
+    fetch_with_timeout(server.base() + "/next", "", "", "mine=1");
+    const auto requests = server.requests();
+    ASSERT_EQ(requests.size(), 4u);
+    EXPECT_NE(requests[2].find("a=1"), std::string::npos);
+    EXPECT_EQ(requests[3].find("a=1"), std::string::npos);
+    EXPECT_NE(requests[3].find("\r\nCookie: mine=1\r\n"), std::string::npos);
+    EXPECT_EQ(requests[1].find("Cookie"), std::string::npos);  // scripted: nothing stored
+    clear_cookie_store();
+}
+
+TEST(ScriptedClient, RequestHead) {
+    CaptureServer server(CaptureServer::ok("cfg"));
+    const std::string url = server.base() + "/logo.xml";
+    EXPECT_EQ(fetch_via_request_object(url), "cfg");
+    EXPECT_EQ(
+        fetch_via_request_object(url, "POST", "a=1", "c=2", nullptr, "", 20, "", "", "http://ref/"),
+        "cfg");
+    const std::string common = "\r\n" + kAccept +
+                               "\r\nAccept-Language: zh-cn"
+                               "\r\nContent-Type: application/x-www-form-urlencoded";
+    EXPECT_EQ(server.head(0).substr(0, 25), "GET /logo.xml HTTP/1.1\r\nH");
+    EXPECT_EQ(block_after_agent(server.head(0)), "\r\nReferrer: " + url + common);
+    EXPECT_EQ(server.head(1).substr(0, 25), "POST /logo.xml HTTP/1.1\r\n");
+    EXPECT_EQ(block_after_agent(server.head(1)),
+              "\r\nReferrer: http://ref/" + common + "\r\nCookie: c=2\r\nContent-Length: 3");
+}
+
+TEST(PictureClient, Http10AcceptAllAndNoFragment) {
+    CaptureServer server(CaptureServer::ok("GIF89a"));
+    EXPECT_EQ(fetch_picture(server.base() + "/p/\xD6\xD0.gif?a=1&b=2#top"), "GIF89a");
+    EXPECT_EQ(server.head(), "GET /p/%D6%D0.gif?a=1&b=2 HTTP/1.0\r\nHost: 127.0.0.1:" +
+                                 std::to_string(server.port()) + "\r\n" + kAgent +
+                                 "\r\nAccept: */*");
+}
+
+TEST(Redirects, FollowedOnlyToHttp) {
+    CaptureServer server([](const std::string& request) {
+        if (request.find(" /old ") != std::string::npos)
+            return std::string("HTTP/1.1 302 Found\r\nLocation: /new\r\nContent-Length: 0\r\n\r\n");
+        if (request.find(" /file ") != std::string::npos)
+            return std::string(
+                "HTTP/1.1 302 Found\r\nLocation: file:///etc/passwd\r\nContent-Length: 0\r\n\r\n");
+        return CaptureServer::ok("moved here");
+    });
+    EXPECT_EQ(fetch_with_timeout(server.base() + "/old"), "moved here");
+    EXPECT_EQ(fetch_picture(server.base() + "/old"), "moved here");
+    EXPECT_EQ(fetch_via_request_object(server.base() + "/old"), "moved here");
+    EXPECT_EQ(fetch_with_timeout(server.base() + "/file"), "");
+    EXPECT_EQ(fetch_picture(server.base() + "/file"), "");
+}
+
+TEST(Limits, ASilentServerCostsOnlyTheTimeOut) {
+    CaptureServer server("", CaptureServer::Mode::Hang);
+    EXPECT_EQ(fetch_with_timeout(server.base() + "/p", "", "", "", nullptr, "", 1), "");
+    EXPECT_EQ(fetch_via_request_object(server.base() + "/p", "", "", "", nullptr, "", 1), "");
+    // 0 means the configured default.
+    set_default_timeout_seconds(1);
+    EXPECT_EQ(default_timeout_seconds(), 1);
+    EXPECT_EQ(fetch_with_timeout(server.base() + "/p"), "");
+    EXPECT_EQ(fetch_picture(server.base() + "/p"), "");
+    set_default_timeout_seconds(0);
+    EXPECT_EQ(default_timeout_seconds(), 90);
+    EXPECT_EQ(server.requests().size(), 4u);
+}
+
+TEST(Limits, AnEndlessBodyFailsAtTheCap) {
+    CaptureServer server("", CaptureServer::Mode::Endless);
+    EXPECT_EQ(fetch_with_timeout(server.base() + "/big"), "");
+    EXPECT_EQ(fetch_picture(server.base() + "/big.jpg"), "");
+}
+
+TEST(Cancel, StopsRequestsInFlightAndRefusesNewOnes) {
+    CaptureServer server("", CaptureServer::Mode::Hang);
+    CancelToken token;
+    std::string results[3] = {"x", "x", "x"};
+    auto request = [&](int which) {
+        CancelScope scope(token);
+        const std::string url = server.base() + "/p" + std::to_string(which);
+        if (which == 0) results[0] = fetch_with_timeout(url, "", "", "", nullptr, "", 60);
+        if (which == 1) results[1] = fetch_via_request_object(url, "", "", "", nullptr, "", 60);
+        if (which == 2) results[2] = fetch_picture(url);
+    };
+    std::thread a(request, 0), b(request, 1), c(request, 2);
+    while (server.requests().size() < 3) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    token.cancel();
+    a.join();
+    b.join();
+    c.join();
+    for (const std::string& r : results) EXPECT_EQ(r, "");
+
+    // Once cancelled, nothing more leaves this thread under that token.
+    CancelScope scope(token);
+    EXPECT_EQ(fetch_with_timeout(server.base() + "/late"), "");
+    EXPECT_EQ(server.requests().size(), 3u);
+}
+
+}  // namespace
+}  // namespace vq
