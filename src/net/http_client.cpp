@@ -141,6 +141,8 @@ std::string wire_url(std::string_view url) {
 
 void set_common_options(CURL* easy, Exchange& ex, int timeout_ms, bool cookie_engine) {
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+    // A name lookup still running at a stop or time-out is left behind, not waited for.
+    curl_easy_setopt(easy, CURLOPT_QUICK_EXIT, 1L);
     curl_easy_setopt(easy, CURLOPT_USERAGENT, kAgent);
     curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, on_body);
     curl_easy_setopt(easy, CURLOPT_WRITEDATA, &ex);
