@@ -3,7 +3,7 @@ BUILD_DIR ?= build
 CMAKE_FLAGS ?= -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 JOBS ?= 2
 
-.PHONY: all deps configure build test bench demo clean
+.PHONY: all deps configure build test bench demo sim clean
 
 all: build
 
@@ -24,7 +24,12 @@ bench: build
 
 demo: build
 	@echo "make demo: the copy run from a product list to a package arrives with the copy-run work;"
-	@echo "this build has the support layer only (run 'make test' to exercise it)."
+	@echo "this build has the support layer, the HTTP clients and the stand-in marketplace"
+	@echo "('make sim' starts it; 'make test' exercises everything)."
+
+sim: build
+	mkdir -p $(BUILD_DIR)/sim/options
+	$(BUILD_DIR)/tools/marketplace-sim/marketplace-sim --port 0 --site-ini $(BUILD_DIR)/sim/options/site.ini
 
 clean:
 	rm -rf $(BUILD_DIR)

@@ -1,0 +1,143 @@
+// marketplace-sim: the stand-in marketplace as a program. Prints the port it listens on as
+// its first line, then serves until SIGINT or SIGTERM.
+
+#include <pthread.h>
+#include <signal.h>
+
+#include <charconv>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <string_view>
+
+#include "marketplace-sim/marketplace_sim.hpp"
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: marketplace-sim [--port N] [--seed S] [--shops N] [--products-per-shop N]\n"
+    "                       [--keys N] [--latency-ms N] [--error-rate R] [--empty-rate R]\n"
+    "                       [--malformed-rate R] [--reset-rate R] [--hang-rate R]\n"
+    "                       [--huge-rate R] [--site-ini PATH] [--picture-bytes N]\n"
+    "Serves on 127.0.0.1 (port 0: any free port) and prints the port as the first line.\n"
+    "Rates are chances from 0 to 1.\n";
+
+template <typename T>
+bool read_integer(std::string_view text, T& out, T low, T high) {
+    T value{};
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size()) return false;
+    if (value < low || value > high) return false;
+    out = value;
+    return true;
+}
+
+bool read_rate(const std::string& text, double& out) {
+    char* end = nullptr;
+    const double value = std::strtod(text.c_str(), &end);
+    if (text.empty() || *end != '\0' || !(value >= 0.0 && value <= 1.0)) return false;
+    out = value;
+    return true;
+}
+
+bool parse(int argc, char** argv, vq::sim::SimOptions& options, std::string& siteIni) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string name = argv[i];
+        if (name == "--help" || name == "-h") return false;
+        if (i + 1 >= argc) {
+            std::fprintf(stderr, "marketplace-sim: %s needs a value\n", name.c_str());
+            return false;
+        }
+        const std::string value = argv[++i];
+        bool ok = true;
+        if (name == "--port") {
+            ok = read_integer(value, options.port, 0, 65535);
+        } else if (name == "--seed") {
+            ok = read_integer<std::uint64_t>(value, options.seed, 0, UINT64_MAX);
+        } else if (name == "--shops") {
+            ok = read_integer(value, options.shops, 1, 9999);
+        } else if (name == "--products-per-shop") {
+            ok = read_integer(value, options.productsPerShop, 0, 100000);
+        } else if (name == "--keys") {
+            ok = read_integer(value, options.keys, 0, 1000);
+        } else if (name == "--latency-ms") {
+            ok = read_integer(value, options.latencyMs, 0, 3600000);
+        } else if (name == "--picture-bytes") {
+            ok = read_integer<std::size_t>(value, options.pictureBytes, 0, std::size_t{1} << 30);
+        } else if (name == "--site-ini") {
+            siteIni = value;
+            ok = !value.empty();
+        } else if (name == "--error-rate") {
+            ok = read_rate(value, options.faults.error);
+        } else if (name == "--empty-rate") {
+            ok = read_rate(value, options.faults.empty);
+        } else if (name == "--malformed-rate") {
+            ok = read_rate(value, options.faults.malformed);
+        } else if (name == "--reset-rate") {
+            ok = read_rate(value, options.faults.reset);
+        } else if (name == "--hang-rate") {
+            ok = read_rate(value, options.faults.hang);
+        } else if (name == "--huge-rate") {
+            ok = read_rate(value, options.faults.huge);
+        } else {
+            std::fprintf(stderr, "marketplace-sim: unknown option %s\n", name.c_str());
+            return false;
+        }
+        if (!ok) {
+            std::fprintf(stderr, "marketplace-sim: bad value for %s: %s\n", name.c_str(),
+                         value.c_str());
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    vq::sim::SimOptions options;
+    std::string siteIni;
+    if (!parse(argc, argv, options, siteIni)) {
+        std::fputs(kUsage, stderr);
+        return 2;
+    }
+
+    // A client that hangs up mid-answer must not end the server.
+    signal(SIGPIPE, SIG_IGN);
+    // Block the stop signals before any server thread exists, so that only sigwait sees them.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+    vq::sim::MarketplaceSim sim;
+    const int port = sim.start(options);
+    if (port < 0) {
+        std::fprintf(stderr, "marketplace-sim: cannot listen on 127.0.0.1:%d\n", options.port);
+        return 1;
+    }
+    // The settings file exists before anyone reads the port and goes looking for it.
+    if (!siteIni.empty()) {
+        std::ofstream out(siteIni, std::ios::binary | std::ios::trunc);
+        out << sim.site_ini();
+        if (!out.flush()) {
+            std::fprintf(stderr, "marketplace-sim: cannot write %s\n", siteIni.c_str());
+            sim.stop();
+            return 1;
+        }
+    }
+    std::printf("%d\n", port);
+    std::fflush(stdout);
+    std::fprintf(stderr,
+                 "marketplace-sim: serving on 127.0.0.1:%d (seed %llu, %d shops of %d products, "
+                 "%d keys); catalogue at http://127.0.0.1:%d/__catalog\n",
+                 port, static_cast<unsigned long long>(options.seed), options.shops,
+                 options.productsPerShop, options.keys, port);
+
+    int received = 0;
+    sigwait(&stopSignals, &received);
+    sim.stop();
+    return 0;
+}

@@ -1,0 +1,647 @@
+#include "marketplace-sim/marketplace_sim.hpp"
+
+#include <httplib.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <utility>
+
+#include "marketplace-sim/gateway.hpp"
+#include "marketplace-sim/pictures.hpp"
+#include "marketplace-sim/shop_pages.hpp"
+#include "support/encoding.hpp"
+
+namespace vq::sim {
+namespace {
+
+enum class Kind { Gateway, Page, Product, Picture, Config, Other };
+constexpr const char* kKindNames[] = {"gateway", "page", "product", "picture", "config", "other"};
+constexpr Fault kFaults[] = {Fault::Error, Fault::Empty, Fault::Malformed,
+                             Fault::Reset, Fault::Hang,  Fault::Huge};
+
+const char* kind_name(Kind k) {
+    return kKindNames[static_cast<int>(k)];
+}
+
+struct Answer {
+    int status = 200;
+    std::string body;
+    std::string contentType;
+};
+
+std::string lower_ascii(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+    }
+    return out;
+}
+
+bool starts_with(std::string_view text, std::string_view head) {
+    return text.substr(0, head.size()) == head;
+}
+
+bool ends_with(std::string_view text, std::string_view tail) {
+    return text.size() >= tail.size() && text.substr(text.size() - tail.size()) == tail;
+}
+
+// "Name.LocalHost:8080" -> "name.localhost".
+std::string host_name(std::string_view header) {
+    const std::size_t colon = header.rfind(':');
+    if (colon != std::string_view::npos && header.find(']') == std::string_view::npos) {
+        header = header.substr(0, colon);
+    }
+    return lower_ascii(header);
+}
+
+// Shop number of "shopN.localhost", 0 when the name is not of that form.
+int shop_number(std::string_view host) {
+    if (!starts_with(host, "shop") || !ends_with(host, ".localhost")) return 0;
+    const std::string_view digits = host.substr(4, host.size() - 4 - 10);
+    if (digits.empty() || digits.size() > 6) return 0;
+    int n = 0;
+    for (char c : digits) {
+        if (c < '0' || c > '9') return 0;
+        n = n * 10 + (c - '0');
+    }
+    return n;
+}
+
+int hex_value(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+std::string percent_decode(std::string_view text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '%' && i + 2 < text.size() && hex_value(text[i + 1]) >= 0 &&
+            hex_value(text[i + 2]) >= 0) {
+            out += static_cast<char>(hex_value(text[i + 1]) * 16 + hex_value(text[i + 2]));
+            i += 2;
+        } else if (text[i] == '+') {
+            out += ' ';
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
+// Query parameters of a raw target, in order; a name without "=" has an empty value.
+std::vector<std::pair<std::string, std::string>> query_params(std::string_view target) {
+    std::vector<std::pair<std::string, std::string>> out;
+    const std::size_t question = target.find('?');
+    if (question == std::string_view::npos) return out;
+    std::string_view query = target.substr(question + 1);
+    while (!query.empty()) {
+        const std::size_t amp = query.find('&');
+        const std::string_view piece = query.substr(0, amp);
+        if (!piece.empty()) {
+            const std::size_t eq = piece.find('=');
+            out.emplace_back(
+                std::string(piece.substr(0, eq)),
+                eq == std::string_view::npos ? std::string() : std::string(piece.substr(eq + 1)));
+        }
+        if (amp == std::string_view::npos) break;
+        query.remove_prefix(amp + 1);
+    }
+    return out;
+}
+
+std::string param(const std::vector<std::pair<std::string, std::string>>& params,
+                  std::string_view name) {
+    std::string value;
+    for (const auto& [n, v] : params) {
+        if (n == name) value = v;
+    }
+    return value;
+}
+
+// The last "pageNum=" anywhere in the target: a list address typed without "?" gets
+// "&pageNum=N" glued to its path.
+int page_number(std::string_view target) {
+    const std::size_t at = target.rfind("pageNum=");
+    if (at == std::string_view::npos) return 1;
+    int n = 0;
+    for (std::size_t i = at + 8; i < target.size() && target[i] >= '0' && target[i] <= '9'; ++i) {
+        if (n < 100000) n = n * 10 + (target[i] - '0');
+    }
+    return n < 1 ? 1 : n;
+}
+
+// The target without its page numbers, ready for "N" to be appended.
+std::string page_link(std::string_view target) {
+    std::string out(target);
+    for (std::size_t at = out.find("pageNum="); at != std::string::npos;
+         at = out.find("pageNum=")) {
+        std::size_t end = at + 8;
+        while (end < out.size() && out[end] >= '0' && out[end] <= '9') ++end;
+        if (at > 0 && out[at - 1] == '&') {
+            out.erase(at - 1, end - at + 1);
+        } else {
+            if (end < out.size() && out[end] == '&') ++end;
+            out.erase(at, end - at);
+        }
+    }
+    if (!out.empty() && (out.back() == '?' || out.back() == '&')) out.pop_back();
+    return out + (out.find('?') == std::string::npos ? "?&pageNum=" : "&pageNum=");
+}
+
+// Bytes that would break a line of the stats text, written as \xHH.
+std::string printable_target(std::string_view target) {
+    std::string out;
+    char buf[8];
+    for (char c : target) {
+        const auto b = static_cast<unsigned char>(c);
+        if (b <= 0x20 || b >= 0x7F || c == '\\') {
+            std::snprintf(buf, sizeof buf, "\\x%02X", b);
+            out += buf;
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+constexpr const char* kXmlType = "text/xml;charset=UTF-8";
+constexpr const char* kPageType = "text/html; charset=gbk";
+
+}  // namespace
+
+struct MarketplaceSim::Impl {
+    SimOptions options;
+    Catalogue catalogue;
+    int port = -1;
+    std::map<std::string, PictureType> pictures;  // host + "\n" + GBK path
+
+    std::unique_ptr<httplib::Server> server;
+    std::thread listener;
+    std::atomic<bool> listenerDone{false};
+
+    std::mutex stopMutex;
+    std::condition_variable stopWake;
+    bool stopping = false;
+
+    struct TargetCount {
+        Kind kind = Kind::Other;
+        std::uint64_t count = 0;
+    };
+    mutable std::mutex statsMutex;
+    std::map<std::pair<std::string, std::string>, TargetCount> targets;
+    std::uint64_t kindCounts[6] = {};
+    std::map<Fault, std::uint64_t> faultCounts;
+
+    void register_pictures();
+    void handle(const httplib::Request& req, httplib::Response& res);
+    bool handle_admin(const httplib::Request& req, httplib::Response& res);
+    Kind classify(const std::string& host) const;
+    std::uint64_t record(Kind kind, const std::string& host, const std::string& target);
+    void count_fault(Fault f);
+    // Waits up to ms milliseconds, or until stop; true when stopping.
+    bool wait_or_stop(std::chrono::milliseconds ms);
+    bool is_stopping();
+
+    Answer gateway_answer(const httplib::Request& req);
+    Answer shop_answer(int shopNumber, const httplib::Request& req);
+    Answer product_answer(const std::string& host, const httplib::Request& req);
+    Answer picture_answer(const std::string& host, const httplib::Request& req);
+    Answer config_answer(const httplib::Request& req);
+    void send(Answer answer, Fault fault, Kind kind, std::uint64_t detail, httplib::Response& res);
+
+    std::string stats_text() const;
+    void reset_stats();
+};
+
+void MarketplaceSim::Impl::register_pictures() {
+    pictures.clear();
+    auto add = [&](const PictureRef& pic) {
+        if (!pic.exists) return;
+        const std::optional<PictureType> type = picture_type_for_path(pic.path);
+        if (!type) return;
+        pictures[std::string(picture_host_name(pic.host)) + ".localhost\n" +
+                 utf8_to_gbk(pic.path)] = *type;
+    };
+    for (const Product& p : catalogue.products()) {
+        for (const PictureRef& pic : p.mainPictures) add(pic);
+        for (const PictureRef& pic : p.descriptionImages) add(pic);
+        for (const PictureRef& pic : p.descriptionBackgrounds) add(pic);
+        for (const SkuPicture& s : p.skuPictures) add(s.picture);
+    }
+}
+
+Kind MarketplaceSim::Impl::classify(const std::string& host) const {
+    if (host == "config.localhost") return Kind::Config;
+    if (host == "gw.localhost") return Kind::Gateway;
+    if (host == "detail.localhost" || host == "detail.tmall.localhost" || host == "item.localhost")
+        return Kind::Product;
+    if (host == "img.localhost" || host == "img.taobaocdn.localhost") return Kind::Picture;
+    const int n = shop_number(host);
+    if (n >= 1 && n <= options.shops) return Kind::Page;
+    return Kind::Other;
+}
+
+std::uint64_t MarketplaceSim::Impl::record(Kind kind, const std::string& host,
+                                           const std::string& target) {
+    std::lock_guard<std::mutex> lock(statsMutex);
+    ++kindCounts[static_cast<int>(kind)];
+    TargetCount& t = targets[{host, target}];
+    t.kind = kind;
+    return t.count++;
+}
+
+void MarketplaceSim::Impl::count_fault(Fault f) {
+    std::lock_guard<std::mutex> lock(statsMutex);
+    ++faultCounts[f];
+}
+
+bool MarketplaceSim::Impl::wait_or_stop(std::chrono::milliseconds ms) {
+    std::unique_lock<std::mutex> lock(stopMutex);
+    return stopWake.wait_for(lock, ms, [&] { return stopping; });
+}
+
+bool MarketplaceSim::Impl::is_stopping() {
+    std::lock_guard<std::mutex> lock(stopMutex);
+    return stopping;
+}
+
+std::string MarketplaceSim::Impl::stats_text() const {
+    std::lock_guard<std::mutex> lock(statsMutex);
+    std::string out;
+    for (int k = 0; k < 6; ++k) {
+        out += std::string(kKindNames[k]) + " " + std::to_string(kindCounts[k]) + "\n";
+    }
+    for (Fault f : kFaults) {
+        const auto it = faultCounts.find(f);
+        out += "fault-" + std::string(fault_name(f)) + " " +
+               std::to_string(it == faultCounts.end() ? 0 : it->second) + "\n";
+    }
+    for (const auto& [key, t] : targets) {
+        out += std::string(kind_name(t.kind)) + " " + std::to_string(t.count) + " " +
+               (key.first.empty() ? std::string("-") : key.first) + " " +
+               printable_target(key.second) + "\n";
+    }
+    return out;
+}
+
+void MarketplaceSim::Impl::reset_stats() {
+    std::lock_guard<std::mutex> lock(statsMutex);
+    targets.clear();
+    std::fill(std::begin(kindCounts), std::end(kindCounts), 0);
+    faultCounts.clear();
+}
+
+bool MarketplaceSim::Impl::handle_admin(const httplib::Request& req, httplib::Response& res) {
+    if (req.path == "/__stats") {
+        res.set_content(stats_text(), "text/plain; charset=utf-8");
+    } else if (req.path == "/__reset") {
+        reset_stats();
+        res.set_content("ok\n", "text/plain; charset=utf-8");
+    } else if (req.path == "/__catalog") {
+        res.set_content(catalogue.describe(port), "text/plain; charset=utf-8");
+    } else {
+        return false;
+    }
+    res.status = 200;
+    return true;
+}
+
+Answer MarketplaceSim::Impl::config_answer(const httplib::Request& req) {
+    // The program appends "/logo.xml" to a base that ends in "/".
+    std::string_view path = req.path;
+    while (!path.empty() && path.front() == '/') path.remove_prefix(1);
+    if (path != "logo.xml") return {404, "", "text/plain"};
+    std::string body = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<logo>\n";
+    for (const KeyPair& k : catalogue.keys()) {
+        body += "<item appkey=\"" + k.appkey + "\" appsecret=\"" + k.appsecret + "\"/>\n";
+    }
+    body += "</logo>\n";
+    return {200, body, kXmlType};
+}
+
+Answer MarketplaceSim::Impl::gateway_answer(const httplib::Request& req) {
+    const GatewayVerdict verdict = check_offer_request(req.target, catalogue);
+    switch (verdict.outcome) {
+        case GatewayOutcome::Ok:
+            return {200, offer_answer(*verdict.product, port, verdict), kXmlType};
+        case GatewayOutcome::UnknownApi:
+            return {404, error_answer("gw.APIUnsupported", "API is not supported"), kXmlType};
+        case GatewayOutcome::UnknownKey:
+            return {401, error_answer("gw.AppKeyNotExist", "App key does not exist"), kXmlType};
+        case GatewayOutcome::BadSignature:
+            return {401, error_answer("gw.SignatureInvalid", "Signature is invalid"), kXmlType};
+        case GatewayOutcome::UnknownOffer:
+            return {200, error_answer("isv.OfferNotFound", "Offer does not exist"), kXmlType};
+    }
+    return {500, "", kXmlType};
+}
+
+Answer MarketplaceSim::Impl::shop_answer(int shopNumber, const httplib::Request& req) {
+    const Shop& shop = *catalogue.shop(shopNumber);
+    const std::string home = site_address("shop" + std::to_string(shopNumber), port);
+    const std::string& path = req.path;
+    ListingRequest listing;
+    listing.page = page_number(req.target);
+    listing.pageLink = home + page_link(req.target);
+
+    auto category_list = [&](std::string_view id) {
+        listing.kind = ListingKind::List;
+        if (const Category* cat = catalogue.find_category(shop, id)) {
+            listing.products = cat->products;
+            listing.heading = cat->name;
+        } else {
+            listing.heading = "分类";
+        }
+    };
+
+    if (path == "/" || path == "/index.htm" || path == "/page/offerlist.htm") {
+        listing.kind = ListingKind::ShopOffers;
+        listing.products = shop.products;
+        listing.heading = "供应产品";
+        if (path != "/page/offerlist.htm")
+            listing.pageLink = home + "/page/offerlist.htm?&pageNum=";
+    } else if (starts_with(path, "/page/offerlist_") && path.find(".htm") != std::string::npos) {
+        const std::size_t from = std::string_view("/page/offerlist_").size();
+        category_list(std::string_view(path).substr(from, path.find(".htm") - from));
+    } else if (path.find("category-") != std::string::npos) {
+        const std::size_t from = path.find("category-") + 9;
+        const std::size_t dot = path.find('.', from);
+        category_list(std::string_view(path).substr(
+            from, dot == std::string::npos ? std::string::npos : dot - from));
+    } else if (path == "/search.htm") {
+        const auto params = query_params(req.target);
+        const std::string scid = param(params, "scid");
+        const std::string catId = param(params, "catId");
+        if (!scid.empty() || !catId.empty()) {
+            category_list(scid.empty() ? catId : scid);
+        } else {
+            // Shop search pages are GBK, so the keyword arrives percent-encoded in GBK.
+            const std::string keyword = gbk_to_utf8(percent_decode(param(params, "keywords")));
+            listing.kind = ListingKind::List;
+            listing.heading = "搜索：" + html_escape(keyword);
+            for (int index : shop.products) {
+                const Product& p = catalogue.products()[static_cast<std::size_t>(index)];
+                if (p.title.find(keyword) != std::string::npos) listing.products.push_back(index);
+            }
+        }
+    } else {
+        return {404, render_missing_page(), kPageType};
+    }
+    return {200, render_listing_page(catalogue, shop, listing, port), kPageType};
+}
+
+Answer MarketplaceSim::Impl::product_answer(const std::string& host, const httplib::Request& req) {
+    std::string id;
+    const std::string& path = req.path;
+    if (host == "item.localhost") {
+        if (path == "/item.htm") id = param(query_params(req.target), "id");
+    } else if (starts_with(path, "/offer/") && ends_with(path, ".html")) {
+        id = path.substr(7, path.size() - 7 - 5);
+    }
+    const Product* p = catalogue.find_offer(id);
+    if (p == nullptr) return {404, render_missing_page(), kPageType};
+    return {200, render_product_page(*p, *catalogue.shop(p->shop), port), kPageType};
+}
+
+Answer MarketplaceSim::Impl::picture_answer(const std::string& host, const httplib::Request& req) {
+    // req.path has %XX decoded, so GBK bytes sent raw or encoded meet the same entry; the
+    // query plays no part.
+    const auto it = pictures.find(host + "\n" + req.path);
+    if (it == pictures.end()) return {404, "", "text/plain"};
+    return {200, make_picture(it->second, host + req.path, options.pictureBytes),
+            std::string(picture_content_type(it->second))};
+}
+
+void MarketplaceSim::Impl::send(Answer answer, Fault fault, Kind kind, std::uint64_t detail,
+                                httplib::Response& res) {
+    res.status = answer.status;
+    switch (fault) {
+        case Fault::None:
+            break;
+        case Fault::Error:
+            if (kind == Kind::Gateway) {
+                answer = {200, error_answer("isp.ServiceBusy", "Service is busy, retry later"),
+                          kXmlType};
+            } else if (kind == Kind::Picture) {
+                answer = {503, "", "text/plain"};
+            } else {
+                answer = {503, render_busy_page(), kPageType};
+            }
+            res.status = answer.status;
+            break;
+        case Fault::Empty:
+            res.status = 200;
+            answer.body.clear();
+            break;
+        case Fault::Malformed: {
+            const std::size_t close = answer.body.find("</toReturn>");
+            if (kind == Kind::Gateway && close != std::string::npos && (detail & 1)) {
+                answer.body.replace(close, 11, "</toReturm>");  // a mismatched end tag
+            } else {
+                answer.body.resize(answer.body.size() * (kind == Kind::Gateway ? 2 : 1) /
+                                   (kind == Kind::Gateway ? 3 : 2));
+            }
+            break;
+        }
+        case Fault::Reset: {
+            // Headers promise the whole body; half of it goes out, then the connection drops.
+            auto body = std::make_shared<std::string>(std::move(answer.body));
+            const std::size_t promised = std::max<std::size_t>(body->size(), 64);
+            res.set_content_provider(promised, answer.contentType,
+                                     [body](std::size_t, std::size_t, httplib::DataSink& sink) {
+                                         sink.write(body->data(), body->size() / 2);
+                                         return false;
+                                     });
+            return;
+        }
+        case Fault::Hang:
+            while (!wait_or_stop(std::chrono::milliseconds(1000))) {
+            }
+            res.status = 503;
+            return;
+        case Fault::Huge: {
+            res.status = 200;
+            static const std::string chunk = [] {
+                std::string c;
+                while (c.size() < 65536) c += "<!-- marketplace-sim: an answer far too large -->\n";
+                c.resize(65536);
+                return c;
+            }();
+            res.set_content_provider(
+                kHugeBodyBytes, answer.contentType,
+                [this](std::size_t, std::size_t length, httplib::DataSink& sink) {
+                    if (is_stopping()) return false;
+                    return sink.write(chunk.data(), std::min(length, chunk.size()));
+                });
+            return;
+        }
+    }
+    res.set_content(answer.body, answer.contentType);
+}
+
+void MarketplaceSim::Impl::handle(const httplib::Request& req, httplib::Response& res) {
+    if (starts_with(req.path, "/__") && handle_admin(req, res)) return;
+
+    const std::string host = host_name(req.get_header_value("Host"));
+    const Kind kind = classify(host);
+    const std::uint64_t occurrence = record(kind, host, req.target);
+
+    if (req.method != "GET") {
+        res.status = 405;
+        return;
+    }
+    if (kind == Kind::Other) {
+        res.status = 404;
+        res.set_content(render_missing_page(), kPageType);
+        return;
+    }
+    if (kind == Kind::Config) {
+        const Answer a = config_answer(req);
+        res.status = a.status;
+        res.set_content(a.body, a.contentType);
+        return;
+    }
+
+    if (options.latencyMs > 0 && wait_or_stop(std::chrono::milliseconds(options.latencyMs))) {
+        res.status = 503;
+        return;
+    }
+    const std::string request = host + " " + req.target;
+    const Fault fault = decide_fault(options.faults, options.seed, request, occurrence);
+    if (fault != Fault::None) count_fault(fault);
+
+    Answer answer;
+    switch (kind) {
+        case Kind::Gateway:
+            answer = gateway_answer(req);
+            break;
+        case Kind::Page:
+            answer = shop_answer(shop_number(host), req);
+            break;
+        case Kind::Product:
+            answer = product_answer(host, req);
+            break;
+        case Kind::Picture:
+            answer = picture_answer(host, req);
+            break;
+        default:
+            break;
+    }
+    send(std::move(answer), fault, kind, fault_detail(options.seed, request, occurrence), res);
+}
+
+MarketplaceSim::MarketplaceSim() : impl_(std::make_unique<Impl>()) {}
+
+MarketplaceSim::~MarketplaceSim() {
+    stop();
+}
+
+int MarketplaceSim::start(const SimOptions& options) {
+    Impl& d = *impl_;
+    if (d.server) return -1;
+    d.options = options;
+    d.catalogue =
+        Catalogue::generate({options.seed, options.shops, options.productsPerShop, options.keys});
+    d.register_pictures();
+    d.reset_stats();
+    {
+        std::lock_guard<std::mutex> lock(d.stopMutex);
+        d.stopping = false;
+    }
+
+    auto server = std::make_unique<httplib::Server>();
+    // Hanging answers hold a thread each until stop.
+    server->new_task_queue = [] { return new httplib::ThreadPool(64); };
+    // Idle kept-alive connections hold a thread too; keep stop prompt.
+    server->set_keep_alive_timeout(1);
+    // httplib's default adds SO_REUSEPORT, which lets a second server share a busy port.
+    server->set_socket_options([](socket_t sock) {
+        int yes = 1;
+        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
+    server->set_pre_routing_handler([&d](const httplib::Request& req, httplib::Response& res) {
+        d.handle(req, res);
+        return httplib::Server::HandlerResponse::Handled;
+    });
+    int port = options.port;
+    if (port == 0) {
+        port = server->bind_to_any_port("127.0.0.1");
+    } else if (!server->bind_to_port("127.0.0.1", port)) {
+        port = -1;
+    }
+    if (port <= 0) return -1;
+    d.port = port;
+    d.server = std::move(server);
+    d.listenerDone = false;
+    d.listener = std::thread([&d] {
+        d.server->listen_after_bind();
+        d.listenerDone = true;
+    });
+    // stop() only works once the server runs.
+    while (!d.server->is_running() && !d.listenerDone) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return port;
+}
+
+void MarketplaceSim::stop() {
+    Impl& d = *impl_;
+    if (!d.server) return;
+    {
+        std::lock_guard<std::mutex> lock(d.stopMutex);
+        d.stopping = true;
+    }
+    d.stopWake.notify_all();
+    d.server->stop();
+    if (d.listener.joinable()) d.listener.join();
+    d.server.reset();
+}
+
+int MarketplaceSim::port() const {
+    return impl_->port;
+}
+
+const Catalogue& MarketplaceSim::catalogue() const {
+    return impl_->catalogue;
+}
+
+std::string MarketplaceSim::stats_text() const {
+    return impl_->stats_text();
+}
+
+void MarketplaceSim::reset_stats() {
+    impl_->reset_stats();
+}
+
+std::string MarketplaceSim::site_ini() const {
+    const std::string p = std::to_string(impl_->port);
+    return "[SITE]\r\n"
+           "config_server=http://config.localhost:" +
+           p +
+           "/\r\n"
+           "gateway_host=gw.localhost:" +
+           p +
+           "\r\n"
+           "wholesale_detail_host=detail.localhost:" +
+           p +
+           "\r\n"
+           "mall_detail_host=detail.tmall.localhost:" +
+           p +
+           "\r\n"
+           "item_host=item.localhost:" +
+           p +
+           "\r\n"
+           "example_shop=http://shop1.localhost:" +
+           p + "/\r\n";
+}
+
+}  // namespace vq::sim

@@ -1,0 +1,80 @@
+#pragma once
+// The stand-in marketplace: one HTTP server on 127.0.0.1 that plays every host the program
+// talks to, told apart by the Host header (libcurl sends "name.localhost:PORT"):
+//
+//   config.localhost           "/logo.xml": the key pairs
+//   gw.localhost               offer.get, signature checked
+//   shopN.localhost            GBK shop pages: offer list, category and search lists
+//   detail.localhost, detail.tmall.localhost, item.localhost
+//                              GBK product pages
+//   img.localhost, img.taobaocdn.localhost
+//                              picture bytes, typed by the file name's extension
+//   any host                   "/__stats", "/__reset", "/__catalog"
+//
+// Deliberate oddities that the program must cope with:
+//   - Wangpu shops show products 24 and 31 (indexes 23 and 30) as "面议" without price
+//     markup, so their offer-list page 2 has 20 items and 18 prices;
+//   - NewTmall listing pages open with a promotion item whose link has no "&" after the id;
+//   - shops 2, 5, 8, ... write the count marker as OFFER-COUNT">; ShopStreet shops give the
+//     page count as <b class="ui-page-s-len">;
+//   - every seventh product page (index 5, 12, ...) writes "<title >";
+//   - some description pictures have Chinese characters in the path (served for raw and
+//     percent-encoded GBK), "&amp;" in the query, a lower-case tag, a repeat, or no picture
+//     behind them (404).
+// "/__catalog" lists all of it.
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "marketplace-sim/catalogue.hpp"
+#include "marketplace-sim/faults.hpp"
+
+namespace vq::sim {
+
+struct SimOptions {
+    int port = 0;  // 0: any free port
+    std::uint64_t seed = 1;
+    int shops = 4;
+    int productsPerShop = 45;
+    int keys = 2;
+    int latencyMs = 0;
+    FaultRates faults;
+    std::size_t pictureBytes = 0;  // pad pictures to about this size
+};
+
+// Bytes of a "huge" answer, streamed and never held in memory.
+inline constexpr std::size_t kHugeBodyBytes = std::size_t{80} << 20;
+
+class MarketplaceSim {
+public:
+    MarketplaceSim();
+    ~MarketplaceSim();  // stops the server
+    MarketplaceSim(const MarketplaceSim&) = delete;
+    MarketplaceSim& operator=(const MarketplaceSim&) = delete;
+
+    // Generates the catalogue and starts serving; returns the bound port, or -1 when the
+    // port cannot be bound or the server already runs.
+    int start(const SimOptions& options);
+
+    // Releases hanging and delayed answers, stops the server and waits for its threads.
+    // Does nothing when it is not running.
+    void stop();
+
+    int port() const;
+    const Catalogue& catalogue() const;
+
+    // The "/__stats" text: counts by kind, fault counts, then one line per distinct request.
+    std::string stats_text() const;
+    void reset_stats();
+
+    // The program's site settings ([SITE], CR LF lines) pointing at this server.
+    std::string site_ini() const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace vq::sim
