@@ -12,30 +12,9 @@
 namespace vq::sim {
 namespace {
 
-std::string xml_text(std::string_view text) {
-    std::string out;
-    for (char c : text) {
-        switch (c) {
-            case '&':
-                out += "&amp;";
-                break;
-            case '<':
-                out += "&lt;";
-                break;
-            case '>':
-                out += "&gt;";
-                break;
-            default:
-                out += c;
-                break;
-        }
-    }
-    return out;
-}
-
 std::string element(std::string_view name, std::string_view text) {
     std::string out = "<" + std::string(name) + ">";
-    out += xml_text(text);
+    out += html_escape(text, false);
     out += "</" + std::string(name) + ">";
     return out;
 }

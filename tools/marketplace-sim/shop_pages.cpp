@@ -123,7 +123,7 @@ std::string picture_address(const PictureRef& picture, int port) {
     return site_address(picture_host_name(picture.host), port) + picture.path + picture.htmlQuery;
 }
 
-std::string html_escape(std::string_view text) {
+std::string html_escape(std::string_view text, bool quotes) {
     std::string out;
     for (char c : text) {
         switch (c) {
@@ -137,7 +137,7 @@ std::string html_escape(std::string_view text) {
                 out += "&gt;";
                 break;
             case '"':
-                out += "&quot;";
+                out += quotes ? "&quot;" : "\"";
                 break;
             default:
                 out += c;

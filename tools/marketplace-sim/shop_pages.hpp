@@ -37,7 +37,7 @@ std::string render_product_page(const Product& product, const Shop& shop, int po
 std::string render_missing_page();
 std::string render_busy_page();
 
-// &, <, > and " as entities.
-std::string html_escape(std::string_view text);
+// &, <, > and (unless quotes is false) " as entities.
+std::string html_escape(std::string_view text, bool quotes = true);
 
 }  // namespace vq::sim
