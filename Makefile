@@ -21,6 +21,7 @@ test: build
 
 bench: build
 	$(BUILD_DIR)/bench/support_bench --benchmark_counters_tabular=true
+	$(BUILD_DIR)/bench/net_bench --benchmark_counters_tabular=true
 
 demo: build
 	@echo "make demo: the copy run from a product list to a package arrives with the copy-run work;"

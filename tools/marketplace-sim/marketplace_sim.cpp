@@ -563,6 +563,9 @@ int MarketplaceSim::start(const SimOptions& options) {
     server->new_task_queue = [] { return new httplib::ThreadPool(64); };
     // Idle kept-alive connections hold a thread too; keep stop prompt.
     server->set_keep_alive_timeout(1);
+    // Headers and body go out in separate writes; without this a kept-alive connection
+    // waits for the client's delayed acknowledgement on every answer.
+    server->set_tcp_nodelay(true);
     // httplib's default adds SO_REUSEPORT, which lets a second server share a busy port.
     server->set_socket_options([](socket_t sock) {
         int yes = 1;
