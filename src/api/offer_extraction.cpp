@@ -1,0 +1,3 @@
+#include "api/offer_extraction.hpp"
+
+namespace vq {}  // namespace vq

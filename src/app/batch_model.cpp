@@ -1,0 +1,90 @@
+#include "app/batch_model.hpp"
+
+namespace vq {
+
+std::vector<ApiCredential> BatchState::credentials() const {
+    std::lock_guard lock(credentialsMutex_);
+    return credentials_;
+}
+
+void BatchState::set_credentials(std::vector<ApiCredential> pairs) {
+    std::lock_guard lock(credentialsMutex_);
+    credentials_ = std::move(pairs);
+}
+
+std::string BatchState::outputFolder() const {
+    std::lock_guard lock(outputMutex_);
+    return outputFolder_;
+}
+
+std::string BatchState::packageName() const {
+    std::lock_guard lock(outputMutex_);
+    return packageName_;
+}
+
+void BatchState::set_output(std::string folder, std::string name) {
+    std::lock_guard lock(outputMutex_);
+    outputFolder_ = std::move(folder);
+    packageName_ = std::move(name);
+}
+
+std::string BatchState::package_folder() const {
+    std::lock_guard lock(outputMutex_);
+    return outputFolder_ + packageName_;
+}
+
+void BatchState::reset_run(int product_count) {
+    std::lock_guard lock(runMutex_);
+    counters_ = Counters{};
+    counters_.productCount = product_count;
+    packageRows_.clear();
+}
+
+int BatchState::claim_next_product() {
+    std::lock_guard lock(runMutex_);
+    if (counters_.nextProduct >= counters_.productCount) return 0;
+    return ++counters_.nextProduct;
+}
+
+void BatchState::append_package_row(std::string_view row) {
+    std::lock_guard lock(runMutex_);
+    packageRows_.append(row);
+    ++counters_.succeeded;
+}
+
+bool BatchState::finish_worker() {
+    std::lock_guard lock(runMutex_);
+    return ++counters_.finishedWorkers == 5;
+}
+
+BatchState::Counters BatchState::complete() {
+    std::lock_guard lock(runMutex_);
+    counters_.failed = counters_.productCount - counters_.succeeded;
+    return counters_;
+}
+
+BatchState::Counters BatchState::counters() const {
+    std::lock_guard lock(runMutex_);
+    return counters_;
+}
+
+int BatchState::productCount() const {
+    std::lock_guard lock(runMutex_);
+    return counters_.productCount;
+}
+
+std::string BatchState::take_package_rows() {
+    std::lock_guard lock(runMutex_);
+    std::string rows = std::move(packageRows_);
+    packageRows_.clear();
+    return rows;
+}
+
+void ProductContext::log_line(std::string_view text) const {
+    if (!log) return;
+    std::string line = log_time_stamp(clock ? *clock : system_clock());
+    line.append(text);
+    log->append_log(line);
+}
+
+}  // namespace vq

@@ -1,0 +1,148 @@
+#pragma once
+// The records the copy run shares, and the small thread-safe "ports" through which the
+// core reads the window's live controls and writes to its log pane. No front-end code
+// here: a window or the command line owns these objects and observes them.
+
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "support/clock.hpp"
+
+namespace vq {
+
+struct ApiCredential {
+    std::string appkey;
+    std::string appsecret;
+};
+
+// The data of one product while a worker processes it. GBK texts, all empty at the start
+// of each product.
+struct OfferRecord {
+    int productNumber = 0;  // n, 1-based; row n - 1 of the list
+    std::string offerId;
+    std::string listTitle;
+    std::string title;
+    std::string amount;
+    std::string productUnitWeight;
+    std::string retailPrice;
+    std::string amountOnSale;
+    std::string priceRanges;
+    std::string featureText;
+    std::string skuText;
+    std::string skuPictures;
+    std::string postCategryId;
+    std::string sendGoodsId;
+    std::string freightTemplateId;
+    std::string termOfferProcess;
+    std::string description;
+    std::string pictureList;
+};
+
+// The log pane. One call appends one whole text (callers end lines with CR LF) and never
+// blocks on the window; lines of different threads never interleave.
+class LogSink {
+public:
+    virtual ~LogSink() = default;
+    virtual void append_log(std::string_view text) = 0;
+};
+
+// A text control that other threads read while the window may change it: readers get the
+// old or the new value whole.
+class SharedText {
+public:
+    SharedText() = default;
+    explicit SharedText(std::string value) : value_(std::move(value)) {}
+    std::string get() const {
+        std::lock_guard lock(mutex_);
+        return value_;
+    }
+    void set(std::string value) {
+        std::lock_guard lock(mutex_);
+        value_ = std::move(value);
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::string value_;
+};
+
+// The two picture check boxes, read by workers at the moment they need them.
+struct LiveOptions {
+    std::atomic<bool> downloadDescriptionPictures{false};  // "下载描述图片"
+    std::atomic<bool> taobaoOnly{false};                   // "只下载淘宝空间图片"
+};
+
+// The process-wide state of copy runs: the run counters under one lock (taken for the
+// three indivisible steps only, never across network or window work), and the run
+// settings the window writes while workers may read them.
+class BatchState {
+public:
+    // Settings. Workers read them whenever they need them.
+    std::vector<ApiCredential> credentials() const;
+    void set_credentials(std::vector<ApiCredential> pairs);
+    std::string outputFolder() const;  // ends with "/"
+    std::string packageName() const;
+    // Both change together, so a reader never pairs a new folder with an old name.
+    void set_output(std::string folder, std::string name);
+    // outputFolder + packageName: the picture folder of the package.
+    std::string package_folder() const;
+    std::atomic<int> outputFormat{0};           // 4 or 5
+    std::atomic<int> pictureFailurePolicy{0};   // 1, 2, 3; 0 = none loaded
+    SharedText addressMode;                     // "单品", "列表", "店铺" or empty
+
+    // Run counters.
+    struct Counters {
+        int productCount = 0;
+        int nextProduct = 0;
+        int finishedWorkers = 0;
+        int succeeded = 0;
+        int failed = 0;
+    };
+    // START: counters to zero, packageRows emptied, productCount = count.
+    void reset_run(int product_count);
+    // Claim: the next product number n (1-based), or 0 when none is left.
+    int claim_next_product();
+    // Append: adds a finished row and raises succeeded.
+    void append_package_row(std::string_view row);
+    // Finish: raises finishedWorkers; true for the worker that raised it to 5.
+    bool finish_worker();
+    // Completion: failed = productCount - succeeded; returns the counters.
+    Counters complete();
+    Counters counters() const;
+    int productCount() const;
+    // The accumulated rows; meant for the completing worker (no appends race it then).
+    std::string take_package_rows();
+
+private:
+    mutable std::mutex runMutex_;
+    Counters counters_;
+    std::string packageRows_;
+
+    mutable std::mutex credentialsMutex_;
+    std::vector<ApiCredential> credentials_;
+    mutable std::mutex outputMutex_;
+    std::string outputFolder_;
+    std::string packageName_;
+};
+
+// What the steps of one product need to know about their run: where to log, the numbers
+// of their log lines, where pictures go and the options in force.
+struct ProductContext {
+    LogSink* log = nullptr;
+    const Clock* clock = nullptr;
+    int worker = 0;          // t, 1..5
+    int productNumber = 0;   // n
+    int productCount = 0;    // N
+    std::string packageFolder;  // outputFolder + packageName, no trailing separator
+    int outputFormat = 5;
+    int pictureFailurePolicy = 0;
+    const LiveOptions* options = nullptr;
+
+    // Appends the time stamp followed by text (which ends with "\r\n") as one line.
+    void log_line(std::string_view text) const;
+};
+
+}  // namespace vq

@@ -1,0 +1,3 @@
+#include "app/options.hpp"
+
+namespace vq {}  // namespace vq

@@ -1,0 +1,43 @@
+#pragma once
+// The options file: picture handling and package format, as the settings page shows them.
+
+#include <string>
+#include <string_view>
+
+#include "app/batch_model.hpp"
+
+namespace vq {
+
+// The settings page's control states.
+struct OptionControls {
+    bool downloadPictures = false;    // "下载描述图片"
+    bool taobaoOnly = false;          // "只下载淘宝空间图片"
+    bool taobaoOnlyEnabled = false;   // enabled state of the second box
+    // Combo box item 0 "保持不变", 1 "删除图片", 2 "重新下载 仍失败删除"; -1 = leave as is.
+    int failurePolicyItem = -1;
+    int format = 5;                   // selected radio button: 4 or 5
+};
+
+// The combo box items in order, GBK.
+std::string failure_policy_item_text(int item);
+
+// program folder + "/options/options.ini"
+std::string options_file_path(std::string_view program_folder);
+
+// Reads the four keys (missing file or key = empty text) into control states and sets
+// pictureFailurePolicy (only for a recognised fall) and outputFormat in state.
+OptionControls load_options(std::string_view options_path, BatchState& state);
+
+struct SaveOptionsResult {
+    bool saved = false;     // false: the combo box text was empty (download/taobao_only
+                            // were written all the same)
+    std::string message;    // GBK: "已经保存！" or "请设置图片下载失败处理方式"
+    std::string title;      // GBK: "提示" or "信息："
+};
+
+// Writes download, taobao_only, fall (from combo_text) and type key by key, creating
+// the "options" folder when missing, and sets the two values in state.
+SaveOptionsResult save_options(std::string_view options_path, const OptionControls& controls,
+                               std::string_view combo_text, BatchState& state);
+
+}  // namespace vq

@@ -1,0 +1,3 @@
+#include "app/startup.hpp"
+
+namespace vq {}  // namespace vq

@@ -1,0 +1,34 @@
+#pragma once
+// Start-up logic shared by the window and the command line: the remote configuration with
+// the API key pairs, the default output path and the derivation of the package folder.
+
+#include <string>
+#include <string_view>
+
+#include "app/batch_model.hpp"
+#include "support/clock.hpp"
+
+namespace vq {
+
+// Fetches config_server + "/logo.xml" with the scripted client and appends the "appkey" /
+// "appsecret" attributes of every child of the root element to the state's credentials.
+// Returns the number of pairs now held; 0 means start-up cannot go on.
+int load_remote_configuration(BatchState& state, std::string_view config_server);
+
+// program folder + "/aliT" + seconds stamp + ".csv"
+std::string default_output_path(std::string_view program_folder,
+                                 const Clock& clock = system_clock());
+
+struct OutputPathChoice {
+    bool ok = false;
+    std::string path;     // the path to show in the box (".csv" appended when it had no ".")
+    std::string folder;   // up to and including the last separator
+    std::string name;     // file name up to its first "."
+    std::string message;  // GBK "请检查文件名是否正确！" when the name came out empty
+};
+
+// Derives the package folder and name from a chosen path. On failure path is empty (the
+// output box is emptied) and message says why.
+OutputPathChoice derive_output_path(std::string_view chosen);
+
+}  // namespace vq

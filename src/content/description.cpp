@@ -1,0 +1,3 @@
+#include "content/description.hpp"
+
+namespace vq {}  // namespace vq

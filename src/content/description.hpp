@@ -1,0 +1,36 @@
+#pragma once
+// Description HTML: entity decoding and CSV preparation, and the description pictures
+// fetched into a per-product folder with the description pointed at the local copies.
+
+#include <string>
+#include <string_view>
+
+#include "app/batch_model.hpp"
+#include "support/regex_matcher.hpp"
+
+namespace vq {
+
+// Decodes the fixed entity set, swaps "," for the full-width comma, drops line breaks and
+// doubles every double quote (so the text can sit in a quoted CSV field).
+std::string rewrite_description_text(std::string_view text);
+
+// Every byte as "%" and two upper-case hex digits.
+std::string percent_encode_gbk(std::string_view text);
+
+// The product's picture sub-folder name: the title without "/", "\", ".", "%", " ", ":".
+std::string product_folder_name(std::string_view title);
+
+// The two matchers a worker keeps for its products' descriptions.
+struct DescriptionMatchers {
+    RegexMatcher pictures{RegexMatcher::Dialect::Script};
+    RegexMatcher chinese{RegexMatcher::Dialect::Script};
+};
+
+// Downloads the pictures of record.description (IMG tags, then background attributes)
+// into packageFolder/<product folder>/ and rewrites their addresses to "file://" local
+// addresses, following the taobao-only option (read at every picture) and the failure
+// policy of the context. Logs its lines through the context. Never fails the product.
+void localize_description_pictures(OfferRecord& record, const ProductContext& context,
+                                   DescriptionMatchers& matchers);
+
+}  // namespace vq

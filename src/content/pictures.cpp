@@ -1,0 +1,3 @@
+#include "content/pictures.hpp"
+
+namespace vq {}  // namespace vq

@@ -1,0 +1,22 @@
+#pragma once
+// Main pictures of a product and picture type detection.
+
+#include <string>
+
+#include "app/batch_model.hpp"
+#include "support/xml_document.hpp"
+
+namespace vq {
+
+// A file extension from the first bytes of a picture ("jpg", "gif", "png", ...; for an
+// unknown header the hex rendering of up to 10 bytes followed by ".JPG"). Empties bytes.
+std::string detect_picture_type(std::string& bytes);
+
+// Saves every imageList picture of the answer into the package folder as
+// md5(millis + title + offerId) + ".ali" (format 4) or ".tbi" (format 5), consuming the
+// list, and builds record.pictureList ("name:1:position:|;" per picture). A failed
+// download writes an empty file and keeps its entry. Logs its lines through the context.
+void download_main_pictures(XmlDocument& answer, OfferRecord& record,
+                            const ProductContext& context);
+
+}  // namespace vq

@@ -1,0 +1,3 @@
+#include "output/package_writer.hpp"
+
+namespace vq {}  // namespace vq

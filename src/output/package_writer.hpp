@@ -1,0 +1,36 @@
+#pragma once
+// Package rows and the package table file in both formats.
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "app/batch_model.hpp"
+
+namespace vq {
+
+// The placeholder for a structural double quote in rows until the file is written.
+inline constexpr std::string_view kQuotePlaceholder = "|*|";
+
+// The row of the format (4: 25 TAB-separated columns, 5: 48 comma-separated columns),
+// with placeholders for structural quotes, ending in "\r\n". Quotes inside the title are
+// doubled here so they cannot end the quoted field early.
+std::string build_package_row(const OfferRecord& record, int format);
+
+// The complete file bytes: format 5 = GBK header + rows; format 4 = FF FE + UTF-16LE
+// header + UTF-16LE rows followed by one zero code unit. Placeholders become quotes.
+std::string package_file_bytes(int format, std::string_view package_rows);
+
+enum class PackageWriteResult { Written, Failed, Abandoned };
+
+// Writes the package file at output_path through a temporary file in the same folder
+// renamed into place, so a failed write never leaves a partial file and the previous
+// file stays. may_commit, when given, is asked just before the rename; false abandons
+// the write (the temporary file is removed, nothing is logged). Logs " 文件写成功！" on
+// success and a failure line otherwise.
+PackageWriteResult write_package_file(int format, std::string_view output_path,
+                                      std::string_view package_rows, LogSink& log,
+                                      const Clock& clock,
+                                      const std::function<bool()>& may_commit = {});
+
+}  // namespace vq
