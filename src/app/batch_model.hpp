@@ -13,6 +13,14 @@
 
 namespace vq {
 
+// One row of the product list; columns 0 to 3 are title, price, address, offerId.
+struct ProductEntry {
+    std::string title;
+    std::string price;
+    std::string address;
+    std::string offerId;
+};
+
 struct ApiCredential {
     std::string appkey;
     std::string appsecret;
