@@ -1,3 +1,91 @@
 #include "app/options.hpp"
 
-namespace vq {}  // namespace vq
+#include "support/files.hpp"
+#include "support/gbk_literal.hpp"
+#include "support/ini_file.hpp"
+#include "support/text.hpp"
+
+namespace vq {
+namespace {
+
+constexpr std::string_view kPictureSection = "DL_PIC";
+constexpr std::string_view kSaveSection = "SAVE";
+
+const std::string& yes_text() { return "真"_gbk; }
+const std::string& no_text() { return "假"_gbk; }
+
+}  // namespace
+
+std::string failure_policy_item_text(int item) {
+    switch (item) {
+        case 0: return "保持不变"_gbk;
+        case 1: return "删除图片"_gbk;
+        case 2: return "重新下载 仍失败删除"_gbk;
+        default: return {};
+    }
+}
+
+std::string options_file_path(std::string_view program_folder) {
+    std::string path(program_folder);
+    if (!path.empty() && path.back() == '/') path.pop_back();
+    return path + "/options/options.ini";
+}
+
+OptionControls load_options(std::string_view options_path, BatchState& state) {
+    OptionControls controls;
+    // Values are compared exactly: "TRUE" or "1" do not count as checked.
+    controls.downloadPictures = read_ini_value(options_path, kPictureSection, "download") == yes_text();
+    controls.taobaoOnly = read_ini_value(options_path, kPictureSection, "taobao_only") == yes_text();
+    controls.taobaoOnlyEnabled = controls.downloadPictures;
+
+    const std::string fall = read_ini_value(options_path, kPictureSection, "fall");
+    if (fall.empty() || fall == "3") {
+        controls.failurePolicyItem = 2;
+        state.pictureFailurePolicy = 3;
+    } else if (fall == "1" || fall == "2") {
+        controls.failurePolicyItem = fall[0] - '1';
+        state.pictureFailurePolicy = fall[0] - '0';
+    }
+    // Any other value leaves the combo box and the policy as they are.
+
+    controls.format = read_ini_value(options_path, kSaveSection, "type") == "4" ? 4 : 5;
+    state.outputFormat = controls.format;
+    return controls;
+}
+
+SaveOptionsResult save_options(std::string_view options_path, const OptionControls& controls,
+                               std::string_view combo_text, BatchState& state) {
+    // A fresh installation has no options folder; without it nothing could be saved.
+    const int slash = find_last_text(options_path, "/");
+    if (slash > 1) make_directory(options_path.substr(0, static_cast<std::size_t>(slash - 1)));
+
+    // Write failures go unreported: the confirmation is shown all the same.
+    write_ini_value(options_path, kPictureSection, "download",
+                    controls.downloadPictures ? yes_text() : no_text());
+    write_ini_value(options_path, kPictureSection, "taobao_only",
+                    controls.taobaoOnly ? yes_text() : no_text());
+
+    SaveOptionsResult result;
+    if (combo_text.empty()) {
+        result.message = "请设置图片下载失败处理方式"_gbk;
+        result.title = "信息："_gbk;
+        return result;
+    }
+    for (int item = 0; item < 3; ++item) {
+        if (combo_text == failure_policy_item_text(item)) {
+            write_ini_value(options_path, kPictureSection, "fall", std::to_string(item + 1));
+            state.pictureFailurePolicy = item + 1;
+        }
+    }
+
+    const int format = controls.format == 4 ? 4 : 5;
+    write_ini_value(options_path, kSaveSection, "type", std::to_string(format));
+    state.outputFormat = format;
+
+    result.saved = true;
+    result.message = "已经保存！"_gbk;
+    result.title = "提示"_gbk;
+    return result;
+}
+
+}  // namespace vq

@@ -1,1 +1,144 @@
+#include "app/options.hpp"
+
 #include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "support/files.hpp"
+#include "support/gbk_literal.hpp"
+#include "support/ini_file.hpp"
+
+namespace vq {
+namespace {
+
+namespace fs = std::filesystem;
+
+class OptionsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/vq-options-XXXXXX";
+        home_ = mkdtemp(tmpl);
+        path_ = options_file_path(home_);
+    }
+    void TearDown() override { fs::remove_all(home_); }
+
+    void write_options(const std::string& bytes) {
+        fs::create_directories(home_ + "/options");
+        std::ofstream(path_, std::ios::binary) << bytes;
+    }
+
+    std::string home_;
+    std::string path_;
+};
+
+TEST_F(OptionsTest, LoadDerivesControlsAndState) {
+    const std::string yes = "真"_gbk;
+    const std::string no = "假"_gbk;
+    struct Case {
+        const char* what;
+        std::string file;  // empty: no file at all
+        bool download, taobao, enabled;
+        int item, policy, format;
+    } cases[] = {
+        {"no file", "", false, false, false, 2, 3, 5},
+        {"both on", "[DL_PIC]\r\ndownload=" + yes + "\r\ntaobao_only=" + yes + "\r\n", true, true,
+         true, 2, 3, 5},
+        {"second on alone is disabled",
+         "[DL_PIC]\r\ndownload=" + no + "\r\ntaobao_only=" + yes + "\r\n", false, true, false, 2, 3,
+         5},
+        {"exact comparison", "[DL_PIC]\r\ndownload=TRUE\r\ntaobao_only=1\r\n", false, false, false,
+         2, 3, 5},
+        {"fall 1", "[DL_PIC]\r\nfall=1\r\n", false, false, false, 0, 1, 5},
+        {"fall 2", "[DL_PIC]\r\nfall=2\r\n", false, false, false, 1, 2, 5},
+        {"fall 3", "[DL_PIC]\r\nfall=3\r\n", false, false, false, 2, 3, 5},
+        {"unknown fall keeps combo and policy", "[DL_PIC]\r\nfall=9\r\n", false, false, false, -1,
+         7, 5},
+        {"fall 03 is unknown", "[DL_PIC]\r\nfall=03\r\n", false, false, false, -1, 7, 5},
+        {"type 4", "[SAVE]\r\ntype=4\r\n", false, false, false, 2, 3, 4},
+        {"type 5", "[SAVE]\r\ntype=5\r\n", false, false, false, 2, 3, 5},
+        {"type empty", "[SAVE]\r\ntype=\r\n", false, false, false, 2, 3, 5},
+        {"type 04", "[SAVE]\r\ntype=04\r\n", false, false, false, 2, 3, 5},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(home_ + "/options");
+        if (!c.file.empty()) write_options(c.file);
+        BatchState state;
+        state.pictureFailurePolicy = 7;  // shows whether load touched it
+        const OptionControls controls = load_options(path_, state);
+        EXPECT_EQ(controls.downloadPictures, c.download);
+        EXPECT_EQ(controls.taobaoOnly, c.taobao);
+        EXPECT_EQ(controls.taobaoOnlyEnabled, c.enabled);
+        EXPECT_EQ(controls.failurePolicyItem, c.item);
+        EXPECT_EQ(controls.format, c.format);
+        EXPECT_EQ(state.pictureFailurePolicy, c.policy);
+        EXPECT_EQ(state.outputFormat, c.format);
+    }
+}
+
+TEST_F(OptionsTest, DefaultSaveWritesTheWholeFileIntoAMissingFolder) {
+    ASSERT_FALSE(file_exists(home_ + "/options"));
+    BatchState state;
+    const SaveOptionsResult result =
+        save_options(path_, OptionControls{}, failure_policy_item_text(2), state);
+    EXPECT_TRUE(result.saved);
+    EXPECT_EQ(result.message, "已经保存！"_gbk);
+    EXPECT_EQ(result.title, "提示"_gbk);
+    EXPECT_EQ(read_file_bytes(path_).value_or("<unreadable>"),
+              "[DL_PIC]\r\ndownload=" + "假"_gbk + "\r\ntaobao_only=" + "假"_gbk +
+                  "\r\nfall=3\r\n[SAVE]\r\ntype=5\r\n");
+    EXPECT_EQ(state.pictureFailurePolicy, 3);
+    EXPECT_EQ(state.outputFormat, 5);
+}
+
+TEST_F(OptionsTest, SaveThenLoadRoundTrips) {
+    OptionControls chosen;
+    chosen.downloadPictures = true;
+    chosen.taobaoOnly = true;
+    chosen.format = 4;
+    BatchState saved;
+    EXPECT_TRUE(save_options(path_, chosen, "删除图片"_gbk, saved).saved);
+    EXPECT_EQ(saved.pictureFailurePolicy, 2);
+    EXPECT_EQ(saved.outputFormat, 4);
+
+    BatchState loaded;
+    const OptionControls controls = load_options(path_, loaded);
+    EXPECT_TRUE(controls.downloadPictures);
+    EXPECT_TRUE(controls.taobaoOnly);
+    EXPECT_TRUE(controls.taobaoOnlyEnabled);
+    EXPECT_EQ(controls.failurePolicyItem, 1);
+    EXPECT_EQ(controls.format, 4);
+    EXPECT_EQ(loaded.pictureFailurePolicy, 2);
+    EXPECT_EQ(loaded.outputFormat, 4);
+}
+
+TEST_F(OptionsTest, ComboTextDecidesWhetherFallAndTypeAreWritten) {
+    OptionControls chosen;
+    chosen.downloadPictures = true;
+    chosen.format = 4;
+
+    // Empty: the check boxes are written, the rest is refused.
+    BatchState state;
+    state.pictureFailurePolicy = 1;
+    SaveOptionsResult result = save_options(path_, chosen, "", state);
+    EXPECT_FALSE(result.saved);
+    EXPECT_EQ(result.message, "请设置图片下载失败处理方式"_gbk);
+    EXPECT_EQ(result.title, "信息："_gbk);
+    EXPECT_EQ(read_file_bytes(path_).value_or("<unreadable>"),
+              "[DL_PIC]\r\ndownload=" + "真"_gbk + "\r\ntaobao_only=" + "假"_gbk + "\r\n");
+    EXPECT_EQ(state.pictureFailurePolicy, 1);
+    EXPECT_EQ(state.outputFormat, 0);
+
+    // Unknown text: no fall, the policy kept, the format still saved.
+    result = save_options(path_, chosen, "其他"_gbk, state);
+    EXPECT_TRUE(result.saved);
+    EXPECT_EQ(read_ini_value(path_, "DL_PIC", "fall", "<none>"), "<none>");
+    EXPECT_EQ(read_ini_value(path_, "SAVE", "type"), "4");
+    EXPECT_EQ(state.pictureFailurePolicy, 1);
+    EXPECT_EQ(state.outputFormat, 4);
+}
+
+}  // namespace
+}  // namespace vq

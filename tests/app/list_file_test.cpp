@@ -1,0 +1,95 @@
+#include "app/list_file.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "support/files.hpp"
+#include "support/gbk_literal.hpp"
+
+namespace vq {
+namespace {
+
+namespace fs = std::filesystem;
+
+ProductEntry row(std::string title, std::string offerId, std::string price, std::string address) {
+    return {std::move(title), std::move(price), std::move(address), std::move(offerId)};
+}
+
+void expect_rows(const std::vector<ProductEntry>& got, const std::vector<ProductEntry>& want) {
+    ASSERT_EQ(got.size(), want.size());
+    for (std::size_t i = 0; i < got.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(got[i].title, want[i].title);
+        EXPECT_EQ(got[i].offerId, want[i].offerId);
+        EXPECT_EQ(got[i].price, want[i].price);
+        EXPECT_EQ(got[i].address, want[i].address);
+    }
+}
+
+TEST(ListText, FieldOrderSeparatorsAndTrimmedEnds) {
+    const std::string wide_blank = "\xA1\xA1";
+    const std::vector<ProductEntry> rows = {
+        row(" " + wide_blank + "A", "1", "9.50", "http://a/1"),
+        row("B", "2", "", "http://a/2  "),
+    };
+    // Blanks before the first title go; the last address keeps its blanks before CR LF.
+    EXPECT_EQ(format_list_text(rows), "A||1||9.50||http://a/1\r\nB||2||||http://a/2  \r\n");
+    EXPECT_EQ(format_list_text({}), "");
+}
+
+TEST(ListText, OnlyFourPieceLinesBecomeRows) {
+    const std::string bytes =
+        "title||id||price||address\r\n"     // a header is just another four-piece line
+        "\r\n"                               // blank
+        "no separators\r\n"
+        "T1||1||2||\r\n"                     // empty address: three pieces
+        "T2||1||2||3||4\r\n"                 // five pieces
+        "||5||6||http://x/5\n"               // empty title kept, LF end
+        "T6||6||||http://x/6\r"              // empty price kept, CR-only end
+        "T7||7||7||http://x/7" + std::string(1, '\0') +
+        "T8||8||8||http://x/8\x1a"
+        "T9||9||9||http://x/9";              // no line end at all
+    expect_rows(parse_list_text(bytes), {
+                                            row("title", "id", "price", "address"),
+                                            row("", "5", "6", "http://x/5"),
+                                            row("T6", "6", "", "http://x/6"),
+                                            row("T7", "7", "7", "http://x/7"),
+                                            row("T8", "8", "8", "http://x/8"),
+                                            row("T9", "9", "9", "http://x/9"),
+                                        });
+}
+
+class ListFileTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/vq-list-XXXXXX";
+        dir_ = mkdtemp(tmpl);
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+    std::string dir_;
+};
+
+TEST_F(ListFileTest, WriteThenReadGivesTheSameList) {
+    // "晐" ends in the byte "|": the separator search must not start inside it.
+    const std::vector<ProductEntry> rows = {
+        row("连衣裙"_gbk, "100", "12.5", "http://detail.example/offer/100.html"),
+        row("晐"_gbk, "200", "3", "http://detail.example/offer/200.html"),
+        row("", "300", "0.01", "http://detail.example/offer/300.html"),
+    };
+    const std::string path = dir_ + "/" + "列表"_gbk + ".txt";
+    ASSERT_TRUE(write_list_file(path, rows));
+    const auto read = read_list_file(path);
+    ASSERT_TRUE(read.has_value());
+    expect_rows(*read, rows);
+}
+
+TEST_F(ListFileTest, FailuresAreResults) {
+    EXPECT_FALSE(read_list_file(dir_ + "/missing.txt").has_value());
+    EXPECT_FALSE(read_list_file(dir_).has_value());  // a folder cannot be read as a file
+    EXPECT_FALSE(write_list_file(dir_ + "/no/such/folder.txt", {row("A", "1", "2", "3")}));
+}
+
+}  // namespace
+}  // namespace vq
