@@ -170,7 +170,7 @@ void set_common_options(CURL* easy, Exchange& ex, int timeout_ms, bool cookie_en
 // the thread's cancel token fires.
 bool perform(Transfer& h, int timeout_ms) {
     const CancelToken* token = current_token;
-    if (token && token->is_cancelled()) return false;
+    if (token && !token->wait_while_held()) return false;
     const auto deadline =
         std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms + 250);
     if (curl_multi_add_handle(h.multi, h.easy) != CURLM_OK) return false;
@@ -221,6 +221,29 @@ bool is_blank(std::string_view text) {
 }
 
 }  // namespace
+
+void CancelToken::cancel() {
+    {
+        std::lock_guard lock(mutex_);
+        cancelled_.store(true, std::memory_order_release);
+    }
+    released_.notify_all();
+}
+
+void CancelToken::set_held(bool held) {
+    {
+        std::lock_guard lock(mutex_);
+        held_.store(held, std::memory_order_release);
+    }
+    if (!held) released_.notify_all();
+}
+
+bool CancelToken::wait_while_held() const {
+    if (!is_held()) return !is_cancelled();
+    std::unique_lock lock(mutex_);
+    released_.wait(lock, [this] { return !is_held() || is_cancelled(); });
+    return !is_cancelled();
+}
 
 CancelScope::CancelScope(const CancelToken& token) : previous_(current_token) {
     current_token = &token;

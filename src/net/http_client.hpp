@@ -5,26 +5,37 @@
 // failure. Every call can be aborted from another thread through a CancelToken.
 
 #include <atomic>
+#include <condition_variable>
 #include <cstddef>
+#include <mutex>
 #include <string>
 #include <string_view>
 
 namespace vq {
 
 // A stop signal shared between the thread that stops a run and the threads doing its
-// requests. Once cancelled it stays cancelled; a run makes a fresh token.
+// requests. Once cancelled it stays cancelled; a run makes a fresh token. It can also be
+// held (a paused run): requests of threads obeying it wait before they start.
 class CancelToken {
 public:
-    void cancel() { cancelled_.store(true, std::memory_order_release); }
+    void cancel();  // also releases a hold
     bool is_cancelled() const { return cancelled_.load(std::memory_order_acquire); }
+    void set_held(bool held);
+    bool is_held() const { return held_.load(std::memory_order_acquire); }
+    // Blocks while held and not cancelled; false when cancelled.
+    bool wait_while_held() const;
 
 private:
     std::atomic<bool> cancelled_{false};
+    std::atomic<bool> held_{false};
+    mutable std::mutex mutex_;
+    mutable std::condition_variable released_;
 };
 
 // Makes token the one that every request of the calling thread obeys while the scope
 // lives (scopes nest; the innermost wins). A request started or running on this thread
-// after token.cancel() returns empty within a fraction of a second.
+// after token.cancel() returns empty within a fraction of a second; one about to start
+// while the token is held waits for its release.
 class CancelScope {
 public:
     explicit CancelScope(const CancelToken& token);

@@ -47,20 +47,6 @@ long long position_of(std::string_view s) {
     return parse_count(s.substr(1));
 }
 
-bool declares_utf8(std::string_view text) {
-    const int at = find_text(text, "encoding", 1, true);
-    if (at < 1) return false;
-    const std::size_t from = static_cast<std::size_t>(at - 1) + 8;
-    if (from > text.size()) return false;
-    const std::size_t close = text.find("?>", from);
-    if (close == npos) return false;
-    std::string declared;
-    for (char c : text.substr(from, close - from)) {
-        if (c != '=' && c != '"') declared += c;
-    }
-    return to_lower_ascii(trim_blanks(declared)) == "utf-8";
-}
-
 // Placeholders must not be confused with text the document already holds.
 std::string make_marker(std::string_view document) {
     std::minstd_rand generator(
@@ -85,13 +71,27 @@ bool needs_normalising(const char* tag, std::size_t size) {
 
 }  // namespace
 
+bool xml_declares_utf8(std::string_view text) {
+    const int at = find_text(text, "encoding", 1, true);
+    if (at < 1) return false;
+    const std::size_t from = static_cast<std::size_t>(at - 1) + 8;
+    if (from > text.size()) return false;
+    const std::size_t close = text.find("?>", from);
+    if (close == npos) return false;
+    std::string declared;
+    for (char c : text.substr(from, close - from)) {
+        if (c != '=' && c != '"') declared += c;
+    }
+    return to_lower_ascii(trim_blanks(declared)) == "utf-8";
+}
+
 bool XmlDocument::load_bytes(std::string_view bytes) {
     clear();
     const std::size_t nul = bytes.find('\0');
     const std::string_view text = bytes.substr(0, nul);
     if (text.size() > kMaxInput) return false;
 
-    if (declares_utf8(text)) {
+    if (xml_declares_utf8(text)) {
         buffer_ = utf8_to_gbk(text);
     } else {
         buffer_.assign(text);

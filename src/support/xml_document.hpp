@@ -13,6 +13,10 @@
 
 namespace vq {
 
+// True when the text's XML declaration names encoding="utf-8" (any letter case): such a
+// document is converted by load_bytes itself and must be handed over unconverted.
+bool xml_declares_utf8(std::string_view text);
+
 class XmlDocument {
 public:
     // Replaces whatever was loaded. Reads up to the first zero byte; a document that

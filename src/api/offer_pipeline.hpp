@@ -1,0 +1,56 @@
+#pragma once
+// The per-product pipeline a copy-run worker runs: signed offer.get request with the
+// credential round robin and retries, extraction, description, pictures, package row.
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "app/batch_model.hpp"
+#include "app/product_list.hpp"
+#include "content/description.hpp"
+#include "net/http_client.hpp"
+#include "support/xml_document.hpp"
+
+namespace vq {
+
+// What a worker reads and writes while it runs.
+struct RunEnvironment {
+    ProductList* list = nullptr;
+    BatchState* state = nullptr;
+    const LiveOptions* options = nullptr;
+    LogSink* log = nullptr;
+    const Clock* clock = nullptr;
+    // The run's hold and stop: the pipeline waits at its steps while held and gives up
+    // the product when stopped. May be null (never held, never stopped).
+    const CancelToken* token = nullptr;
+};
+
+// One worker's pipeline; keeps the credential cursor, the answer document and the
+// description matchers from product to product.
+class ProductPipeline {
+public:
+    ProductPipeline(int worker, const RunEnvironment& environment);
+
+    // Processes product n (row n - 1): the finished package row, or nothing when the
+    // product has no title (or the run was stopped on the way).
+    std::optional<std::string> process_product(int n);
+
+    int last_product_number() const { return lastProduct_; }
+    int credential_cursor() const { return cursor_; }
+
+private:
+    bool proceed() const;
+    // Fetches the offer with the credential at the cursor and loads the answer.
+    void request(std::string_view offer_id, const std::vector<ApiCredential>& credentials);
+    void load_answer(std::string_view body);
+
+    int worker_;
+    RunEnvironment env_;
+    int cursor_ = 0;
+    int lastProduct_ = 0;
+    XmlDocument answer_;
+    DescriptionMatchers matchers_;
+};
+
+}  // namespace vq

@@ -1,0 +1,228 @@
+#include "app/batch_controller.hpp"
+
+#include <system_error>
+
+#include "api/offer_pipeline.hpp"
+#include "net/http_client.hpp"
+#include "output/package_writer.hpp"
+#include "support/files.hpp"
+#include "support/gbk_literal.hpp"
+
+namespace vq {
+
+namespace {
+
+// The log as a stopped run's workers see it: silent once the run is stopped.
+class FencedLog final : public LogSink {
+public:
+    FencedLog(LogSink* target, const CancelToken& token) : target_(target), token_(token) {}
+    void append_log(std::string_view text) override {
+        if (target_ && !token_.is_cancelled()) target_->append_log(text);
+    }
+
+private:
+    LogSink* target_;
+    const CancelToken& token_;
+};
+
+std::string number(int value) { return std::to_string(value); }
+
+}  // namespace
+
+struct BatchController::Run {
+    explicit Run(LogSink* target) : log(target, token) {}
+    CancelToken token;
+    FencedLog log;
+    // Orders a stop against the completion: whichever takes it first decides whether the
+    // run completes (package, totals) or is abandoned.
+    std::mutex commitMutex;
+    bool completed = false;
+    std::atomic<int> done{0};
+    std::vector<std::thread> threads;
+};
+
+BatchController::BatchController(RunPorts ports)
+    : ports_(ports), clock_(ports.clock ? ports.clock : &system_clock()) {
+    launcher_ = [](std::function<void()> body) { return std::thread(std::move(body)); };
+}
+
+BatchController::~BatchController() {
+    stop_run();
+    join_previous();
+}
+
+void BatchController::set_thread_launcher(ThreadLauncher launcher) {
+    launcher_ = std::move(launcher);
+}
+
+RunState BatchController::state() const {
+    std::lock_guard lock(mutex_);
+    return state_;
+}
+
+void BatchController::set_state(RunState state) {
+    {
+        std::lock_guard lock(mutex_);
+        state_ = state;
+    }
+    if (ports_.observer) ports_.observer->run_state_changed(state);
+}
+
+void BatchController::join_previous() {
+    std::shared_ptr<Run> run;
+    {
+        std::lock_guard lock(mutex_);
+        run = run_;
+    }
+    if (!run) return;
+    for (std::thread& thread : run->threads) {
+        if (thread.joinable()) thread.join();
+    }
+    run->threads.clear();
+}
+
+StartResult BatchController::start_run() {
+    if (state() != RunState::Idle) return {};
+    ProductList& list = *ports_.list;
+    BatchState& state = *ports_.state;
+
+    const int rows = list.row_count();
+    if (rows < 1) return {};
+    if (ports_.outputPath->get().empty()) {
+        return {false, "请检查保存的文件名是否正确！"_gbk};
+    }
+    if (rows > kMostProducts) {
+        return {false, "每次采集数量不超过1000个，如超过，请按帮助拆分为几次分别采集！"_gbk};
+    }
+
+    const int count = list.remove_rows_without_id();
+    if (ports_.log) {
+        ports_.log->append_log(log_time_stamp(*clock_) + "  去除空ID宝贝【实际宝贝数量为"_gbk +
+                               number(count) + "  个宝贝】\r\n"_gbk);
+    }
+
+    // The threads of the previous run have ended (completed or stopped); collect them.
+    join_previous();
+    state.reset_run(count);
+    make_directory(state.package_folder());
+
+    auto run = std::make_shared<Run>(ports_.log);
+    {
+        std::lock_guard lock(mutex_);
+        run_ = run;
+    }
+    set_state(RunState::Running);
+
+    for (int worker = 1; worker <= kWorkers; ++worker) {
+        try {
+            run->threads.push_back(launcher_([this, run, worker] { run_worker(run, worker); }));
+        } catch (const std::system_error&) {
+            // The completion waits for five finished workers: count this one as finished
+            // with nothing done, so the others can still complete the run.
+            run->log.append_log(log_time_stamp(*clock_) + " 线程："_gbk + number(worker) +
+                                " 无法启动！其余线程继续下载。\r\n"_gbk);
+            finish_worker(run, worker, 0);
+        }
+    }
+    return {true, {}};
+}
+
+void BatchController::run_worker(const std::shared_ptr<Run>& run, int worker) {
+    CancelScope scope(run->token);
+    RunEnvironment environment;
+    environment.list = ports_.list;
+    environment.state = ports_.state;
+    environment.options = ports_.options;
+    environment.log = &run->log;
+    environment.clock = clock_;
+    environment.token = &run->token;
+    ProductPipeline pipeline(worker, environment);
+    BatchState& state = *ports_.state;
+
+    for (;;) {
+        if (!run->token.wait_while_held()) return;
+        const int n = state.claim_next_product();
+        if (n == 0) break;
+        std::optional<std::string> row = pipeline.process_product(n);
+        if (run->token.is_cancelled()) return;
+        if (row) state.append_package_row(*row);
+        const int done = ++run->done;
+        if (ports_.observer) {
+            const BatchState::Counters counters = state.counters();
+            ports_.observer->run_progress(done, counters.productCount, counters.succeeded);
+        }
+    }
+    if (run->token.is_cancelled()) return;
+    finish_worker(run, worker, pipeline.last_product_number());
+}
+
+void BatchController::finish_worker(const std::shared_ptr<Run>& run, int worker,
+                                    int last_product) {
+    if (ports_.state->finish_worker()) complete_run(run, worker, last_product);
+}
+
+void BatchController::complete_run(const std::shared_ptr<Run>& run, int worker,
+                                   int last_product) {
+    BatchState& state = *ports_.state;
+    const BatchState::Counters counters = state.complete();
+    run->log.append_log(log_time_stamp(*clock_) + " 线程："_gbk + number(worker) + " 第："_gbk +
+                        number(last_product) + "/" + number(counters.productCount) +
+                        " 个宝贝 下载完成！成功： "_gbk + number(counters.succeeded) +
+                        " 失败："_gbk + number(counters.failed) + " 正在写文件...\r\n"_gbk);
+
+    RunTotals totals;
+    totals.productCount = counters.productCount;
+    totals.succeeded = counters.succeeded;
+    totals.failed = counters.failed;
+    totals.packagePath = ports_.outputPath->get();
+
+    const auto claim_completion = [&run] {
+        std::lock_guard lock(run->commitMutex);
+        if (run->token.is_cancelled()) return false;
+        run->completed = true;
+        return true;
+    };
+    const PackageWriteResult written =
+        write_package_file(state.outputFormat.load(), totals.packagePath,
+                           state.take_package_rows(), run->log, *clock_, claim_completion);
+    if (written == PackageWriteResult::Abandoned) return;
+    if (written == PackageWriteResult::Failed && !claim_completion()) return;
+    totals.packageWritten = written == PackageWriteResult::Written;
+
+    if (ports_.observer) ports_.observer->run_completed(totals);
+    set_state(RunState::Idle);
+}
+
+void BatchController::toggle_pause() {
+    std::shared_ptr<Run> run;
+    RunState next;
+    {
+        std::lock_guard lock(mutex_);
+        if (state_ == RunState::Idle || !run_) return;
+        run = run_;
+        next = state_ == RunState::Running ? RunState::Held : RunState::Running;
+    }
+    run->token.set_held(next == RunState::Held);
+    set_state(next);
+}
+
+void BatchController::stop_run() {
+    std::shared_ptr<Run> run;
+    {
+        std::lock_guard lock(mutex_);
+        if (state_ == RunState::Idle || !run_) return;
+        run = run_;
+    }
+    bool stopped = false;
+    {
+        std::lock_guard lock(run->commitMutex);
+        if (!run->completed) {
+            run->token.cancel();
+            stopped = true;
+        }
+    }
+    join_previous();
+    if (stopped) set_state(RunState::Idle);
+}
+
+}  // namespace vq

@@ -1,0 +1,96 @@
+#pragma once
+// The copy run: START with its refusals, five workers sharing out the products, pause,
+// continue, stop, and the completion by the last worker (package file, totals).
+//
+// Pause and stop are cooperative: workers wait at safe points (between steps and before
+// each request) and never while holding a lock. Stop aborts requests in flight and joins
+// the workers before it returns, so nothing of a stopped run touches the state, the list,
+// the log or the package afterwards, and START is possible again at once.
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/batch_model.hpp"
+#include "app/product_list.hpp"
+
+namespace vq {
+
+enum class RunState { Idle, Running, Held };
+
+struct RunTotals {
+    int productCount = 0;
+    int succeeded = 0;
+    int failed = 0;
+    bool packageWritten = false;
+    std::string packagePath;  // GBK, the output path the package was written to
+};
+
+// What a front end hears of a run. Calls come from worker threads (and from the thread
+// calling the controller); a window hands them over to its own thread and never waits
+// for a worker from them.
+class RunObserver {
+public:
+    virtual ~RunObserver() = default;
+    virtual void run_state_changed(RunState) {}
+    // After each product: products done, of total, rows made so far.
+    virtual void run_progress(int /*done*/, int /*total*/, int /*succeeded*/) {}
+    virtual void run_completed(const RunTotals&) {}
+};
+
+struct RunPorts {
+    ProductList* list = nullptr;
+    BatchState* state = nullptr;
+    LiveOptions* options = nullptr;
+    SharedText* outputPath = nullptr;  // the output path box (GBK)
+    LogSink* log = nullptr;
+    RunObserver* observer = nullptr;   // may be null
+    const Clock* clock = nullptr;      // null = the system clock
+};
+
+struct StartResult {
+    bool started = false;
+    std::string message;  // GBK; non-empty for a refusal the user must see (title "提示")
+};
+
+class BatchController {
+public:
+    explicit BatchController(RunPorts ports);
+    ~BatchController();  // stops a run still going
+    BatchController(const BatchController&) = delete;
+    BatchController& operator=(const BatchController&) = delete;
+
+    StartResult start_run();
+    void toggle_pause();  // Running <-> Held; nothing when idle
+    void stop_run();      // returns when every worker of the run has ended
+    RunState state() const;
+
+    // Starts a worker thread; tests replace it to simulate a thread that cannot start
+    // (by throwing).
+    using ThreadLauncher = std::function<std::thread(std::function<void()>)>;
+    void set_thread_launcher(ThreadLauncher launcher);
+
+    static constexpr int kWorkers = 5;
+    static constexpr int kMostProducts = 1000;
+
+private:
+    struct Run;
+    void run_worker(const std::shared_ptr<Run>& run, int worker);
+    void finish_worker(const std::shared_ptr<Run>& run, int worker, int last_product);
+    void complete_run(const std::shared_ptr<Run>& run, int worker, int last_product);
+    void set_state(RunState state);
+    void join_previous();
+
+    RunPorts ports_;
+    const Clock* clock_;
+    ThreadLauncher launcher_;
+    mutable std::mutex mutex_;  // guards state_, run_
+    RunState state_ = RunState::Idle;
+    std::shared_ptr<Run> run_;
+};
+
+}  // namespace vq

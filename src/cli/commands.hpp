@@ -1,0 +1,11 @@
+#pragma once
+// The commands of `vq`. Each takes the arguments after its name and returns the exit code.
+
+#include <string>
+#include <vector>
+
+namespace vq::cli {
+
+int copy_command(const std::vector<std::string>& args);
+
+}  // namespace vq::cli

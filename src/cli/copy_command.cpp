@@ -1,0 +1,182 @@
+// vq copy: a copy run from a list file to a package, without a window.
+
+#include <csignal>
+#include <cstdio>
+#include <unistd.h>
+
+#include "api/site_settings.hpp"
+#include "app/batch_controller.hpp"
+#include "app/list_file.hpp"
+#include "app/options.hpp"
+#include "app/startup.hpp"
+#include "cli/cli_common.hpp"
+#include "cli/commands.hpp"
+#include "cli/console.hpp"
+#include "net/http_client.hpp"
+#include "support/encoding.hpp"
+#include "support/files.hpp"
+#include "support/gbk_literal.hpp"
+
+namespace vq::cli {
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: vq copy --list FILE [--out PATH.csv] [--format 4|5]\n"
+    "               [--desc-pictures | --no-desc-pictures] [--taobao-only | --no-taobao-only]\n"
+    "               [--policy 1|2|3] [--home DIR] [--site FILE] [--log FILE]\n";
+
+volatile std::sig_atomic_t interrupted = 0;
+
+extern "C" void on_interrupt(int) { interrupted = 1; }
+
+struct CopyArguments {
+    std::string list, out, home, site, log;
+    int format = 0;   // 0 = as the options file says
+    int policy = 0;
+    int descPictures = -1;  // -1 = as the options file says
+    int taobaoOnly = -1;
+};
+
+bool parse(const std::vector<std::string>& args, CopyArguments& parsed) {
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        const auto value = [&](std::string& into) {
+            if (i + 1 >= args.size()) return false;
+            into = args[++i];
+            return true;
+        };
+        std::string number;
+        if (arg == "--list") {
+            if (!value(parsed.list)) return false;
+        } else if (arg == "--out") {
+            if (!value(parsed.out)) return false;
+        } else if (arg == "--home") {
+            if (!value(parsed.home)) return false;
+        } else if (arg == "--site") {
+            if (!value(parsed.site)) return false;
+        } else if (arg == "--log") {
+            if (!value(parsed.log)) return false;
+        } else if (arg == "--format") {
+            if (!value(number) || (number != "4" && number != "5")) return false;
+            parsed.format = number[0] - '0';
+        } else if (arg == "--policy") {
+            if (!value(number) || number.size() != 1 || number[0] < '1' || number[0] > '3') {
+                return false;
+            }
+            parsed.policy = number[0] - '0';
+        } else if (arg == "--desc-pictures" || arg == "--no-desc-pictures") {
+            parsed.descPictures = arg == "--desc-pictures";
+        } else if (arg == "--taobao-only" || arg == "--no-taobao-only") {
+            parsed.taobaoOnly = arg == "--taobao-only";
+        } else {
+            return false;
+        }
+    }
+    return !parsed.list.empty();
+}
+
+}  // namespace
+
+int copy_command(const std::vector<std::string>& args) {
+    CopyArguments arguments;
+    if (!parse(args, arguments)) {
+        std::fputs(kUsage, stderr);
+        return 2;
+    }
+
+    init_http();
+    const std::string home = program_folder(arguments.home);
+    load_site(arguments.site, home);
+
+    BatchState state;
+    if (load_remote_configuration(state, site_settings().config_server) == 0) {
+        print_error("预定信息 加载失败，请重新启动--"_gbk);
+        return 2;
+    }
+
+    const std::string chosen =
+        arguments.out.empty() ? default_output_path(home) : absolute_gbk_path(arguments.out);
+    const OutputPathChoice output = derive_output_path(chosen);
+    if (!output.ok) {
+        print_error(output.message);
+        return 2;
+    }
+    state.set_output(output.folder, output.name);
+    SharedText outputPath(output.path);
+
+    const OptionControls controls = load_options(options_file_path(home), state);
+    LiveOptions options;
+    options.downloadDescriptionPictures = controls.downloadPictures;
+    options.taobaoOnly = controls.taobaoOnly;
+    if (arguments.descPictures >= 0) options.downloadDescriptionPictures = arguments.descPictures;
+    if (arguments.taobaoOnly >= 0) options.taobaoOnly = arguments.taobaoOnly;
+    if (arguments.format) state.outputFormat = arguments.format;
+    if (arguments.policy) state.pictureFailurePolicy = arguments.policy;
+
+    const std::string list_path = absolute_gbk_path(arguments.list);
+    std::optional<std::vector<ProductEntry>> entries = read_list_file(list_path);
+    if (!entries) {
+        print_error("无法读取宝贝列表文件："_gbk + list_path);
+        return 2;
+    }
+    ProductList list;
+    list.replace_all(std::move(*entries));
+
+    std::FILE* log_file = nullptr;
+    if (!arguments.log.empty()) {
+        log_file = std::fopen(native_path(absolute_gbk_path(arguments.log)).c_str(), "wb");
+        if (!log_file) {
+            print_error("无法写入日志文件："_gbk + utf8_to_gbk(arguments.log));
+            return 2;
+        }
+    }
+
+    Console console(stdout, stderr, log_file, isatty(STDERR_FILENO) != 0);
+    RunPorts ports;
+    ports.list = &list;
+    ports.state = &state;
+    ports.options = &options;
+    ports.outputPath = &outputPath;
+    ports.log = &console;
+    ports.observer = &console;
+
+    interrupted = 0;
+    struct sigaction action {};
+    action.sa_handler = on_interrupt;
+    sigemptyset(&action.sa_mask);
+    struct sigaction previous_int {}, previous_term {};
+    sigaction(SIGINT, &action, &previous_int);
+    sigaction(SIGTERM, &action, &previous_term);
+
+    int code = 0;
+    {
+        BatchController controller(ports);
+        const StartResult start = controller.start_run();
+        if (!start.started) {
+            print_error(start.message.empty() ? "宝贝列表为空，没有可复制的宝贝！"_gbk : start.message);
+            code = 2;
+        } else {
+            RunTotals totals;
+            if (console.wait_for_completion([] { return interrupted != 0; }, totals)) {
+                std::printf("%s%d\n%s%d\n%s%d\n", terminal_text("下载总数： "_gbk).c_str(),
+                            totals.productCount, terminal_text("成功下载： "_gbk).c_str(),
+                            totals.succeeded, terminal_text("下载失败： "_gbk).c_str(),
+                            totals.failed);
+                code = totals.packageWritten ? 0 : 1;
+            } else {
+                controller.stop_run();
+                console.clear_progress();
+                print_error("已停止：没有写入数据包。"_gbk);
+                code = 130;
+            }
+        }
+    }
+    std::fflush(stdout);
+    sigaction(SIGINT, &previous_int, nullptr);
+    sigaction(SIGTERM, &previous_term, nullptr);
+    if (log_file) std::fclose(log_file);
+    return code;
+}
+
+}  // namespace vq::cli
