@@ -17,6 +17,10 @@ std::string rewrite_description_text(std::string_view text);
 // Every byte as "%" and two upper-case hex digits.
 std::string percent_encode_gbk(std::string_view text);
 
+// The address a description picture is saved from: "http://" + address with its Chinese
+// characters percent-encoded (GBK bytes) and every "amp;" removed. chinese is recompiled.
+std::string picture_download_address(std::string_view address, RegexMatcher& chinese);
+
 // The product's picture sub-folder name: the title without "/", "\", ".", "%", " ", ":".
 std::string product_folder_name(std::string_view title);
 

@@ -1,3 +1,75 @@
 #include "content/pictures.hpp"
 
-namespace vq {}  // namespace vq
+#include <string>
+#include <string_view>
+
+#include "net/http_client.hpp"
+#include "support/encoding.hpp"
+#include "support/files.hpp"
+#include "support/gbk_literal.hpp"
+
+namespace vq {
+
+std::string detect_picture_type(std::string& bytes) {
+    // Zero bytes render as "00" but other bytes below 0x10 as one digit; the signature
+    // table below is written against exactly this rendering.
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string r;
+    const std::size_t count = bytes.size() < 10 ? bytes.size() : 10;
+    for (std::size_t i = 0; i < count; ++i) {
+        const unsigned char c = static_cast<unsigned char>(bytes[i]);
+        if (c == 0) {
+            r += "00";
+        } else {
+            if (c >= 0x10) r += kHex[c >> 4];
+            r += kHex[c & 15];
+        }
+    }
+    std::string().swap(bytes);
+
+    const std::string_view v(r);
+    const auto starts = [v](std::string_view prefix) { return v.starts_with(prefix); };
+    if (starts("FFD8")) return "jpg";
+    if (starts("0000020000") || starts("0000100000")) return "tga";
+    if (starts("474946383961") || starts("474946383761")) return "gif";
+    if (starts("89504E47")) return "png";
+    if (starts("424D")) return "bmp";
+    if (starts("0A")) return "pcx";
+    if (starts("4D4D") || starts("4949")) return "tiff";
+    if (starts("0000010001002020") || starts("00001001002020")) return "ico";
+    if (starts("0000020001002020")) return "cur";
+    if (starts("464F524D")) return "iff";
+    if (starts("52494646")) return "ani";
+    return std::string(v.substr(0, 10)) + ".JPG";
+}
+
+void download_main_pictures(XmlDocument& answer, OfferRecord& record,
+                            const ProductContext& context) {
+    static constexpr std::string_view kList =
+        "rsp/Responses/Response/Result/result/toReturn/imageList";
+    static const std::string kUri = std::string(kList) + "/originalImageURI";
+    const Clock& clock = context.clock ? *context.clock : system_clock();
+    const std::string counts =
+        std::to_string(context.productNumber) + "/" + std::to_string(context.productCount);
+    const std::string_view extension = context.outputFormat == 4 ? ".ali" : ".tbi";
+
+    record.pictureList.clear();
+    context.log_line("  开始下载 第："_gbk + counts + "  个宝贝   宝贝主图数据！\r\n"_gbk);
+    for (int k = 1; answer.child_count(kList) > 0; ++k) {
+        context.log_line("  正在下载 第："_gbk + std::to_string(k) +
+                         "  张 宝贝主图数据... \r\n"_gbk);
+        const std::string name = md5_text(unix_millis_text(clock) + record.title + record.offerId);
+        record.pictureList += name;
+        record.pictureList += ":1:";
+        record.pictureList += std::to_string(k - 1);
+        record.pictureList += ":|;";
+        std::string path = context.packageFolder + "/" + name;
+        path += extension;
+        // Readers of the package folder see no half-written picture.
+        write_file_atomic(path, fetch_picture(answer.node_text(kUri)));
+        if (!answer.remove_node(kList)) break;
+    }
+    context.log_line("  下载完毕 第："_gbk + counts + "  个宝贝   宝贝主图数据！\r\n"_gbk);
+}
+
+}  // namespace vq
