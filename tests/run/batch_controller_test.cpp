@@ -1,0 +1,173 @@
+#include <thread>
+
+#include "run_fixture.hpp"
+#include "support/gbk_literal.hpp"
+
+namespace {
+
+using namespace std::chrono_literals;
+using runtest::RunFixture;
+using vq::RunState;
+using vq::operator""_gbk;
+
+class BatchControllerTest : public RunFixture {};
+
+TEST_F(BatchControllerTest, RefusalsChangeNothing) {
+    make_controller();
+    // An empty list: nothing happens, nothing is said.
+    vq::StartResult result = controller->start_run();
+    EXPECT_FALSE(result.started);
+    EXPECT_TRUE(result.message.empty());
+
+    // More than 1000 rows, counted before the empty ids go.
+    for (int i = 0; i < 1001; ++i) list.append_row({"t", "1", "a", i == 0 ? "" : "1"});
+    result = controller->start_run();
+    EXPECT_FALSE(result.started);
+    EXPECT_EQ(result.message,
+              "每次采集数量不超过1000个，如超过，请按帮助拆分为几次分别采集！"_gbk);
+    EXPECT_EQ(list.row_count(), 1001);
+
+    outputPath.set("");
+    result = controller->start_run();
+    EXPECT_FALSE(result.started);
+    EXPECT_EQ(result.message, "请检查保存的文件名是否正确！"_gbk);
+    EXPECT_EQ(list.row_count(), 1001);
+    EXPECT_EQ(log.size(), 0u);
+    EXPECT_EQ(controller->state(), RunState::Idle);
+}
+
+TEST_F(BatchControllerTest, AllEmptyIdsCompleteAtOnceWithAHeaderOnlyPackage) {
+    make_controller(5);
+    list.append_row({"a", "1", "x", ""});
+    list.append_row({"b", "1", "y", ""});
+    ASSERT_TRUE(controller->start_run().started);
+    ASSERT_TRUE(observer.wait_completed());
+    EXPECT_EQ(list.row_count(), 0);
+    EXPECT_EQ(log.count_containing("  去除空ID宝贝【实际宝贝数量为0  个宝贝】\r\n"), 1);
+    EXPECT_EQ(observer.totals.productCount, 0);
+    EXPECT_EQ(observer.totals.succeeded, 0);
+    EXPECT_EQ(observer.totals.failed, 0);
+    EXPECT_TRUE(observer.totals.packageWritten);
+    const auto bytes = vq::read_file_bytes(package_path());
+    ASSERT_TRUE(bytes);
+    EXPECT_EQ(bytes->rfind("version 1.00,", 0), 0u);
+    EXPECT_EQ(std::count(bytes->begin(), bytes->end(), '\n'), 3);  // the header only
+    EXPECT_TRUE(std::filesystem::is_directory(package_folder()));
+}
+
+TEST_F(BatchControllerTest, OneProductFiveWorkers) {
+    start_sim();
+    fill_list(1);
+    list.append_row({"no id", "", "", ""});
+    make_controller(5, false);
+    ASSERT_TRUE(controller->start_run().started);
+    ASSERT_TRUE(observer.wait_completed());
+    EXPECT_EQ(observer.totals.productCount, 1);
+    EXPECT_EQ(observer.totals.succeeded, 1);
+    EXPECT_EQ(observer.totals.failed, 0);
+    EXPECT_EQ(log.count_containing("个宝贝 下载完成！成功： 1 失败：0 正在写文件...\r\n"), 1);
+    EXPECT_EQ(log.count_containing(" 文件写成功！\r\n"), 1);
+    EXPECT_EQ(gateway_requests(), 1);
+    EXPECT_EQ(controller->state(), RunState::Idle);
+    EXPECT_EQ(observer.states.front(), RunState::Running);
+    EXPECT_EQ(observer.states.back(), RunState::Idle);
+}
+
+TEST_F(BatchControllerTest, PauseHoldsEveryWorkerAndContinueResumes) {
+    vq::sim::SimOptions options;
+    options.latencyMs = 30;
+    start_sim(options);
+    fill_list(25);
+    make_controller(5, false);
+    ASSERT_TRUE(controller->start_run().started);
+    ASSERT_TRUE(observer.wait_progress(3));
+    controller->toggle_pause();
+    EXPECT_EQ(controller->state(), RunState::Held);
+    // Requests already under way end; after that nothing moves.
+    std::this_thread::sleep_for(400ms);
+    const int claimed = state.counters().nextProduct;
+    const std::size_t lines = log.size();
+    const int requests = gateway_requests();
+    std::this_thread::sleep_for(500ms);
+    EXPECT_EQ(state.counters().nextProduct, claimed);
+    EXPECT_EQ(log.size(), lines);
+    EXPECT_EQ(gateway_requests(), requests);
+    EXPECT_LT(claimed, 25);
+
+    controller->toggle_pause();
+    EXPECT_EQ(controller->state(), RunState::Running);
+    ASSERT_TRUE(observer.wait_completed());
+    EXPECT_EQ(observer.totals.succeeded, 25);
+}
+
+TEST_F(BatchControllerTest, StopWhileHeldEndsEverythingAndWritesNothing) {
+    vq::sim::SimOptions options;
+    options.latencyMs = 30;
+    start_sim(options);
+    fill_list(25);
+    make_controller(5, false);
+    ASSERT_TRUE(controller->start_run().started);
+    ASSERT_TRUE(observer.wait_progress(2));
+    controller->toggle_pause();
+    controller->stop_run();
+    EXPECT_EQ(controller->state(), RunState::Idle);
+    const std::size_t lines = log.size();
+    const auto counters = state.counters();
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(log.size(), lines);
+    EXPECT_EQ(state.counters().nextProduct, counters.nextProduct);
+    EXPECT_EQ(state.counters().succeeded, counters.succeeded);
+    EXPECT_FALSE(vq::file_exists(package_path()));
+    EXPECT_EQ(observer.completion_count(), 0);
+
+    // A new START works at once and completes normally.
+    ASSERT_TRUE(controller->start_run().started);
+    ASSERT_TRUE(observer.wait_completed());
+    EXPECT_EQ(observer.totals.succeeded, 25);
+    EXPECT_TRUE(vq::file_exists(package_path()));
+}
+
+TEST_F(BatchControllerTest, StopWhileRequestsHangEndsPromptly) {
+    vq::sim::SimOptions options;
+    options.faults.hang = 1.0;
+    start_sim(options);
+    fill_list(10);
+    make_controller(5, false);
+    ASSERT_TRUE(controller->start_run().started);
+    std::this_thread::sleep_for(200ms);
+    const auto before = std::chrono::steady_clock::now();
+    controller->stop_run();
+    EXPECT_LT(std::chrono::steady_clock::now() - before, 5s);
+    EXPECT_FALSE(vq::file_exists(package_path()));
+}
+
+TEST_F(BatchControllerTest, ListShortenedDuringTheRunCountsTheMissingAsFailed) {
+    vq::sim::SimOptions options;
+    options.latencyMs = 50;
+    start_sim(options);
+    fill_list(10);
+    make_controller(5, false);
+    ASSERT_TRUE(controller->start_run().started);
+    list.delete_rows({5, 6, 7, 8, 9});
+    ASSERT_TRUE(observer.wait_completed());
+    EXPECT_EQ(observer.totals.productCount, 10);
+    EXPECT_EQ(observer.totals.succeeded, 5);
+    EXPECT_EQ(observer.totals.failed, 5);
+}
+
+TEST_F(BatchControllerTest, AWorkerThatCannotStartDoesNotHoldUpTheRun) {
+    start_sim();
+    fill_list(6);
+    make_controller(5, false);
+    int launched = 0;
+    controller->set_thread_launcher([&launched](std::function<void()> body) {
+        if (++launched == 3) throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+        return std::thread(std::move(body));
+    });
+    ASSERT_TRUE(controller->start_run().started);
+    ASSERT_TRUE(observer.wait_completed());
+    EXPECT_EQ(observer.totals.succeeded, 6);
+    EXPECT_EQ(log.count_containing(" 线程：3 无法启动！"), 1);
+}
+
+}  // namespace

@@ -1,0 +1,172 @@
+#pragma once
+// A copy run against the stand-in marketplace, with every port of the run recorded.
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <filesystem>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "api/site_settings.hpp"
+#include "app/batch_controller.hpp"
+#include "marketplace-sim/marketplace_sim.hpp"
+#include "net/http_client.hpp"
+#include "support/encoding.hpp"
+#include "support/files.hpp"
+#include "support/text.hpp"
+
+namespace runtest {
+
+class RecordingLog : public vq::LogSink {
+public:
+    void append_log(std::string_view text) override {
+        std::lock_guard lock(mutex_);
+        lines_.emplace_back(text);
+    }
+    std::vector<std::string> lines() const {
+        std::lock_guard lock(mutex_);
+        return lines_;
+    }
+    std::size_t size() const {
+        std::lock_guard lock(mutex_);
+        return lines_.size();
+    }
+    // Lines (GBK) holding the UTF-8 text given.
+    int count_containing(std::string_view utf8) const {
+        const std::string wanted = vq::utf8_to_gbk(utf8);
+        int n = 0;
+        for (const std::string& line : lines()) n += vq::contains_text(line, wanted);
+        return n;
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<std::string> lines_;
+};
+
+class RecordingObserver : public vq::RunObserver {
+public:
+    void run_state_changed(vq::RunState state) override {
+        std::lock_guard lock(mutex_);
+        states.push_back(state);
+    }
+    void run_progress(int done, int, int) override {
+        std::lock_guard lock(mutex_);
+        progress = std::max(progress, done);
+        changed_.notify_all();
+    }
+    void run_completed(const vq::RunTotals& t) override {
+        std::lock_guard lock(mutex_);
+        totals = t;
+        ++completions;
+        changed_.notify_all();
+    }
+    bool wait_completed(int seconds = 60) {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, std::chrono::seconds(seconds),
+                                 [this] { return completions > 0; });
+    }
+    bool wait_progress(int done, int seconds = 30) {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, std::chrono::seconds(seconds),
+                                 [&] { return progress >= done; });
+    }
+    int completion_count() {
+        std::lock_guard lock(mutex_);
+        return completions;
+    }
+
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<vq::RunState> states;
+    vq::RunTotals totals;
+    int completions = 0;
+    int progress = 0;
+};
+
+// A temporary folder removed with the fixture.
+struct TempFolder {
+    TempFolder() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "vq-run-XXXXXX").string();
+        path = ::mkdtemp(pattern.data());
+    }
+    ~TempFolder() {
+        std::error_code error;
+        std::filesystem::remove_all(path, error);
+    }
+    std::string path;
+};
+
+class RunFixture : public ::testing::Test {
+protected:
+    // Starts the stand-in, points the site settings at it and takes its key pairs.
+    void start_sim(vq::sim::SimOptions options = {}) {
+        vq::init_http();
+        ASSERT_GT(sim.start(options), 0);
+        const std::string ini = folder.path + "/site.ini";
+        ASSERT_TRUE(vq::write_file_atomic(ini, sim.site_ini()));
+        vq::set_site_settings(vq::load_site_settings(ini));
+        std::vector<vq::ApiCredential> pairs;
+        for (const auto& key : sim.catalogue().keys()) pairs.push_back({key.appkey, key.appsecret});
+        state.set_credentials(pairs);
+    }
+
+    void TearDown() override {
+        controller.reset();
+        sim.stop();
+        vq::set_site_settings(vq::SiteSettings{});
+    }
+
+    // The first count products of the catalogue as list rows (titles converted to GBK).
+    void fill_list(int count) {
+        const auto& products = sim.catalogue().products();
+        for (int i = 0; i < count && i < static_cast<int>(products.size()); ++i) {
+            const auto& p = products[static_cast<std::size_t>(i)];
+            list.append_row({vq::utf8_to_gbk(p.title), p.price, "http://example/" + p.offerId,
+                             p.offerId});
+        }
+    }
+
+    // Output at <folder>/pkg.csv, pictures in <folder>/pkg.
+    void make_controller(int format = 5, bool descPictures = true) {
+        state.outputFormat = format;
+        state.pictureFailurePolicy = 3;
+        options.downloadDescriptionPictures = descPictures;
+        state.set_output(folder.path + "/", "pkg");
+        outputPath.set(package_path());
+        vq::RunPorts ports;
+        ports.list = &list;
+        ports.state = &state;
+        ports.options = &options;
+        ports.outputPath = &outputPath;
+        ports.log = &log;
+        ports.observer = &observer;
+        controller = std::make_unique<vq::BatchController>(ports);
+    }
+
+    std::string package_path() const { return folder.path + "/pkg.csv"; }
+    std::string package_folder() const { return folder.path + "/pkg"; }
+
+    // The gateway request count from the stand-in's statistics.
+    int gateway_requests() const {
+        const std::string stats = sim.stats_text();
+        const auto at = stats.find("gateway ");
+        return at == std::string::npos ? -1 : std::stoi(stats.substr(at + 8));
+    }
+
+    TempFolder folder;
+    vq::sim::MarketplaceSim sim;
+    vq::BatchState state;
+    vq::ProductList list;
+    vq::LiveOptions options;
+    vq::SharedText outputPath;
+    RecordingLog log;
+    RecordingObserver observer;
+    std::unique_ptr<vq::BatchController> controller;
+};
+
+}  // namespace runtest
