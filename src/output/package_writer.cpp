@@ -1,3 +1,201 @@
 #include "output/package_writer.hpp"
 
-namespace vq {}  // namespace vq
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <vector>
+
+#include "support/encoding.hpp"
+#include "support/files.hpp"
+#include "support/gbk_literal.hpp"
+#include "support/text.hpp"
+
+namespace vq {
+namespace {
+
+constexpr std::string_view Q = kQuotePlaceholder;
+
+const std::string& format5_header() {
+    return "version 1.00,,,,,,,,,,,,,,,,,,,,,,,,,,,,,,,,,,,,,,,,,,,,,,,\r\n"
+           "title,cid,seller_cids,stuff_status,location_state,location_city,item_type,price,"
+           "auction_increment,num,valid_thru,freight_payer,post_fee,ems_fee,express_fee,"
+           "has_invoice,has_warranty,approve_status,has_showcase,list_time,description,"
+           "cateProps,postage_id,has_discount,modified,upload_fail_msg,picture_status,"
+           "auction_point,picture,video,skuProps,inputPids,inputValues,outer_id,propAlias,"
+           "auto_fill,num_id,local_cid,navigation_type,user_name,syncStatus,"
+           "is_lighting_consigment,is_xinpin,foodparame,features,item_size,item_weight,"
+           "wireless_desc\r\n"
+           "宝贝名称,宝贝类目,店铺类目,新旧程度,省,城市,出售方式,宝贝价格,加价幅度,宝贝数量,"
+           "有效期,运费承担,平邮,EMS,快递,发票,保修,放入仓库,橱窗推荐,开始时间,宝贝描述,"
+           "宝贝属性,邮费模版ID,会员打折,修改时间,上传状态,图片状态,返点比例,新图片,视频,"
+           "销售属性组合,用户输入ID串,用户输入名-值对,商家编码,销售属性别名,代充类型,数字ID,"
+           "本地ID,宝贝分类,账户名称,宝贝状态,闪电发货,新品,食品专项,尺码库,物流体积,物流重量,"
+           "无线详情\r\n"_gbk;
+}
+
+// Byte-order mark and UTF-16LE header, without a closing zero unit: the rows follow it.
+const std::string& format4_header_bytes() {
+    static const std::string bytes = [] {
+        const std::string& text =
+            "appname:alizhuli;version:6.2.9.11627;loginid:velmora\n"
+            "offerId\tsubject\tpostCategryId\timageList\tsendGoodsAddressId\t"
+            "freightTemplateId\ttermOfferProcess\tdetails\tdetails(sub)\tproductFeatureList\t"
+            "customizedFeatureList\tskuArray\tskuPics\tproductUnitWeight\tamount\t"
+            "amountOnSale\tpriceRanges\tunitPrice\tisSupportOnlineTrade\tisSupportMix\t"
+            "isSkuOffer\tisSkuTradeSupported\tisProcessingOffer\tisPicAuthOffer\t"
+            "isPriceAuthOffer\n"
+            "产品ID\t标题\t类目\t产品图片\t发货地址\t运费设置\t有效期\t产品详情\t产品详情（sub）\t"
+            "产品属性\t自定义类目属性\tSKU属性\tSKU图片\t单位重量\t供货总量\t可售数量\t价格区间\t"
+            "单价\t是否支持网上交易\t是否支持混批\t是否SKU信息\t是否规格报价\t是否加工定制\t"
+            "是否图片授权\t是否价格授权\n"_gbk;
+        std::string utf16 = gbk_to_utf16le(text);
+        utf16.resize(utf16.size() - 2);
+        return std::string("\xFF\xFE", 2) + utf16;
+    }();
+    return bytes;
+}
+
+// A quote inside the title would otherwise close its quoted field early.
+void append_title(std::string& row, std::string_view title) {
+    for (const char c : title) {
+        if (c == '"') row.push_back('"');
+        row.push_back(c);
+    }
+}
+
+void append_quoted(std::string& row, std::string_view value) {
+    row.append(Q).append(value).append(Q);
+}
+
+std::string format5_row(const OfferRecord& r) {
+    std::string row;
+    row.reserve(r.title.size() + r.description.size() + r.pictureList.size() + r.skuText.size() +
+                512);
+    row.append(Q);
+    append_title(row, r.title);
+    row.append(Q).append(",").append(r.postCategryId);
+    row.append(",|*||*|,1,|*||*|,|*||*|,1,").append(r.retailPrice);
+    row.append(",0,").append(r.amount);
+    row.append(",").append(r.termOfferProcess);
+    row.append(",").append(r.freightTemplateId);
+    row.append(",,,,0,,1,0,|*||*|,");
+    append_quoted(row, r.description);
+    row.append(",|*||*|,0,0,|*||*|,,,0,");
+    append_quoted(row, r.pictureList);
+    row.append(",|*||*|,");
+    append_quoted(row, r.skuText);
+    row.append(",|*||*|,|*||*|,|*||*|,|*||*|,0,").append(r.offerId);
+    row.append(",0,2,,1,0,0,,|*||*|,,").append(r.productUnitWeight);
+    row.append(",|*||*|\r\n");
+    return row;
+}
+
+std::string format4_row(const OfferRecord& r) {
+    std::string row;
+    row.reserve(r.title.size() + r.description.size() + r.pictureList.size() +
+                r.featureText.size() + r.skuText.size() + r.skuPictures.size() +
+                r.priceRanges.size() + 256);
+    row.append(r.offerId).append("\t").append(Q);
+    append_title(row, r.title);
+    row.append(Q).append("\t").append(r.postCategryId).append("\t");
+    append_quoted(row, r.pictureList);
+    row.append("\t").append(r.sendGoodsId);
+    row.append("\t").append(r.freightTemplateId);
+    row.append("\t").append(r.termOfferProcess).append("\t");
+    append_quoted(row, r.description);
+    row.append("\t|*||*|\t");
+    append_quoted(row, r.featureText);
+    row.append("\t0\t");
+    append_quoted(row, r.skuText);
+    row.append("\t");
+    append_quoted(row, r.skuPictures);
+    row.append("\t").append(r.productUnitWeight);
+    row.append("\t").append(r.amount);
+    row.append("\t").append(r.amountOnSale);
+    row.append("\t").append(r.priceRanges);
+    row.append("\t0\t1\t0\t1\t0\t0\t0\t0\r\n");
+    return row;
+}
+
+bool write_all(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+// Temporary file beside the target, synced, then renamed over it; the old file stays until
+// the rename. may_commit is asked between the two.
+PackageWriteResult replace_file(const std::string& target, std::string_view bytes,
+                                const std::function<bool()>& may_commit) {
+    if (target.empty()) return PackageWriteResult::Failed;
+    std::vector<char> temp(target.begin(), target.end());
+    static constexpr std::string_view kSuffix = ".tmp-XXXXXX";
+    temp.insert(temp.end(), kSuffix.begin(), kSuffix.end());
+    temp.push_back('\0');
+    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+    if (fd < 0) return PackageWriteResult::Failed;
+    // mkstemp makes owner-only files; the package is an ordinary document.
+    ::fchmod(fd, 0644);
+    // Disk-full often shows only at sync or close, so both are checked.
+    const bool written = write_all(fd, bytes) && ::fsync(fd) == 0;
+    const bool closed = ::close(fd) == 0;
+    if (!written || !closed) {
+        ::unlink(temp.data());
+        return PackageWriteResult::Failed;
+    }
+    if (may_commit && !may_commit()) {
+        ::unlink(temp.data());
+        return PackageWriteResult::Abandoned;
+    }
+    if (::rename(temp.data(), target.c_str()) != 0) {
+        ::unlink(temp.data());
+        return PackageWriteResult::Failed;
+    }
+    return PackageWriteResult::Written;
+}
+
+}  // namespace
+
+std::string build_package_row(const OfferRecord& record, int format) {
+    return format == 4 ? format4_row(record) : format5_row(record);
+}
+
+std::string package_file_bytes(int format, std::string_view package_rows) {
+    const std::string body = replace_all(package_rows, kQuotePlaceholder, "\"");
+    std::string bytes;
+    if (format == 4) {
+        const std::string& header = format4_header_bytes();
+        const std::string rows = gbk_to_utf16le(body);
+        bytes.reserve(header.size() + rows.size());
+        bytes.append(header).append(rows);
+    } else {
+        const std::string& header = format5_header();
+        bytes.reserve(header.size() + body.size());
+        bytes.append(header).append(body);
+    }
+    return bytes;
+}
+
+PackageWriteResult write_package_file(int format, std::string_view output_path,
+                                      std::string_view package_rows, LogSink& log,
+                                      const Clock& clock, const std::function<bool()>& may_commit) {
+    const PackageWriteResult result = replace_file(
+        native_path(output_path), package_file_bytes(format, package_rows), may_commit);
+    if (result == PackageWriteResult::Abandoned) return result;
+    const std::string& text = result == PackageWriteResult::Written
+                                  ? " 文件写成功！\r\n"_gbk
+                                  : " 文件写失败！请检查保存路径！\r\n"_gbk;
+    log.append_log(log_time_stamp(clock) + text);
+    return result;
+}
+
+}  // namespace vq

@@ -1,1 +1,171 @@
+#include "api/offer_extraction.hpp"
+
 #include <gtest/gtest.h>
+
+#include <string>
+
+#include "support/encoding.hpp"
+#include "support/text.hpp"
+
+using namespace vq;
+
+namespace {
+
+// An offer.get answer around the given toReturn content (UTF-8 here, GBK once loaded).
+XmlDocument answer(const std::string& to_return) {
+    XmlDocument doc;
+    const std::string xml =
+        "<?xml version=\"1.0\" encoding=\"utf-8\"?><rsp><Responses><Response>"
+        "<Result><result><toReturn>" +
+        to_return + "</toReturn></result></Result></Response></Responses></rsp>";
+    EXPECT_TRUE(doc.load_bytes(xml));
+    return doc;
+}
+
+// Expected texts are written with Q for each double quote, as GBK.
+std::string q(std::string_view utf8) {
+    return replace_all(utf8_to_gbk(utf8), "Q", "\"");
+}
+
+OfferRecord extract(const std::string& to_return, int format) {
+    XmlDocument doc = answer(to_return);
+    OfferRecord record;
+    extract_offer_fields(doc, format, record);
+    return record;
+}
+
+const std::string kFullOffer =
+    "<subject>杯子</subject><amount>300</amount><productUnitWeight>0.5</productUnitWeight>"
+    "<unit>件</unit><retailPrice><amount>6.00</amount></retailPrice>"
+    "<productFeatureList><fid>1</fid><value>红</value></productFeatureList>"
+    "<productFeatureList><fid>2</fid><value>大</value></productFeatureList>"
+    "<priceRanges><range>1-9</range><price>5.00</price></priceRanges>"
+    "<priceRanges><range>≥10</range><price>4.50</price></priceRanges>"
+    // Two-level: colour, then size with its own prices; the second size has no price.
+    "<skuArray><fid>3216</fid><value>红</value>"
+    "<children><fid>450</fid><value>S</value><specId>a1</specId><price>5.00</price>"
+    "<retailPrice>6.00</retailPrice><canBookCount>10</canBookCount><saleCount>2</saleCount>"
+    "</children>"
+    "<children><fid>450</fid><value>M</value><specId>a2</specId><price></price>"
+    "<canBookCount></canBookCount><saleCount>0</saleCount></children></skuArray>"
+    // One-level.
+    "<skuArray><fid>3216</fid><value>蓝</value><specId>b1</specId><price>4.00</price>"
+    "<retailPrice></retailPrice><canBookCount>7</canBookCount><saleCount>1</saleCount>"
+    "</skuArray>"
+    "<skuPics><3216><红>http://p/1.jpg</红></3216><3216><蓝>http://p/2.jpg</蓝></3216></skuPics>"
+    "<amountOnSale>250</amountOnSale><postCategryId>1031</postCategryId>"
+    "<sendGoodsId>88</sendGoodsId><freightTemplateId>77</freightTemplateId>"
+    "<termOfferProcess>30</termOfferProcess>";
+
+TEST(OfferExtraction, Format4AssemblesAllTexts) {
+    const OfferRecord r = extract(kFullOffer, 4);
+    EXPECT_EQ(r.title, q("杯子"));
+    EXPECT_EQ(r.amount, "300");
+    EXPECT_EQ(r.productUnitWeight, "0.5");
+    EXPECT_EQ(r.retailPrice, "6.00");
+    EXPECT_EQ(r.featureText,
+              q("{QQ1QQ:QQ红QQ,QQ2QQ:QQ大QQ,QQ4341QQ:QQ1,,5.00;10,,4.50;QQ,QQ1459QQ:QQ件QQ,"
+                "QQ8021QQ:QQ6.00QQ}"));
+    EXPECT_EQ(r.priceRanges, q("Q1:5.00`10:4.50`Q"));
+    EXPECT_EQ(r.skuText,
+              q("[{QQspecAttributesQQ:{QQ3216QQ:QQ红QQ,QQ450QQ:QQSQQ},QQspecIdQQ:QQa1QQ,"
+                "QQpriceQQ:5.00,QQretailPriceQQ:6.00,QQamountOnSaleQQ:10,QQsaleCountQQ:2},"
+                "{QQspecAttributesQQ:{QQ3216QQ:QQ红QQ,QQ450QQ:QQMQQ},QQspecIdQQ:QQa2QQ,"
+                "QQpriceQQ:0.0000,QQretailPriceQQ:0.0000,QQamountOnSaleQQ:,QQsaleCountQQ:0},"
+                "{QQspecAttributesQQ:{QQ3216QQ:QQ蓝QQ},QQspecIdQQ:QQb1QQ,"
+                "QQpriceQQ:4.00,QQretailPriceQQ:0.0000,QQamountOnSaleQQ:7,QQsaleCountQQ:1},]"));
+    EXPECT_EQ(r.skuPictures,
+              q("{QQ3216QQ:[QQ红QQ:QQhttp://p/1.jpgQQ,QQ蓝QQ:QQhttp://p/2.jpgQQ,]}"));
+    EXPECT_EQ(r.amountOnSale, "250");
+    EXPECT_EQ(r.postCategryId, "1031");
+    EXPECT_EQ(r.sendGoodsId, "88");
+    EXPECT_EQ(r.freightTemplateId, "77");
+    EXPECT_EQ(r.termOfferProcess, "30");
+}
+
+TEST(OfferExtraction, EmptyListsGiveEmptyContainers) {
+    const OfferRecord r = extract("<subject>x</subject>", 4);
+    EXPECT_EQ(r.featureText, q("{QQ4341QQ:QQQQ,QQ1459QQ:QQQQ,QQ8021QQ:QQQQ}"));
+    EXPECT_EQ(r.priceRanges, "\"\"");
+    EXPECT_EQ(r.skuText, "[]");
+    EXPECT_EQ(r.skuPictures, q("{QQ3216QQ:[]}"));
+}
+
+TEST(OfferExtraction, PriceRangeStarts) {
+    const OfferRecord r = extract(
+        "<priceRanges><range>≥100</range><price>1.00</price></priceRanges>"
+        "<priceRanges><range>100-199</range><price>2.00</price></priceRanges>"
+        "<priceRanges><range>100</range><price>3.00</price></priceRanges>",
+        4);
+    EXPECT_EQ(r.priceRanges, q("Q100:1.00`100:2.00`:3.00`Q"));
+}
+
+TEST(OfferExtraction, TitleCleanUps) {
+    const struct {
+        const char* subject;
+        const char* title;
+    } cases[] = {
+        {"A&amp;B", "A B"},
+        {"a&amp;amp;b", "a b"},  // the leftover "amp;" goes too
+        {"it&apos;s", "it's"},
+        {"<![CDATA[a*b|c<d>e?f]]>", "a b c d e f"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.subject);
+        for (const int format : {4, 5}) {
+            EXPECT_EQ(extract(std::string("<subject>") + c.subject + "</subject>", format).title,
+                      q(c.title));
+        }
+    }
+}
+
+TEST(OfferExtraction, Format5ReadsItemSkusOnly) {
+    // An offer.get answer holds no item SKUs; format-4 fields stay empty even when the
+    // record still holds an earlier product's values.
+    XmlDocument offer = answer(kFullOffer);
+    OfferRecord r;
+    r.featureText = r.priceRanges = r.skuPictures = r.amountOnSale = "old";
+    r.postCategryId = r.sendGoodsId = r.freightTemplateId = r.termOfferProcess = "old";
+    extract_offer_fields(offer, 5, r);
+    EXPECT_EQ(r.skuText, ";");
+    EXPECT_EQ(r.retailPrice, "6.00");
+    EXPECT_EQ(r.title, q("杯子"));
+    for (const std::string* field :
+         {&r.featureText, &r.priceRanges, &r.skuPictures, &r.amountOnSale, &r.postCategryId,
+          &r.sendGoodsId, &r.freightTemplateId, &r.termOfferProcess}) {
+        EXPECT_EQ(*field, "");
+    }
+
+    XmlDocument item;
+    ASSERT_TRUE(
+        item.load_bytes("<?xml version=\"1.0\" encoding=\"utf-8\"?><item_get_response><item><skus>"
+                        "<sku><price>  1.00</price><quantity>5</quantity><outer_id>A</outer_id>"
+                        "<properties>1:2</properties></sku>"
+                        "<sku><price>　2.00</price><quantity>6</quantity><outer_id></outer_id>"
+                        "<properties>1:3 </properties></sku>"
+                        "<sku><price></price><quantity>7</quantity><outer_id>C</outer_id>"
+                        "<properties>1:4</properties></sku>"
+                        "</skus></item></item_get_response>"));
+    OfferRecord t;
+    extract_offer_fields(item, 5, t);
+    EXPECT_EQ(t.skuText, "1.00:5:A:1:2;2.00:6::1:3 ;:7:C:1:4;;");
+}
+
+TEST(OfferExtraction, SecondProductKeepsOnlyItsOwnValues) {
+    OfferRecord r;
+    XmlDocument first = answer(kFullOffer);
+    extract_offer_fields(first, 4, r);
+    XmlDocument second = answer(
+        "<subject>y</subject>"
+        "<priceRanges><range>2-5</range><price>9.00</price></priceRanges>"
+        "<skuPics><3216><黑>http://p/9.jpg</黑></3216></skuPics>");
+    extract_offer_fields(second, 4, r);
+    EXPECT_EQ(r.title, "y");
+    EXPECT_EQ(r.priceRanges, q("Q2:9.00`Q"));
+    EXPECT_EQ(r.skuPictures, q("{QQ3216QQ:[QQ黑QQ:QQhttp://p/9.jpgQQ,]}"));
+    EXPECT_EQ(r.featureText, q("{QQ4341QQ:QQ2,,9.00;QQ,QQ1459QQ:QQQQ,QQ8021QQ:QQQQ}"));
+    EXPECT_EQ(r.skuText, "[]");
+    EXPECT_EQ(r.amountOnSale, "");
+}
+
+}  // namespace

@@ -1,1 +1,169 @@
+#include "output/package_writer.hpp"
+
 #include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/resource.h>
+
+#include <csignal>
+#include <filesystem>
+#include <vector>
+
+#include "support/files.hpp"
+#include "support/gbk_literal.hpp"
+
+using namespace vq;
+namespace fs = std::filesystem;
+
+namespace {
+
+class FixedClock final : public Clock {
+public:
+    LocalDateTime now() const override { return {2014, 3, 18, 9, 5, 7, 0}; }
+};
+
+class RecordingLog final : public LogSink {
+public:
+    void append_log(std::string_view text) override { lines.emplace_back(text); }
+    std::vector<std::string> lines;
+};
+
+std::string fixture(const std::string& name) {
+    return read_file_bytes(std::string(VQ_TEST_DATA_DIR) + "/output/" + name).value_or("");
+}
+
+// A product with a distinct value in every field, so a value in the wrong column shows.
+OfferRecord full_record(int format) {
+    OfferRecord r;
+    r.offerId = "556677";
+    r.title = "杯子 \"大号\" 10"_gbk;
+    r.postCategryId = "1031";
+    r.retailPrice = "12.50";
+    r.amount = "300";
+    r.termOfferProcess = "30";
+    r.freightTemplateId = "77";
+    r.description = "<p>说明\"\"x\"\"</p>"_gbk;  // arrives with its quotes doubled
+    r.pictureList = "a1:1:0:|;b2:1:1:|;";
+    r.skuText = format == 4 ? "[{\"\"specId\"\":\"\"s1\"\"},]" : ";";
+    r.featureText = "{\"\"1\"\":\"\"红\"\"}"_gbk;
+    r.skuPictures = "{\"\"3216\"\":[]}";
+    r.sendGoodsId = "88";
+    r.productUnitWeight = "0.5";
+    r.amountOnSale = "250";
+    r.priceRanges = "\"1:5.00`\"";
+    return r;
+}
+
+OfferRecord bare_record() {
+    OfferRecord r;
+    r.offerId = "2";
+    r.title = "x";
+    return r;
+}
+
+TEST(PackageWriter, BothFormatsByteForByte) {
+    struct Case {
+        int format;
+        const char* two_rows;
+        const char* header_only;
+    };
+    for (const Case& c : {Case{5, "two_rows_format5.csv", "header_only_format5.csv"},
+                          Case{4, "two_rows_format4.txt", "header_only_format4.txt"}}) {
+        SCOPED_TRACE(c.format);
+        const std::string row = build_package_row(full_record(c.format), c.format);
+        // Structural quotes stay placeholders until the file is written.
+        EXPECT_NE(row.find(kQuotePlaceholder), std::string::npos);
+        EXPECT_EQ(row.substr(row.size() - 2), "\r\n");
+
+        const std::string rows = row + build_package_row(bare_record(), c.format);
+        const std::string expected = fixture(c.two_rows);
+        ASSERT_FALSE(expected.empty());
+        EXPECT_EQ(package_file_bytes(c.format, rows), expected);
+        EXPECT_EQ(package_file_bytes(c.format, ""), fixture(c.header_only));
+    }
+}
+
+TEST(PackageWriter, Format4EndsWithOneZeroUnit) {
+    const std::string bytes = package_file_bytes(4, build_package_row(bare_record(), 4));
+    ASSERT_GE(bytes.size(), 6u);
+    EXPECT_EQ(bytes.substr(0, 2), "\xFF\xFE");
+    EXPECT_EQ(bytes.substr(bytes.size() - 6), std::string("\r\0\n\0\0\0", 6));
+}
+
+class PackageFileTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/vq-package-XXXXXX";
+        dir_ = mkdtemp(tmpl);
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+    std::size_t entries() const {
+        return static_cast<std::size_t>(
+            std::distance(fs::directory_iterator(dir_), fs::directory_iterator()));
+    }
+    std::string dir_;
+    FixedClock clock_;
+    RecordingLog log_;
+    const std::string rows_ = build_package_row(bare_record(), 5);
+};
+
+const std::string& kWritten = "2014年3月18日9时5分7秒 文件写成功！\r\n"_gbk;
+const std::string& kFailed = "2014年3月18日9时5分7秒 文件写失败！请检查保存路径！\r\n"_gbk;
+
+TEST_F(PackageFileTest, WritesFileAndLogsSuccess) {
+    const std::string path = dir_ + "/" + "店铺"_gbk + ".csv";
+    EXPECT_EQ(write_package_file(5, path, rows_, log_, clock_), PackageWriteResult::Written);
+    EXPECT_EQ(read_file_bytes(path), package_file_bytes(5, rows_));
+    EXPECT_EQ(log_.lines, std::vector<std::string>{kWritten});
+    EXPECT_EQ(entries(), 1u);  // no temporary left beside it
+}
+
+TEST_F(PackageFileTest, FailedWriteLeavesNothingAndSaysSo) {
+    const std::string missing = dir_ + "/missing/p.csv";
+    EXPECT_EQ(write_package_file(5, missing, rows_, log_, clock_), PackageWriteResult::Failed);
+    EXPECT_FALSE(file_exists(missing));
+    EXPECT_EQ(entries(), 0u);
+    EXPECT_EQ(log_.lines, std::vector<std::string>{kFailed});
+}
+
+TEST_F(PackageFileTest, WriteCutShortKeepsPreviousFile) {
+    const std::string path = dir_ + "/p.csv";
+    ASSERT_TRUE(write_file_atomic(path, "old package"));
+    // A file size limit fails the write part-way, as a full disk would.
+    const auto previous_handler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    rlimit small = saved;
+    small.rlim_cur = 100;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    const PackageWriteResult result = write_package_file(5, path, rows_, log_, clock_);
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previous_handler);
+
+    EXPECT_EQ(result, PackageWriteResult::Failed);
+    EXPECT_EQ(read_file_bytes(path), "old package");
+    EXPECT_EQ(entries(), 1u);
+    EXPECT_EQ(log_.lines, std::vector<std::string>{kFailed});
+}
+
+TEST_F(PackageFileTest, AbandonedWriteKeepsOldFileAndLogsNothing) {
+    const std::string path = dir_ + "/p.csv";
+    ASSERT_TRUE(write_file_atomic(path, "old package"));
+    bool asked = false;
+    const auto refuse = [&] {
+        asked = true;
+        EXPECT_EQ(entries(), 2u);  // the new file waits beside the old one
+        return false;
+    };
+    EXPECT_EQ(write_package_file(4, path, rows_, log_, clock_, refuse),
+              PackageWriteResult::Abandoned);
+    EXPECT_TRUE(asked);
+    EXPECT_EQ(read_file_bytes(path), "old package");
+    EXPECT_EQ(entries(), 1u);
+    EXPECT_TRUE(log_.lines.empty());
+
+    EXPECT_EQ(write_package_file(4, path, rows_, log_, clock_, [] { return true; }),
+              PackageWriteResult::Written);
+    EXPECT_EQ(read_file_bytes(path), package_file_bytes(4, rows_));
+}
+
+}  // namespace
