@@ -1,0 +1,105 @@
+#include "api/offer_pipeline.hpp"
+#include "run_fixture.hpp"
+#include "support/gbk_literal.hpp"
+
+namespace {
+
+using runtest::RunFixture;
+using vq::operator""_gbk;
+
+class OfferPipelineTest : public RunFixture {
+protected:
+    vq::ProductPipeline make_pipeline(int worker = 1) {
+        state.outputFormat = 5;
+        state.set_output(folder.path + "/", "pkg");
+        state.reset_run(list.row_count());
+        vq::RunEnvironment environment;
+        environment.list = &list;
+        environment.state = &state;
+        environment.options = &options;
+        environment.log = &log;
+        return vq::ProductPipeline(worker, environment);
+    }
+
+    // Catalogue products whose titles survive the title clean-up unchanged.
+    void fill_plain_titles(int count) {
+        for (const auto& p : sim.catalogue().products()) {
+            if (p.title.find_first_of("&*|<>?'\"") != std::string::npos) continue;
+            list.append_row({"list " + p.offerId, p.price, "", p.offerId});
+            titles.push_back(vq::utf8_to_gbk(p.title));
+            if (static_cast<int>(titles.size()) == count) break;
+        }
+    }
+
+    std::vector<std::string> titles;
+};
+
+TEST_F(OfferPipelineTest, ErrorAnswerIsRetriedOncePerCredentialThenGivenUp) {
+    start_sim();
+    state.set_credentials({{"unknown", "secret"}});
+    fill_plain_titles(1);
+    vq::ProductPipeline pipeline = make_pipeline(2);
+    EXPECT_FALSE(pipeline.process_product(1).has_value());
+    EXPECT_EQ(gateway_requests(), 2);
+    EXPECT_EQ(pipeline.credential_cursor(), 0);
+    const auto lines = log.lines();
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_TRUE(vq::contains_text(lines[0], "线程：2  开始下载 第：1/1 个宝贝:list "_gbk));
+    EXPECT_TRUE(vq::contains_text(lines[1], "线程：2  第1个宝贝下载失败！正在重试！\r\n"_gbk));
+    EXPECT_TRUE(vq::contains_text(
+        lines[2],
+        "线程：2  第1个宝贝下载失败！####################请联系工具开始页下方的在线客服！\r\n"_gbk));
+    EXPECT_TRUE(vq::contains_text(lines.back(), " 线程：2 第：1/1 个宝贝 下载完成！\r\n"_gbk));
+}
+
+TEST_F(OfferPipelineTest, CredentialsRotateAndRetriedAnswersAreConvertedOnce) {
+    start_sim();
+    const auto& keys = sim.catalogue().keys();
+    // A bad pair on both sides of a good one: product 1 needs one retry, product 2 wraps
+    // round from the third pair to the first and on to the second.
+    state.set_credentials(
+        {{"bad1", "x"}, {keys[0].appkey, keys[0].appsecret}, {"bad2", "y"}});
+    fill_plain_titles(2);
+    vq::ProductPipeline pipeline = make_pipeline();
+
+    const auto first = pipeline.process_product(1);
+    ASSERT_TRUE(first.has_value());
+    EXPECT_EQ(pipeline.credential_cursor(), 2);
+    EXPECT_EQ(gateway_requests(), 2);
+    EXPECT_EQ(first->rfind("|*|" + titles[0] + "|*|,", 0), 0u);
+
+    const auto second = pipeline.process_product(2);
+    ASSERT_TRUE(second.has_value());
+    EXPECT_EQ(pipeline.credential_cursor(), 2);
+    EXPECT_EQ(gateway_requests(), 5);
+    EXPECT_EQ(second->rfind("|*|" + titles[1] + "|*|,", 0), 0u);
+    EXPECT_EQ(log.count_containing("正在重试"), 3);
+    EXPECT_EQ(log.count_containing("请联系工具开始页下方的在线客服"), 0);
+}
+
+TEST_F(OfferPipelineTest, EachProductTakesTheNextCredential) {
+    vq::sim::SimOptions options;
+    options.keys = 3;
+    start_sim(options);
+    fill_plain_titles(4);
+    vq::ProductPipeline pipeline = make_pipeline();
+    for (int n = 1; n <= 4; ++n) {
+        ASSERT_TRUE(pipeline.process_product(n).has_value());
+        EXPECT_EQ(pipeline.credential_cursor(), (n - 1) % 3 + 1);
+        EXPECT_EQ(pipeline.last_product_number(), n);
+    }
+    EXPECT_EQ(gateway_requests(), 4);
+}
+
+TEST_F(OfferPipelineTest, AVanishedRowIsRequestedWithAnEmptyIdAndGivesNoRow) {
+    start_sim();
+    fill_plain_titles(1);
+    vq::ProductPipeline pipeline = make_pipeline();
+    EXPECT_FALSE(pipeline.process_product(2).has_value());
+    // The gateway refuses an empty id with an error answer; every pair gets its retry.
+    EXPECT_EQ(gateway_requests(), 1 + static_cast<int>(state.credentials().size()));
+    // No description pictures were asked for, so no product folder exists.
+    EXPECT_FALSE(std::filesystem::exists(package_folder()));
+}
+
+}  // namespace
