@@ -1,0 +1,212 @@
+// Whole copy runs against the stand-in: the package on disk read back as a seller
+// assistant would read it.
+
+#include <set>
+
+#include "run_fixture.hpp"
+
+namespace {
+
+using runtest::RunFixture;
+
+// Quote-aware split of a table into rows of fields ("" inside quotes is one quote).
+std::vector<std::vector<std::string>> parse_table(std::string_view text, char separator) {
+    std::vector<std::vector<std::string>> rows(1);
+    rows.back().emplace_back();
+    bool quoted = false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        std::string& field = rows.back().back();
+        if (quoted) {
+            if (c == '"' && i + 1 < text.size() && text[i + 1] == '"') {
+                field += '"';
+                ++i;
+            } else if (c == '"') {
+                quoted = false;
+            } else {
+                field += c;
+            }
+        } else if (c == '"') {
+            quoted = true;
+        } else if (c == separator) {
+            rows.back().emplace_back();
+        } else if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
+            ++i;
+            rows.emplace_back();
+            rows.back().emplace_back();
+        } else {
+            field += c;
+        }
+    }
+    if (rows.back().size() == 1 && rows.back()[0].empty()) rows.pop_back();
+    return rows;
+}
+
+// UTF-16LE to UTF-8 (enough for what the package holds).
+std::string utf16le_to_utf8(std::string_view bytes) {
+    std::string out;
+    for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
+        char32_t c = static_cast<unsigned char>(bytes[i]) |
+                     static_cast<unsigned char>(bytes[i + 1]) << 8;
+        if (c >= 0xD800 && c < 0xDC00 && i + 3 < bytes.size()) {
+            const char32_t low = static_cast<unsigned char>(bytes[i + 2]) |
+                                 static_cast<unsigned char>(bytes[i + 3]) << 8;
+            c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+            i += 2;
+        }
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else if (c < 0x800) {
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            out += static_cast<char>(0xE0 | (c >> 12));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (c >> 18));
+            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+
+// Picture names of a picture-list column ("name:1:pos:|;" each), checking positions.
+std::vector<std::string> picture_names(const std::string& column) {
+    std::vector<std::string> names;
+    for (const std::string& entry : vq::split_text(column, ":|;")) {
+        const auto colon = entry.find(':');
+        EXPECT_EQ(entry.substr(colon), ":1:" + std::to_string(names.size())) << entry;
+        names.push_back(entry.substr(0, colon));
+    }
+    return names;
+}
+
+// Every "file://" address in a description names a file that exists.
+int check_local_pictures(const std::string& description, const std::string& utf8_folder) {
+    int found = 0;
+    for (std::size_t at = description.find("file://"); at != std::string::npos;
+         at = description.find("file://", at + 1)) {
+        const std::size_t end = description.find('"', at);
+        const std::string path = description.substr(at + 7, end - at - 7);
+        EXPECT_EQ(path.rfind(utf8_folder, 0), 0u) << path;
+        EXPECT_TRUE(std::filesystem::is_regular_file(path)) << path;
+        ++found;
+    }
+    return found;
+}
+
+class CopyRunTest : public RunFixture {
+protected:
+    void run_to_completion(int format, int products) {
+        fill_list(products);
+        make_controller(format, true);
+        ASSERT_TRUE(controller->start_run().started);
+        ASSERT_TRUE(observer.wait_completed(120));
+    }
+
+    std::set<std::string> list_ids() const {
+        std::set<std::string> ids;
+        for (const auto& row : list.rows()) ids.insert(row.offerId);
+        return ids;
+    }
+};
+
+TEST_F(CopyRunTest, TaobaoAssistantPackage) {
+    start_sim();
+    run_to_completion(5, 20);
+    EXPECT_EQ(observer.totals.succeeded, 20);
+    const auto bytes = vq::read_file_bytes(package_path());
+    ASSERT_TRUE(bytes);
+    const auto table = parse_table(vq::gbk_to_utf8(*bytes), ',');
+    ASSERT_EQ(table.size(), 23u);
+    EXPECT_EQ(table[0][0], "version 1.00");
+    EXPECT_EQ(table[1][0], "title");
+    std::set<std::string> ids;
+    int local_pictures = 0;
+    for (std::size_t r = 3; r < table.size(); ++r) {
+        const auto& row = table[r];
+        ASSERT_EQ(row.size(), 48u) << r;
+        ids.insert(row[36]);
+        EXPECT_FALSE(row[0].empty());
+        EXPECT_EQ(row[30], ";");
+        const auto names = picture_names(row[28]);
+        EXPECT_FALSE(names.empty());
+        for (const auto& name : names) {
+            EXPECT_TRUE(std::filesystem::is_regular_file(package_folder() + "/" + name + ".tbi"))
+                << name;
+        }
+        local_pictures += check_local_pictures(row[20], package_folder() + "/");
+    }
+    EXPECT_EQ(ids, list_ids());
+    EXPECT_GT(local_pictures, 20);
+}
+
+TEST_F(CopyRunTest, AlibabaAssistantPackage) {
+    start_sim();
+    run_to_completion(4, 20);
+    EXPECT_EQ(observer.totals.succeeded, 20);
+    const auto bytes = vq::read_file_bytes(package_path());
+    ASSERT_TRUE(bytes);
+    ASSERT_GE(bytes->size(), 4u);
+    EXPECT_EQ(bytes->substr(0, 2), "\xFF\xFE");
+    EXPECT_EQ(bytes->substr(bytes->size() - 2), std::string("\0\0", 2));
+    std::string text = utf16le_to_utf8(std::string_view(*bytes).substr(2, bytes->size() - 4));
+    // Three header lines end in LF alone; the rows in CR LF.
+    std::size_t body = 0;
+    for (int i = 0; i < 3; ++i) body = text.find('\n', body) + 1;
+    EXPECT_EQ(text.substr(0, 19), "appname:alizhuli;ve");
+    const auto table = parse_table(std::string_view(text).substr(body), '\t');
+    ASSERT_EQ(table.size(), 20u);
+    std::set<std::string> ids;
+    for (const auto& row : table) {
+        ASSERT_EQ(row.size(), 25u);
+        ids.insert(row[0]);
+        EXPECT_EQ(row[9].front(), '{');
+        EXPECT_EQ(row[11].front(), '[');
+        for (const auto& name : picture_names(row[3])) {
+            EXPECT_TRUE(std::filesystem::is_regular_file(package_folder() + "/" + name + ".ali"));
+        }
+        check_local_pictures(row[7], package_folder() + "/");
+    }
+    EXPECT_EQ(ids, list_ids());
+}
+
+TEST_F(CopyRunTest, FaultsNeverLoseCountOrTheRun) {
+    vq::sim::SimOptions options;
+    options.faults.error = 0.15;
+    options.faults.empty = 0.05;
+    options.faults.malformed = 0.05;
+    options.faults.reset = 0.05;
+    options.faults.hang = 0.02;
+    start_sim(options);
+    vq::set_default_timeout_seconds(2);
+    run_to_completion(5, 30);
+    vq::set_default_timeout_seconds(0);
+    EXPECT_EQ(observer.totals.productCount, 30);
+    EXPECT_EQ(observer.totals.succeeded + observer.totals.failed, 30);
+    EXPECT_TRUE(observer.totals.packageWritten);
+    // Error answers were retried with the other key pair.
+    EXPECT_GT(log.count_containing("正在重试"), 0);
+    EXPECT_GT(gateway_requests(), 30);
+    const auto bytes = vq::read_file_bytes(package_path());
+    ASSERT_TRUE(bytes);
+    const auto table = parse_table(vq::gbk_to_utf8(*bytes), ',');
+    EXPECT_EQ(static_cast<int>(table.size()) - 3, observer.totals.succeeded);
+}
+
+TEST_F(CopyRunTest, AnUnwritablePackageIsReportedNotClaimed) {
+    start_sim();
+    fill_list(2);
+    make_controller(5, false);
+    outputPath.set(folder.path + "/missing/pkg.csv");
+    ASSERT_TRUE(controller->start_run().started);
+    ASSERT_TRUE(observer.wait_completed());
+    EXPECT_FALSE(observer.totals.packageWritten);
+    EXPECT_EQ(log.count_containing(" 文件写失败！"), 1);
+    EXPECT_EQ(log.count_containing(" 文件写成功！"), 0);
+}
+
+}  // namespace

@@ -1,0 +1,118 @@
+// The vq command as a user runs it: exit codes, the totals it prints, Ctrl-C.
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <thread>
+
+#include "app/list_file.hpp"
+#include "run_fixture.hpp"
+
+extern char** environ;
+
+namespace {
+
+using namespace std::chrono_literals;
+using runtest::RunFixture;
+
+class VqCommandTest : public RunFixture {
+protected:
+    // A home folder whose site.ini points at the stand-in, and a list file of products.
+    void prepare(int products, const std::string& site_ini) {
+        home = folder.path + "/home";
+        std::filesystem::create_directories(home + "/options");
+        ASSERT_TRUE(vq::write_file_atomic(home + "/options/site.ini", site_ini));
+        fill_list(products);
+        list_file = folder.path + "/list.txt";
+        ASSERT_TRUE(vq::write_list_file(list_file, list.rows()));
+    }
+
+    // Starts vq with stdout and stderr going to files; returns its pid.
+    pid_t spawn(std::vector<std::string> args) {
+        args.insert(args.begin(), VQ_PATH);
+        const std::string out = folder.path + "/stdout", err = folder.path + "/stderr";
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        std::vector<char*> argv;
+        for (auto& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        pid_t pid = -1;
+        posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        return pid;
+    }
+
+    int wait(pid_t pid) {
+        int status = 0;
+        waitpid(pid, &status, 0);
+        stdout_text = vq::read_file_bytes(folder.path + "/stdout").value_or("");
+        stderr_text = vq::read_file_bytes(folder.path + "/stderr").value_or("");
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+    int run(std::vector<std::string> args) { return wait(spawn(std::move(args))); }
+
+    std::string home, list_file, stdout_text, stderr_text;
+};
+
+TEST_F(VqCommandTest, CopiesAListAndPrintsTheTotals) {
+    start_sim();
+    prepare(6, sim.site_ini());
+    const std::string out = folder.path + "/out/shop.csv";
+    std::filesystem::create_directories(folder.path + "/out");
+    ASSERT_EQ(run({"copy", "--list", list_file, "--out", out, "--home", home, "--format", "4",
+                   "--desc-pictures", "--log", folder.path + "/run.log"}),
+              0)
+        << stderr_text;
+    EXPECT_NE(stdout_text.find("下载总数： 6\n成功下载： 6\n下载失败： 0\n"), std::string::npos)
+        << stdout_text;
+    EXPECT_NE(stdout_text.find("文件写成功！"), std::string::npos);
+    const auto package = vq::read_file_bytes(out);
+    ASSERT_TRUE(package);
+    EXPECT_EQ(package->substr(0, 2), "\xFF\xFE");
+    EXPECT_TRUE(std::filesystem::is_directory(folder.path + "/out/shop"));
+    // The log file keeps the lines as the program writes them: GBK with CR LF.
+    const auto raw_log = vq::read_file_bytes(folder.path + "/run.log");
+    ASSERT_TRUE(raw_log);
+    EXPECT_NE(raw_log->find(vq::utf8_to_gbk("文件写成功！\r\n")), std::string::npos);
+}
+
+TEST_F(VqCommandTest, RefusesToStartWithoutKeyPairsOrAUsableOutputName) {
+    start_sim();
+    // A configuration server that is not there.
+    prepare(2, "[SITE]\r\nconfig_server=http://127.0.0.1:9/\r\n");
+    EXPECT_EQ(run({"copy", "--list", list_file, "--home", home}), 2);
+    EXPECT_NE(stderr_text.find("预定信息 加载失败，请重新启动--"), std::string::npos);
+
+    ASSERT_TRUE(vq::write_file_atomic(home + "/options/site.ini", sim.site_ini()));
+    EXPECT_EQ(run({"copy", "--list", list_file, "--home", home, "--out", folder.path + "/v1.2/shop"}), 2);
+    EXPECT_NE(stderr_text.find("请检查文件名是否正确！"), std::string::npos);
+
+    EXPECT_EQ(run({"copy", "--list", folder.path + "/no-such-list.txt", "--home", home}), 2);
+    EXPECT_EQ(run({"copy", "--home", home}), 2);
+    EXPECT_EQ(run({"copy", "--list", list_file, "--format", "6"}), 2);
+}
+
+TEST_F(VqCommandTest, InterruptStopsTheRunAndWritesNoPackage) {
+    vq::sim::SimOptions options;
+    options.latencyMs = 100;
+    start_sim(options);
+    prepare(40, sim.site_ini());
+    const std::string out = folder.path + "/stopped.csv";
+    const pid_t pid = spawn({"copy", "--list", list_file, "--out", out, "--home", home});
+    // Wait until the run is under way.
+    for (int i = 0; i < 100 && sim.stats_text().find("gateway 0") != std::string::npos; ++i) {
+        std::this_thread::sleep_for(50ms);
+    }
+    kill(pid, SIGINT);
+    EXPECT_EQ(wait(pid), 130) << stderr_text;
+    EXPECT_FALSE(std::filesystem::exists(out));
+    EXPECT_EQ(stdout_text.find("下载总数"), std::string::npos);
+}
+
+}  // namespace
