@@ -2,8 +2,11 @@
 BUILD_DIR ?= build
 CMAKE_FLAGS ?= -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 JOBS ?= 2
+TSAN_DIR ?= build-tsan
+# The copy runs (controller, pipeline, whole runs) again under ThreadSanitizer.
+TSAN_TESTS ?= BatchControllerTest.*:OfferPipelineTest.*:CopyRunTest.*
 
-.PHONY: all deps configure build test bench demo sim clean
+.PHONY: all deps configure build test test-tsan bench demo sim clean
 
 all: build
 
@@ -18,6 +21,13 @@ build: configure
 
 test: build
 	ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS)
+	$(MAKE) --no-print-directory test-tsan
+
+test-tsan: deps
+	cmake -S . -B $(TSAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVQ_SANITIZE=thread -DVQ_BUILD_BENCH=OFF
+	cmake --build $(TSAN_DIR) -j $(JOBS) --target run_tests
+	TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$(CURDIR)/tests/tsan.supp" \
+	  $(TSAN_DIR)/tests/run_tests --gtest_filter='$(TSAN_TESTS)'
 
 bench: build
 	$(BUILD_DIR)/bench/support_bench --benchmark_counters_tabular=true
@@ -33,4 +43,4 @@ sim: build
 	$(BUILD_DIR)/tools/marketplace-sim/marketplace-sim --port 0 --site-ini $(BUILD_DIR)/sim/options/site.ini
 
 clean:
-	rm -rf $(BUILD_DIR)
+	rm -rf $(BUILD_DIR) $(TSAN_DIR)
