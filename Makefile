@@ -34,9 +34,7 @@ bench: build
 	$(BUILD_DIR)/bench/net_bench --benchmark_counters_tabular=true
 
 demo: build
-	@echo "make demo: the copy run from a product list to a package arrives with the copy-run work;"
-	@echo "this build has the support layer, the HTTP clients and the stand-in marketplace"
-	@echo "('make sim' starts it; 'make test' exercises everything)."
+	scripts/demo $(BUILD_DIR)
 
 sim: build
 	mkdir -p $(BUILD_DIR)/sim/options

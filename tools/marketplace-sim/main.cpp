@@ -11,7 +11,11 @@
 #include <string>
 #include <string_view>
 
+#include <vector>
+
+#include "app/list_file.hpp"
 #include "marketplace-sim/marketplace_sim.hpp"
+#include "support/encoding.hpp"
 
 namespace {
 
@@ -20,8 +24,10 @@ constexpr const char* kUsage =
     "                       [--keys N] [--latency-ms N] [--error-rate R] [--empty-rate R]\n"
     "                       [--malformed-rate R] [--reset-rate R] [--hang-rate R]\n"
     "                       [--huge-rate R] [--site-ini PATH] [--picture-bytes N]\n"
+    "                       [--list-file PATH [--list-shop N]]\n"
     "Serves on 127.0.0.1 (port 0: any free port) and prints the port as the first line.\n"
-    "Rates are chances from 0 to 1.\n";
+    "Rates are chances from 0 to 1. --list-file writes the products of one shop (default 1)\n"
+    "as a product list file (GBK, title||id||price||address), as a filled list would be.\n";
 
 template <typename T>
 bool read_integer(std::string_view text, T& out, T low, T high) {
@@ -41,7 +47,13 @@ bool read_rate(const std::string& text, double& out) {
     return true;
 }
 
-bool parse(int argc, char** argv, vq::sim::SimOptions& options, std::string& siteIni) {
+struct ListRequest {
+    std::string path;
+    int shop = 1;
+};
+
+bool parse(int argc, char** argv, vq::sim::SimOptions& options, std::string& siteIni,
+           ListRequest& list) {
     for (int i = 1; i < argc; ++i) {
         const std::string name = argv[i];
         if (name == "--help" || name == "-h") return false;
@@ -68,6 +80,11 @@ bool parse(int argc, char** argv, vq::sim::SimOptions& options, std::string& sit
         } else if (name == "--site-ini") {
             siteIni = value;
             ok = !value.empty();
+        } else if (name == "--list-file") {
+            list.path = value;
+            ok = !value.empty();
+        } else if (name == "--list-shop") {
+            ok = read_integer(value, list.shop, 1, 9999);
         } else if (name == "--error-rate") {
             ok = read_rate(value, options.faults.error);
         } else if (name == "--empty-rate") {
@@ -93,12 +110,28 @@ bool parse(int argc, char** argv, vq::sim::SimOptions& options, std::string& sit
     return true;
 }
 
+// The shop's products as list rows, with their product-page addresses on the stand-in.
+bool write_shop_list(const vq::sim::MarketplaceSim& sim, const ListRequest& request) {
+    const vq::sim::Shop* shop = sim.catalogue().shop(request.shop);
+    if (!shop) return false;
+    std::vector<vq::ProductEntry> rows;
+    for (const int index : shop->products) {
+        const vq::sim::Product& p = sim.catalogue().products()[static_cast<std::size_t>(index)];
+        rows.push_back({vq::utf8_to_gbk(p.title), p.price,
+                        "http://detail.localhost:" + std::to_string(sim.port()) + "/offer/" +
+                            p.offerId + ".html",
+                        p.offerId});
+    }
+    return vq::write_list_file(vq::utf8_to_gbk(request.path), rows);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     vq::sim::SimOptions options;
     std::string siteIni;
-    if (!parse(argc, argv, options, siteIni)) {
+    ListRequest list;
+    if (!parse(argc, argv, options, siteIni, list)) {
         std::fputs(kUsage, stderr);
         return 2;
     }
@@ -127,6 +160,12 @@ int main(int argc, char** argv) {
             sim.stop();
             return 1;
         }
+    }
+    if (!list.path.empty() && !write_shop_list(sim, list)) {
+        std::fprintf(stderr, "marketplace-sim: cannot write the list of shop %d to %s\n", list.shop,
+                     list.path.c_str());
+        sim.stop();
+        return 1;
     }
     std::printf("%d\n", port);
     std::fflush(stdout);
