@@ -32,6 +32,7 @@ test-tsan: deps
 bench: build
 	$(BUILD_DIR)/bench/support_bench --benchmark_counters_tabular=true
 	$(BUILD_DIR)/bench/net_bench --benchmark_counters_tabular=true
+	$(BUILD_DIR)/bench/copy_bench --latency-ms 0 --latency-ms 20
 
 demo: build
 	scripts/demo $(BUILD_DIR)

@@ -1,6 +1,7 @@
 // vq copy: a copy run from a list file to a package, without a window.
 
 #include <csignal>
+#include <filesystem>
 #include <cstdio>
 #include <unistd.h>
 
@@ -100,6 +101,11 @@ int copy_command(const std::vector<std::string>& args) {
     const OutputPathChoice output = derive_output_path(chosen);
     if (!output.ok) {
         print_error(output.message);
+        return 2;
+    }
+    // A run into a folder that is not there would fetch everything and then fail to write.
+    if (!std::filesystem::is_directory(native_path(output.folder))) {
+        print_error("保存路径的文件夹不存在："_gbk + output.folder);
         return 2;
     }
     state.set_output(output.folder, output.name);

@@ -93,6 +93,8 @@ TEST_F(VqCommandTest, RefusesToStartWithoutKeyPairsOrAUsableOutputName) {
     EXPECT_EQ(run({"copy", "--list", list_file, "--home", home, "--out", folder.path + "/v1.2/shop"}), 2);
     EXPECT_NE(stderr_text.find("请检查文件名是否正确！"), std::string::npos);
 
+    EXPECT_EQ(run({"copy", "--list", list_file, "--home", home, "--out", folder.path + "/no/shop.csv"}), 2);
+    EXPECT_NE(stderr_text.find("保存路径的文件夹不存在"), std::string::npos);
     EXPECT_EQ(run({"copy", "--list", folder.path + "/no-such-list.txt", "--home", home}), 2);
     EXPECT_EQ(run({"copy", "--home", home}), 2);
     EXPECT_EQ(run({"copy", "--list", list_file, "--format", "6"}), 2);

@@ -81,8 +81,9 @@ SkuItem sku_entry(SplitMix64& r, const char* fid, std::string value, long long b
     return s;
 }
 
-Product make_product(std::uint64_t seed, int shop, int index, ShopTemplate layout,
+Product make_product(const CatalogueOptions& options, int shop, int index, ShopTemplate layout,
                      std::set<std::string>& ids) {
+    const std::uint64_t seed = options.seed;
     SplitMix64 r(stream_seed(seed, "product", shop, index));
     Product p;
     p.shop = shop;
@@ -204,7 +205,8 @@ Product make_product(std::uint64_t seed, int shop, int index, ShopTemplate layou
         }
     }
 
-    const int mainCount = r.between(3, 5);
+    const int variedMain = r.between(3, 5);
+    const int mainCount = options.mainPictures > 0 ? options.mainPictures : variedMain;
     for (int k = 1; k <= mainCount; ++k) {
         const char* ext = (index % 7 == 3 && k == 2) ? "png" : "jpg";
         p.mainPictures.push_back({k % 2 ? PictureHost::Plain : PictureHost::Taobao,
@@ -213,7 +215,9 @@ Product make_product(std::uint64_t seed, int shop, int index, ShopTemplate layou
     }
 
     static const char* const kExts[] = {"jpg", "png", "gif", "bmp"};
-    const int imageCount = r.between(2, 4);
+    const int variedImages = r.between(2, 4);
+    const bool fixedDescription = options.descriptionPictures > 0;
+    const int imageCount = fixedDescription ? options.descriptionPictures : variedImages;
     for (int k = 1; k <= imageCount; ++k) {
         PictureRef pic;
         pic.host = k % 2 ? PictureHost::Plain : PictureHost::Taobao;
@@ -226,6 +230,7 @@ Product make_product(std::uint64_t seed, int shop, int index, ShopTemplate layou
         if (index % 4 == 2 && k == 1) pic.htmlQuery = "?spm=a261y.7663282&amp;ver=2";
         p.descriptionImages.push_back(std::move(pic));
     }
+    if (fixedDescription) return p;
     if (index % 9 == 4) {
         p.descriptionImages.push_back(
             {PictureHost::Plain, "/desc/" + p.offerId + "_gone.jpg", "", false});
@@ -306,7 +311,7 @@ Catalogue Catalogue::generate(const CatalogueOptions& options) {
         }
 
         for (int i = 0; i < options.productsPerShop; ++i) {
-            Product p = make_product(options.seed, n, i, shop.layout, ids);
+            Product p = make_product(options, n, i, shop.layout, ids);
             // Uneven categories, so that one of them needs more than one page.
             p.category = i % 2 == 0 ? 0 : (i % 4 == 1 ? 1 : 2);
             const int global = static_cast<int>(c.products_.size());

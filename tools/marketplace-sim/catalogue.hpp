@@ -110,6 +110,10 @@ struct CatalogueOptions {
     int shops = 4;
     int productsPerShop = 45;
     int keys = 2;
+    // Benchmarks: every product gets exactly this many main pictures / description IMG
+    // pictures (all present, no repeats, no background pictures). 0 keeps the varied mix.
+    int mainPictures = 0;
+    int descriptionPictures = 0;
 };
 
 class Catalogue {

@@ -24,6 +24,7 @@ constexpr const char* kUsage =
     "                       [--keys N] [--latency-ms N] [--error-rate R] [--empty-rate R]\n"
     "                       [--malformed-rate R] [--reset-rate R] [--hang-rate R]\n"
     "                       [--huge-rate R] [--site-ini PATH] [--picture-bytes N]\n"
+    "                       [--main-pictures N] [--description-pictures N]\n"
     "                       [--list-file PATH [--list-shop N]]\n"
     "Serves on 127.0.0.1 (port 0: any free port) and prints the port as the first line.\n"
     "Rates are chances from 0 to 1. --list-file writes the products of one shop (default 1)\n"
@@ -80,6 +81,10 @@ bool parse(int argc, char** argv, vq::sim::SimOptions& options, std::string& sit
         } else if (name == "--site-ini") {
             siteIni = value;
             ok = !value.empty();
+        } else if (name == "--main-pictures") {
+            ok = read_integer(value, options.mainPictures, 0, 100);
+        } else if (name == "--description-pictures") {
+            ok = read_integer(value, options.descriptionPictures, 0, 100);
         } else if (name == "--list-file") {
             list.path = value;
             ok = !value.empty();

@@ -550,7 +550,8 @@ int MarketplaceSim::start(const SimOptions& options) {
     if (d.server) return -1;
     d.options = options;
     d.catalogue =
-        Catalogue::generate({options.seed, options.shops, options.productsPerShop, options.keys});
+        Catalogue::generate({options.seed, options.shops, options.productsPerShop, options.keys,
+                             options.mainPictures, options.descriptionPictures});
     d.register_pictures();
     d.reset_stats();
     {

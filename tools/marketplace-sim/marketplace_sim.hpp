@@ -42,6 +42,8 @@ struct SimOptions {
     int latencyMs = 0;
     FaultRates faults;
     std::size_t pictureBytes = 0;  // pad pictures to about this size
+    int mainPictures = 0;          // see CatalogueOptions
+    int descriptionPictures = 0;
 };
 
 // Bytes of a "huge" answer, streamed and never held in memory.

@@ -1,0 +1,139 @@
+// A whole `vq copy` of a large list against the stand-in marketplace, measured from outside
+// the process: wall time, CPU time and peak memory of vq, and the requests it made.
+//
+//   copy_bench [--vq PATH] [--products N] [--latency-ms L ...] [--work DIR]
+//
+// The package goes to a scratch folder under DIR (default: the temporary folder); on a
+// disk the kernel's file creation is a large part of vq's system time, on tmpfs it is not.
+//
+// For a latency above 0 it compares the wall time with the five-worker network floor:
+// requests x latency / 5.
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "marketplace-sim/marketplace_sim.hpp"
+
+extern char** environ;
+
+namespace {
+
+struct Measured {
+    int exitCode = -1;
+    double wallSeconds = 0, cpuSeconds = 0, systemSeconds = 0;
+    long peakRssKiB = 0;
+};
+
+Measured run(std::vector<std::string> args, const std::string& log) {
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    const auto start = std::chrono::steady_clock::now();
+    pid_t pid = -1;
+    Measured m;
+    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) return m;
+    posix_spawn_file_actions_destroy(&actions);
+    int status = 0;
+    rusage usage{};
+    wait4(pid, &status, 0, &usage);
+    m.wallSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    m.cpuSeconds = usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec +
+                   usage.ru_stime.tv_usec / 1e6;
+    m.systemSeconds = usage.ru_stime.tv_sec + usage.ru_stime.tv_usec / 1e6;
+    m.peakRssKiB = usage.ru_maxrss;
+    m.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return m;
+}
+
+// "kind count" lines of the stand-in's statistics.
+long stat_count(const std::string& stats, const std::string& kind) {
+    const auto at = stats.find(kind + " ");
+    return at == std::string::npos ? 0 : std::stol(stats.substr(at + kind.size() + 1));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string vq = (std::filesystem::path(argv[0]).parent_path() / "../src/cli/vq").string();
+    int products = 1000;
+    std::vector<int> latencies;
+    std::filesystem::path base = std::filesystem::temp_directory_path();
+    for (int i = 1; i + 1 < argc; i += 2) {
+        const std::string name = argv[i];
+        if (name == "--vq") vq = argv[i + 1];
+        else if (name == "--products") products = std::atoi(argv[i + 1]);
+        else if (name == "--latency-ms") latencies.push_back(std::atoi(argv[i + 1]));
+        else if (name == "--work") base = argv[i + 1];
+    }
+    if (latencies.empty()) latencies = {0, 20};
+
+    const std::filesystem::path work = base / ("vq-copy-bench-" + std::to_string(getpid()));
+    std::printf("vq copy of %d products (3 main + 4 description pictures each, description "
+                "pictures on, format 5) into %s\n",
+                products, base.c_str());
+    std::printf("%8s %9s %9s %9s %12s %10s %9s %12s %10s\n", "latency", "wall s", "cpu s", "sys s",
+                "cpu ms/prod", "peak MB", "requests", "req/product", "wall/floor");
+    int failures = 0;
+    for (const int latency : latencies) {
+        std::filesystem::remove_all(work);
+        std::filesystem::create_directories(work / "home/options");
+        std::filesystem::create_directories(work / "out");
+        vq::sim::MarketplaceSim sim;
+        vq::sim::SimOptions options;
+        options.shops = 1;
+        options.productsPerShop = products;
+        options.latencyMs = latency;
+        options.mainPictures = 3;
+        options.descriptionPictures = 4;
+        if (sim.start(options) <= 0) {
+            std::fprintf(stderr, "copy_bench: the stand-in did not start\n");
+            return 1;
+        }
+        std::ofstream(work / "home/options/site.ini", std::ios::binary) << sim.site_ini();
+        // The list file as the program writes one: title||id||price||address, CR LF.
+        {
+            std::ofstream list(work / "list.txt", std::ios::binary);
+            for (const auto& p : sim.catalogue().products()) {
+                list << "item " << p.offerId << "||" << p.offerId << "||" << p.price
+                     << "||http://detail.localhost/offer/" << p.offerId << ".html\r\n";
+            }
+        }
+        sim.reset_stats();
+        const Measured m = run({vq, "copy", "--home", (work / "home").string(), "--list",
+                                (work / "list.txt").string(), "--out",
+                                (work / "out/pkg.csv").string(), "--desc-pictures", "--policy",
+                                "3", "--format", "5"},
+                               (work / "stdout.txt").string());
+        const std::string stats = sim.stats_text();
+        sim.stop();
+        const long requests = stat_count(stats, "gateway") + stat_count(stats, "picture") + stat_count(stats, "config");
+        const double floor = requests * latency / 1000.0 / 5.0;
+        char ratio[32] = "-";
+        if (latency > 0) std::snprintf(ratio, sizeof ratio, "%.3f", m.wallSeconds / floor);
+        std::printf("%6d ms %9.2f %9.2f %9.2f %12.3f %10.1f %9ld %12.2f %10s\n", latency,
+                    m.wallSeconds, m.cpuSeconds, m.systemSeconds, m.cpuSeconds * 1000.0 / products, m.peakRssKiB / 1024.0,
+                    requests, static_cast<double>(requests) / products, ratio);
+        if (m.exitCode != 0) {
+            std::fprintf(stderr, "copy_bench: vq exited with %d (see %s)\n", m.exitCode,
+                         (work / "stdout.txt").c_str());
+            ++failures;
+        }
+    }
+    std::filesystem::remove_all(work);
+    return failures ? 1 : 0;
+}
