@@ -8,7 +8,8 @@ namespace vq {
 
 namespace {
 
-std::string* column_of(ProductEntry& entry, int column) {
+template <class Entry>
+auto column_of(Entry& entry, int column) -> decltype(&entry.title) {
     switch (column) {
         case kTitleColumn: return &entry.title;
         case kPriceColumn: return &entry.price;
@@ -42,8 +43,7 @@ int ProductList::row_count() const {
 std::string ProductList::field(int row, int column) const {
     std::lock_guard lock(mutex_);
     if (row < 0 || row >= static_cast<int>(rows_.size())) return {};
-    ProductEntry& entry = const_cast<ProductEntry&>(rows_[row]);
-    const std::string* text = column_of(entry, column);
+    const std::string* text = column_of(rows_[static_cast<std::size_t>(row)], column);
     return text ? *text : std::string();
 }
 
