@@ -61,7 +61,7 @@ TEST_F(BatchControllerTest, OneProductFiveWorkers) {
     list.append_row({"no id", "", "", ""});
     make_controller(5, false);
     ASSERT_TRUE(controller->start_run().started);
-    ASSERT_TRUE(observer.wait_completed());
+    ASSERT_TRUE(observer.wait_idle());
     EXPECT_EQ(observer.totals.productCount, 1);
     EXPECT_EQ(observer.totals.succeeded, 1);
     EXPECT_EQ(observer.totals.failed, 0);
@@ -148,7 +148,11 @@ TEST_F(BatchControllerTest, ListShortenedDuringTheRunCountsTheMissingAsFailed) {
     fill_list(10);
     make_controller(5, false);
     ASSERT_TRUE(controller->start_run().started);
+    // Held, no worker can get past its first product, so rows 5 to 9 are gone before
+    // products 6 to 10 are read.
+    controller->toggle_pause();
     list.delete_rows({5, 6, 7, 8, 9});
+    controller->toggle_pause();
     ASSERT_TRUE(observer.wait_completed());
     EXPECT_EQ(observer.totals.productCount, 10);
     EXPECT_EQ(observer.totals.succeeded, 5);

@@ -176,7 +176,7 @@ TEST_F(CopyRunTest, AlibabaAssistantPackage) {
 
 TEST_F(CopyRunTest, FaultsNeverLoseCountOrTheRun) {
     vq::sim::SimOptions options;
-    options.faults.error = 0.15;
+    options.faults.error = 0.4;
     options.faults.empty = 0.05;
     options.faults.malformed = 0.05;
     options.faults.reset = 0.05;

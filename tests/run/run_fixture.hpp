@@ -53,6 +53,7 @@ public:
     void run_state_changed(vq::RunState state) override {
         std::lock_guard lock(mutex_);
         states.push_back(state);
+        changed_.notify_all();
     }
     void run_progress(int done, int, int) override {
         std::lock_guard lock(mutex_);
@@ -69,6 +70,13 @@ public:
         std::unique_lock lock(mutex_);
         return changed_.wait_for(lock, std::chrono::seconds(seconds),
                                  [this] { return completions > 0; });
+    }
+    // Completion comes first, then the state goes back to idle.
+    bool wait_idle(int seconds = 60) {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, std::chrono::seconds(seconds), [this] {
+            return completions > 0 && !states.empty() && states.back() == vq::RunState::Idle;
+        });
     }
     bool wait_progress(int done, int seconds = 30) {
         std::unique_lock lock(mutex_);
