@@ -1,11 +1,5 @@
 #include "output/package_writer.hpp"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdio>
 #include <vector>
 
 #include "support/encoding.hpp"
@@ -120,49 +114,6 @@ std::string format4_row(const OfferRecord& r) {
     return row;
 }
 
-bool write_all(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
-}
-
-// Temporary file beside the target, synced, then renamed over it; the old file stays until
-// the rename. may_commit is asked between the two.
-PackageWriteResult replace_file(const std::string& target, std::string_view bytes,
-                                const std::function<bool()>& may_commit) {
-    if (target.empty()) return PackageWriteResult::Failed;
-    std::vector<char> temp(target.begin(), target.end());
-    static constexpr std::string_view kSuffix = ".tmp-XXXXXX";
-    temp.insert(temp.end(), kSuffix.begin(), kSuffix.end());
-    temp.push_back('\0');
-    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-    if (fd < 0) return PackageWriteResult::Failed;
-    // mkstemp makes owner-only files; the package is an ordinary document.
-    ::fchmod(fd, 0644);
-    // Disk-full often shows only at sync or close, so both are checked.
-    const bool written = write_all(fd, bytes) && ::fsync(fd) == 0;
-    const bool closed = ::close(fd) == 0;
-    if (!written || !closed) {
-        ::unlink(temp.data());
-        return PackageWriteResult::Failed;
-    }
-    if (may_commit && !may_commit()) {
-        ::unlink(temp.data());
-        return PackageWriteResult::Abandoned;
-    }
-    if (::rename(temp.data(), target.c_str()) != 0) {
-        ::unlink(temp.data());
-        return PackageWriteResult::Failed;
-    }
-    return PackageWriteResult::Written;
-}
-
 }  // namespace
 
 std::string build_package_row(const OfferRecord& record, int format) {
@@ -188,8 +139,12 @@ std::string package_file_bytes(int format, std::string_view package_rows) {
 PackageWriteResult write_package_file(int format, std::string_view output_path,
                                       std::string_view package_rows, LogSink& log,
                                       const Clock& clock, const std::function<bool()>& may_commit) {
-    const PackageWriteResult result = replace_file(
-        native_path(output_path), package_file_bytes(format, package_rows), may_commit);
+    const ReplaceResult replaced =
+        replace_file(output_path, package_file_bytes(format, package_rows), true, may_commit);
+    const PackageWriteResult result = replaced == ReplaceResult::Written ? PackageWriteResult::Written
+                                      : replaced == ReplaceResult::Abandoned
+                                          ? PackageWriteResult::Abandoned
+                                          : PackageWriteResult::Failed;
     if (result == PackageWriteResult::Abandoned) return result;
     const std::string& text = result == PackageWriteResult::Written
                                   ? " 文件写成功！\r\n"_gbk

@@ -50,24 +50,35 @@ std::optional<std::string> read_file_bytes(std::string_view gbk_path) {
     return bytes;
 }
 
-bool write_file_atomic(std::string_view gbk_path, std::string_view bytes) {
+ReplaceResult replace_file(std::string_view gbk_path, std::string_view bytes, bool sync,
+                           const std::function<bool()>& may_commit) {
     const std::string target = native_path(gbk_path);
-    if (target.empty()) return false;
+    if (target.empty()) return ReplaceResult::Failed;
     std::vector<char> temp(target.begin(), target.end());
     const std::string suffix = ".tmp-XXXXXX";
     temp.insert(temp.end(), suffix.begin(), suffix.end());
     temp.push_back('\0');
     const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-    if (fd < 0) return false;
+    if (fd < 0) return ReplaceResult::Failed;
     // mkstemp makes owner-only files; packages and pictures are ordinary documents.
     ::fchmod(fd, 0644);
-    const bool written = write_all(fd, bytes);
+    // A full disk often shows only at sync or close, so both are checked.
+    const bool written = write_all(fd, bytes) && (!sync || ::fsync(fd) == 0);
     const bool closed = ::close(fd) == 0;
-    if (!written || !closed || ::rename(temp.data(), target.c_str()) != 0) {
-        ::unlink(temp.data());
-        return false;
+    ReplaceResult result = ReplaceResult::Written;
+    if (!written || !closed) {
+        result = ReplaceResult::Failed;
+    } else if (may_commit && !may_commit()) {
+        result = ReplaceResult::Abandoned;
+    } else if (::rename(temp.data(), target.c_str()) != 0) {
+        result = ReplaceResult::Failed;
     }
-    return true;
+    if (result != ReplaceResult::Written) ::unlink(temp.data());
+    return result;
+}
+
+bool write_file_atomic(std::string_view gbk_path, std::string_view bytes) {
+    return replace_file(gbk_path, bytes, false, {}) == ReplaceResult::Written;
 }
 
 bool make_directory(std::string_view gbk_path) {

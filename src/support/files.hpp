@@ -2,6 +2,7 @@
 // File access for GBK paths: the one place where the system's GBK path texts become the
 // platform's file names (UTF-8). Failures are results, never exceptions.
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -18,6 +19,14 @@ std::optional<std::string> read_file_bytes(std::string_view gbk_path);
 // readers see the old file or the new one, never a part. False on any failure, leaving
 // the old file (if any) untouched and no temporary file behind.
 bool write_file_atomic(std::string_view gbk_path, std::string_view bytes);
+
+enum class ReplaceResult { Written, Failed, Abandoned };
+
+// The same, with two choices: sync flushes the bytes to the disk before the rename (so a
+// full disk is noticed), and may_commit, when given, is asked just before the rename;
+// false abandons the write. On anything but Written no temporary file is left.
+ReplaceResult replace_file(std::string_view gbk_path, std::string_view bytes, bool sync,
+                           const std::function<bool()>& may_commit);
 
 // Creates one folder level; true when it exists afterwards.
 bool make_directory(std::string_view gbk_path);
