@@ -1,6 +1,5 @@
 #include "output/package_writer.hpp"
 
-#include <vector>
 
 #include "support/encoding.hpp"
 #include "support/files.hpp"
