@@ -59,13 +59,20 @@ SaveOptionsResult save_options(std::string_view options_path, const OptionContro
     const int slash = find_last_text(options_path, "/");
     if (slash > 1) make_directory(options_path.substr(0, static_cast<std::size_t>(slash - 1)));
 
-    // Write failures go unreported: the confirmation is shown all the same.
-    write_ini_value(options_path, kPictureSection, "download",
-                    controls.downloadPictures ? yes_text() : no_text());
-    write_ini_value(options_path, kPictureSection, "taobao_only",
-                    controls.taobaoOnly ? yes_text() : no_text());
+    // A read-only or missing folder must not be confirmed as saved.
+    bool written = write_ini_value(options_path, kPictureSection, "download",
+                                   controls.downloadPictures ? yes_text() : no_text());
+    written = write_ini_value(options_path, kPictureSection, "taobao_only",
+                              controls.taobaoOnly ? yes_text() : no_text()) &&
+              written;
 
     SaveOptionsResult result;
+    const auto failed = [&result] {
+        result.message = "配置保存失败！请检查程序目录下的options文件夹是否可写！"_gbk;
+        result.title = "提示"_gbk;
+        return result;
+    };
+    if (!written) return failed();
     if (combo_text.empty()) {
         result.message = "请设置图片下载失败处理方式"_gbk;
         result.title = "信息："_gbk;
@@ -73,13 +80,15 @@ SaveOptionsResult save_options(std::string_view options_path, const OptionContro
     }
     for (int item = 0; item < 3; ++item) {
         if (combo_text == failure_policy_item_text(item)) {
-            write_ini_value(options_path, kPictureSection, "fall", std::to_string(item + 1));
+            if (!write_ini_value(options_path, kPictureSection, "fall", std::to_string(item + 1)))
+                return failed();
             state.pictureFailurePolicy = item + 1;
         }
     }
 
     const int format = controls.format == 4 ? 4 : 5;
-    write_ini_value(options_path, kSaveSection, "type", std::to_string(format));
+    if (!write_ini_value(options_path, kSaveSection, "type", std::to_string(format)))
+        return failed();
     state.outputFormat = format;
 
     result.saved = true;

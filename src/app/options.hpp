@@ -30,8 +30,8 @@ OptionControls load_options(std::string_view options_path, BatchState& state);
 
 struct SaveOptionsResult {
     bool saved = false;     // false: the combo box text was empty (download/taobao_only
-                            // were written all the same)
-    std::string message;    // GBK: "已经保存！" or "请设置图片下载失败处理方式"
+                            // were written all the same), or the file could not be written
+    std::string message;    // GBK: "已经保存！", "请设置图片下载失败处理方式" or the failure
     std::string title;      // GBK: "提示" or "信息："
 };
 

@@ -140,5 +140,17 @@ TEST_F(OptionsTest, ComboTextDecidesWhetherFallAndTypeAreWritten) {
     EXPECT_EQ(state.outputFormat, 4);
 }
 
+TEST_F(OptionsTest, AFailedWriteIsNotConfirmed) {
+    // "options" exists as a file, so the folder cannot be made and nothing can be written.
+    std::ofstream(home_ + "/options") << "x";
+    BatchState state;
+    const SaveOptionsResult result =
+        save_options(path_, OptionControls{}, failure_policy_item_text(1), state);
+    EXPECT_FALSE(result.saved);
+    EXPECT_EQ(result.message, "配置保存失败！请检查程序目录下的options文件夹是否可写！"_gbk);
+    EXPECT_EQ(result.title, "提示"_gbk);
+    EXPECT_EQ(state.pictureFailurePolicy, 0);
+}
+
 }  // namespace
 }  // namespace vq
