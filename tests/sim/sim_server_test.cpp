@@ -11,6 +11,7 @@
 #include <sstream>
 #include <string>
 
+#include "app/list_file.hpp"
 #include "sim_test_support.hpp"
 #include "support/encoding.hpp"
 #include "support/xml_document.hpp"
@@ -87,8 +88,11 @@ TEST(Server, ProgramPrintsItsPortServesAndStopsOnSigterm) {
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, out[1], 1);
     posix_spawn_file_actions_addclose(&actions, out[0]);
-    const char* argv[] = {"marketplace-sim", "--port",    "0",    "--keys", "3",
-                          "--site-ini",      ini.c_str(), nullptr};
+    const std::string list = (dir / "list.txt").string();
+    const char* argv[] = {"marketplace-sim", "--port",    "0",         "--keys",
+                          "3",               "--site-ini", ini.c_str(), "--products-per-shop",
+                          "7",               "--list-file", list.c_str(), "--list-shop",
+                          "2",               nullptr};
     pid_t pid = 0;
     ASSERT_EQ(posix_spawn(&pid, MARKETPLACE_SIM_PATH, &actions, nullptr,
                           const_cast<char* const*>(argv), environ),
@@ -124,6 +128,20 @@ TEST(Server, ProgramPrintsItsPortServesAndStopsOnSigterm) {
                                   "\r\nmall_detail_host=detail.tmall.localhost:" + p +
                                   "\r\nitem_host=item.localhost:" + p +
                                   "\r\nexample_shop=http://shop1.localhost:" + p + "/\r\n");
+
+        // The list of shop 2, ready before the port was printed.
+        const auto rows = read_list_file(list);
+        ASSERT_TRUE(rows.has_value());
+        const auto catalogue = sim::Catalogue::generate({1, 4, 7, 3});
+        const auto& shop = *catalogue.shop(2);
+        ASSERT_EQ(rows->size(), shop.products.size());
+        for (std::size_t i = 0; i < rows->size(); ++i) {
+            const auto& product = catalogue.products()[static_cast<std::size_t>(shop.products[i])];
+            EXPECT_EQ((*rows)[i].offerId, product.offerId);
+            EXPECT_EQ((*rows)[i].title, utf8_to_gbk(product.title));
+            EXPECT_EQ((*rows)[i].address,
+                      "http://detail.localhost:" + p + "/offer/" + product.offerId + ".html");
+        }
     }
 
     kill(pid, SIGTERM);
