@@ -10,7 +10,18 @@ using runtest::RunFixture;
 using vq::RunState;
 using vq::operator""_gbk;
 
-class BatchControllerTest : public RunFixture {};
+class BatchControllerTest : public RunFixture {
+protected:
+    // A started run slow enough (latency per request) to act on while it goes.
+    void start_slow_run(int latency_ms, int products) {
+        vq::sim::SimOptions options;
+        options.latencyMs = latency_ms;
+        start_sim(options);
+        fill_list(products);
+        make_controller(5, false);
+        ASSERT_TRUE(controller->start_run().started);
+    }
+};
 
 TEST_F(BatchControllerTest, RefusalsChangeNothing) {
     make_controller();
@@ -74,12 +85,7 @@ TEST_F(BatchControllerTest, OneProductFiveWorkers) {
 }
 
 TEST_F(BatchControllerTest, PauseHoldsEveryWorkerAndContinueResumes) {
-    vq::sim::SimOptions options;
-    options.latencyMs = 30;
-    start_sim(options);
-    fill_list(25);
-    make_controller(5, false);
-    ASSERT_TRUE(controller->start_run().started);
+    start_slow_run(30, 25);
     ASSERT_TRUE(observer.wait_progress(3));
     controller->toggle_pause();
     EXPECT_EQ(controller->state(), RunState::Held);
@@ -101,12 +107,7 @@ TEST_F(BatchControllerTest, PauseHoldsEveryWorkerAndContinueResumes) {
 }
 
 TEST_F(BatchControllerTest, StopWhileHeldEndsEverythingAndWritesNothing) {
-    vq::sim::SimOptions options;
-    options.latencyMs = 30;
-    start_sim(options);
-    fill_list(25);
-    make_controller(5, false);
-    ASSERT_TRUE(controller->start_run().started);
+    start_slow_run(30, 25);
     ASSERT_TRUE(observer.wait_progress(2));
     controller->toggle_pause();
     controller->stop_run();
@@ -142,12 +143,7 @@ TEST_F(BatchControllerTest, StopWhileRequestsHangEndsPromptly) {
 }
 
 TEST_F(BatchControllerTest, ListShortenedDuringTheRunCountsTheMissingAsFailed) {
-    vq::sim::SimOptions options;
-    options.latencyMs = 50;
-    start_sim(options);
-    fill_list(10);
-    make_controller(5, false);
-    ASSERT_TRUE(controller->start_run().started);
+    start_slow_run(50, 10);
     // Held, no worker can get past its first product, so rows 5 to 9 are gone before
     // products 6 to 10 are read.
     controller->toggle_pause();
