@@ -1,0 +1,3 @@
+#include "app/list_commands.hpp"
+
+namespace vq {}

@@ -1,0 +1,3 @@
+#include "source/address_classification.hpp"
+
+namespace vq {}

@@ -1,0 +1,3 @@
+#include "source/listing_reader.hpp"
+
+namespace vq {}

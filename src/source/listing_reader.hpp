@@ -1,0 +1,120 @@
+#pragma once
+// The listing page reader: five threads share the pages of one shop or list job, scan
+// each page with the four known page templates and append every product found to the
+// product list.
+
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "app/batch_model.hpp"
+#include "app/product_list.hpp"
+#include "support/clock.hpp"
+#include "support/regex_matcher.hpp"
+
+namespace vq {
+
+inline constexpr int kListingReaderCount = 5;
+
+// One shop or list job. The readers work on their own copy taken when the job starts, so
+// an add made meanwhile (a single product, a changed mode) cannot change their page
+// addresses.
+struct ListingJob {
+    std::string addressMode;  // "店铺" or "列表"
+    std::string shopHost;     // host[:port] of the typed address
+    int listKind = 0;         // 0 none, 1 "scid", 2 "catId"/"category-", 3 address is the base
+    std::string listKey;      // the list's key (kinds 1, 2) or the whole trimmed address (3)
+    int pageCount = 0;
+    int nextPage = 0;         // pages handed out so far
+    std::string itemHost;     // host[:port] that item addresses are built on
+};
+
+// Address of page p (1-based) of the job: the shop's offer list, or the list by its kind.
+// Empty for a list job of kind 0.
+std::string listing_page_address(const ListingJob& job, int page);
+
+// The products of one listing page.
+struct ListingPage {
+    std::string templateName;       // "普通", "旺铺", "店铺街", "新天猫"; empty when none matched
+    int itemMatches = 0;            // items the template found, skipped ones included
+    std::vector<ProductEntry> rows; // in page order; items whose id came out empty are skipped
+};
+
+// Scans page texts with the four templates, tried in order; the first whose item pattern
+// matches is used, with its own price pattern. Items and prices pair by order. One
+// scanner belongs to one thread.
+class ListingScanner {
+public:
+    ListingScanner();
+    // page: GBK text with NUL bytes already blanked. item_host builds item addresses.
+    ListingPage scan(std::string_view page, std::string_view item_host);
+
+private:
+    RegexMatcher items_;
+    RegexMatcher prices_;
+};
+
+// The fetched bytes of a page as page text: every NUL byte becomes a blank.
+std::string page_text(std::string bytes);
+
+// Where the readers put what they find.
+struct ListingPorts {
+    ProductList* list = nullptr;
+    LogSink* log = nullptr;
+    const Clock* clock = nullptr;  // log time stamps; the system clock when null
+    std::string programFolder;     // GBK; the last page read is kept there as "aa.txt"
+};
+
+// Runs one listing job at a time on five reader threads and owns them.
+class ListingReaders {
+public:
+    explicit ListingReaders(ListingPorts ports);
+    // Stops the readers (requests in flight are aborted) and waits for them.
+    ~ListingReaders();
+    ListingReaders(const ListingReaders&) = delete;
+    ListingReaders& operator=(const ListingReaders&) = delete;
+
+    // Starts five readers over job, numbered 1 to 5, with nextPage reset to 0. False,
+    // starting nothing, while readers of an earlier job still run.
+    bool start(ListingJob job);
+
+    // True from a successful start until the last reader of that job has ended.
+    bool running() const;
+
+    // Blocks until no reader runs.
+    void wait();
+
+    // Readers take no further page and abort their requests in flight; returns once they
+    // have ended. A stopped job adds no further rows and logs nothing further.
+    void stop();
+
+    // Called on the last reader's thread, after it has ended its work and with no lock
+    // held, each time a job's readers have all ended. It must not call start() or wait()
+    // itself (queue such work elsewhere).
+    void set_finished_callback(std::function<void()> callback);
+
+    // The current (or last) job, nextPage as it stands.
+    ListingJob job() const;
+
+private:
+    struct Run;
+    // The reader thread routine; n is the thread number 1 to 5.
+    void read_listing_pages(Run& run, int n);
+    int claim_next_page(Run& run);
+    void join_finished();
+
+    ListingPorts ports_;
+    mutable std::mutex mutex_;
+    std::condition_variable idle_;
+    std::unique_ptr<Run> run_;
+    std::vector<std::thread> threads_;
+    int runningReaders_ = 0;
+    std::function<void()> finished_;
+};
+
+}  // namespace vq
