@@ -1,3 +1,277 @@
 #include "source/listing_reader.hpp"
 
-namespace vq {}
+#include <algorithm>
+#include <system_error>
+
+#include "net/http_client.hpp"
+#include "support/files.hpp"
+#include "support/gbk_literal.hpp"
+#include "support/markers.hpp"
+#include "support/text.hpp"
+
+namespace vq {
+
+namespace {
+
+enum class Layout { Plain, Wangpu, ShopStreet, NewTmall };
+
+struct TemplateText {
+    Layout layout;
+    const char* name;  // UTF-8
+    const char* item;
+    const char* price;
+};
+
+// The markup of the four shop page layouts, in the order they are tried. The line feeds,
+// tabs and the eight blanks of the plain layout are part of its markup.
+constexpr TemplateText kTemplates[] = {
+    {Layout::Plain, "普通",
+     "<div class=\"image\">\n\t<a href=\"(.*?)\" title=\"(.*?)\" target=\"_blank\">\n\t\t<",
+     "\">&yen;</span>\n        \t<em>(.*?)</em>"},
+    {Layout::Wangpu, "旺铺",
+     "<a class=\"item-name\" href=\".*?id=(.*?)\" target=\"_blank\">(.*?)</a>",
+     "<span class=\"c-price\">(.*?)</span>"},
+    {Layout::ShopStreet, "店铺街",
+     "<a title=\"(.*?)\"  href=\".*?id=(.*?)\" target=\"_blank\">",
+     "<strong>(.*?) 元</strong>"},
+    {Layout::NewTmall, "新天猫",
+     "<a class=\"item-name\" .*? href=\".*?id=(.*?)\" target=\"_blank\">(.*?)</a>",
+     "<span class=\"c-price\">(.*?)</span>"},
+};
+
+std::string item_address(std::string_view item_host, std::string_view id) {
+    return "http://" + std::string(item_host) + "/item.htm?id=" + std::string(id);
+}
+
+}  // namespace
+
+struct ListingScanner::Template {
+    Layout layout;
+    std::string name;  // GBK
+    RegexMatcher items{RegexMatcher::Dialect::Perl};
+    RegexMatcher prices{RegexMatcher::Dialect::Perl};
+};
+
+ListingScanner::ListingScanner() {
+    for (const TemplateText& text : kTemplates) {
+        auto t = std::make_unique<Template>();
+        t->layout = text.layout;
+        t->name = utf8_to_gbk(text.name);
+        t->items.compile(text.item);
+        t->prices.compile(text.price);
+        templates_.push_back(std::move(t));
+    }
+}
+
+ListingScanner::~ListingScanner() = default;
+
+ListingPage ListingScanner::scan(std::string_view page, std::string_view item_host) {
+    ListingPage result;
+    for (const auto& t : templates_) {
+        const int items = t->items.find_all(page);
+        if (items == 0) continue;
+        const int prices = t->prices.find_all(page);
+        result.templateName = t->name;
+        result.itemMatches = items;
+        for (int i = 1; i <= items; ++i) {
+            const std::string g1 = t->items.group_text(i, 1, page);
+            const std::string g2 = t->items.group_text(i, 2, page);
+            ProductEntry row;
+            switch (t->layout) {
+                case Layout::Plain:
+                    row.offerId = scrape_between(g1, "offer/", ".html");
+                    row.title = g2;
+                    row.address = g1;
+                    break;
+                case Layout::Wangpu:
+                    row.offerId = g1;
+                    row.title = g2;
+                    break;
+                case Layout::ShopStreet:
+                    row.offerId = g2;
+                    row.title = g1;
+                    break;
+                case Layout::NewTmall:
+                    // The id runs up to the next parameter; a link without one is no product.
+                    row.offerId = text_before(g1, "&");
+                    row.title = g2;
+                    break;
+            }
+            if (row.offerId.empty()) continue;
+            if (t->layout != Layout::Plain) row.address = item_address(item_host, row.offerId);
+            // Items and prices pair by their order on the page.
+            if (i <= prices) row.price = t->prices.group_text(i, 1, page);
+            result.rows.push_back(std::move(row));
+        }
+        break;
+    }
+    return result;
+}
+
+std::string page_text(std::string bytes) {
+    std::replace(bytes.begin(), bytes.end(), '\0', ' ');
+    return bytes;
+}
+
+std::string listing_page_address(const ListingJob& job, int page) {
+    const std::string p = std::to_string(page);
+    if (job.addressMode == "店铺"_gbk) {
+        return "http://" + job.shopHost + "/page/offerlist.htm?&pageNum=" + p;
+    }
+    switch (job.listKind) {
+        case 1:
+            return "http://" + job.shopHost + "/search.htm?&search=y&scid=" + job.listKey +
+                   "&viewType=grid&orderType=_hotsell&pageNum=" + p;
+        case 2:
+            return "http://" + job.shopHost + "/search.htm?&search=y&catId=" + job.listKey +
+                   "&viewType=grid&orderType=_hotsell&pageNum=" + p;
+        case 3:
+            return job.listKey + "&pageNum=" + p;
+        default:
+            return {};
+    }
+}
+
+struct ListingReaders::Run {
+    explicit Run(ListingJob j) : job(std::move(j)) {}
+    ListingJob job;  // nextPage is guarded by the readers' mutex
+    CancelToken token;
+};
+
+ListingReaders::ListingReaders(ListingPorts ports) : ports_(std::move(ports)) {}
+
+ListingReaders::~ListingReaders() {
+    stop();
+}
+
+void ListingReaders::set_finished_callback(std::function<void()> callback) {
+    std::lock_guard lock(mutex_);
+    finished_ = std::move(callback);
+}
+
+bool ListingReaders::running() const {
+    std::lock_guard lock(mutex_);
+    return runningReaders_ > 0;
+}
+
+ListingJob ListingReaders::job() const {
+    std::lock_guard lock(mutex_);
+    return run_ ? run_->job : ListingJob{};
+}
+
+void ListingReaders::wait() {
+    std::unique_lock lock(mutex_);
+    idle_.wait(lock, [this] { return runningReaders_ == 0; });
+}
+
+void ListingReaders::join_finished() {
+    for (std::thread& t : threads_) {
+        if (t.joinable()) t.join();
+    }
+    threads_.clear();
+}
+
+bool ListingReaders::start(ListingJob job) {
+    std::lock_guard control(controlMutex_);
+    {
+        std::lock_guard lock(mutex_);
+        if (runningReaders_ > 0) return false;
+    }
+    // The previous job's threads have ended their work; only their return is left.
+    join_finished();
+    job.nextPage = 0;
+    threads_.reserve(kListingReaderCount);
+    auto run = std::make_unique<Run>(std::move(job));
+    Run& current = *run;
+    {
+        std::lock_guard lock(mutex_);
+        run_ = std::move(run);
+        runningReaders_ = kListingReaderCount;
+    }
+    for (int n = 1; n <= kListingReaderCount; ++n) {
+        try {
+            threads_.emplace_back([this, &current, n] { read_listing_pages(current, n); });
+        } catch (const std::system_error&) {
+            // The other readers share its pages, so the job still completes.
+            if (ports_.log) {
+                const Clock& clock = ports_.clock ? *ports_.clock : system_clock();
+                ports_.log->append_log(log_time_stamp(clock) + "  线程："_gbk + std::to_string(n) +
+                                       " 无法启动！其余线程继续读取。\r\n"_gbk);
+            }
+            reader_ended();
+        }
+    }
+    return true;
+}
+
+void ListingReaders::stop() {
+    std::lock_guard control(controlMutex_);
+    {
+        std::lock_guard lock(mutex_);
+        if (run_) run_->token.cancel();
+    }
+    join_finished();
+}
+
+int ListingReaders::claim_next_page(Run& run) {
+    std::lock_guard lock(mutex_);
+    if (run.token.is_cancelled() || run.job.nextPage >= run.job.pageCount) return 0;
+    return ++run.job.nextPage;
+}
+
+void ListingReaders::reader_ended() {
+    std::function<void()> finished;
+    {
+        std::lock_guard lock(mutex_);
+        if (--runningReaders_ > 0) return;
+        finished = finished_;
+    }
+    idle_.notify_all();
+    if (finished) finished();
+}
+
+void ListingReaders::read_listing_pages(Run& run, int n) {
+    CancelScope scope(run.token);
+    const Clock& clock = ports_.clock ? *ports_.clock : system_clock();
+    // A stopped job says nothing more.
+    const auto log = [&](const std::string& text) {
+        if (ports_.log && !run.token.is_cancelled()) {
+            ports_.log->append_log(log_time_stamp(clock) + text);
+        }
+    };
+    const std::string number = std::to_string(n);
+    const std::string pages = std::to_string(run.job.pageCount);
+    const std::string diagnostic =
+        ports_.programFolder.empty() ? std::string() : ports_.programFolder + "/aa.txt";
+    ListingScanner scanner;
+
+    for (int p = claim_next_page(run); p != 0; p = claim_next_page(run)) {
+        const std::string address = listing_page_address(run.job, p);
+        const std::string page = page_text(address.empty() ? std::string()
+                                                           : fetch_with_timeout(address));
+        if (run.token.is_cancelled()) break;
+        log("  线程："_gbk + number + "  正在读取宝贝列表 第：  "_gbk + std::to_string(p) + " /" +
+            pages + " 页\r\n"_gbk);
+        // A copy of the last page read, for looking at a page the templates did not know.
+        if (!diagnostic.empty()) write_file_atomic(diagnostic, page);
+
+        ListingPage found = scanner.scan(page, run.job.itemHost);
+        if (run.token.is_cancelled()) break;
+        if (!found.rows.empty() && ports_.list) ports_.list->append_rows(std::move(found.rows));
+        const int rows = ports_.list ? ports_.list->row_count() : 0;
+        log("  线程："_gbk + number + "  读取成功，成功提取了：  "_gbk + std::to_string(rows) +
+            "  个宝贝\r\n"_gbk);
+        bool allHandedOut;
+        {
+            std::lock_guard lock(mutex_);
+            allHandedOut = run.job.nextPage == run.job.pageCount;
+        }
+        if (allHandedOut) {
+            log("  宝贝下载完成 【共提取了：  "_gbk +
+                std::to_string(ports_.list ? ports_.list->row_count() : 0) + "  个宝贝】\r\n"_gbk);
+        }
+    }
+    reader_ended();
+}
+
+}  // namespace vq

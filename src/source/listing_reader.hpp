@@ -51,12 +51,16 @@ struct ListingPage {
 class ListingScanner {
 public:
     ListingScanner();
+    ~ListingScanner();
+    ListingScanner(const ListingScanner&) = delete;
+    ListingScanner& operator=(const ListingScanner&) = delete;
     // page: GBK text with NUL bytes already blanked. item_host builds item addresses.
     ListingPage scan(std::string_view page, std::string_view item_host);
 
 private:
-    RegexMatcher items_;
-    RegexMatcher prices_;
+    struct Template;
+    // Compiled once per scanner: every page tries the same patterns.
+    std::vector<std::unique_ptr<Template>> templates_;
 };
 
 // The fetched bytes of a page as page text: every NUL byte becomes a blank.
@@ -86,7 +90,7 @@ public:
     // True from a successful start until the last reader of that job has ended.
     bool running() const;
 
-    // Blocks until no reader runs.
+    // Blocks until no reader runs. start, stop and wait may come from any thread.
     void wait();
 
     // Readers take no further page and abort their requests in flight; returns once they
@@ -107,8 +111,11 @@ private:
     void read_listing_pages(Run& run, int n);
     int claim_next_page(Run& run);
     void join_finished();
+    void reader_ended();
 
     ListingPorts ports_;
+    // Taken by start, stop and the destructor (never by readers): they join threads.
+    std::mutex controlMutex_;
     mutable std::mutex mutex_;
     std::condition_variable idle_;
     std::unique_ptr<Run> run_;
