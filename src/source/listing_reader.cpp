@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "net/http_client.hpp"
+#include "support/encoding.hpp"
 #include "support/files.hpp"
 #include "support/gbk_literal.hpp"
 #include "support/markers.hpp"
@@ -17,7 +18,8 @@ enum class Layout { Plain, Wangpu, ShopStreet, NewTmall };
 
 struct TemplateText {
     Layout layout;
-    const char* name;  // UTF-8
+    // UTF-8 here; made GBK when compiled.
+    const char* name;
     const char* item;
     const char* price;
 };
@@ -57,8 +59,8 @@ ListingScanner::ListingScanner() {
         auto t = std::make_unique<Template>();
         t->layout = text.layout;
         t->name = utf8_to_gbk(text.name);
-        t->items.compile(text.item);
-        t->prices.compile(text.price);
+        t->items.compile(utf8_to_gbk(text.item));
+        t->prices.compile(utf8_to_gbk(text.price));
         templates_.push_back(std::move(t));
     }
 }
