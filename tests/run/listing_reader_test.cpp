@@ -1,1 +1,180 @@
+// Shop and list jobs read from the stand-in marketplace by five readers.
+
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <sstream>
+
+#include "marketplace-sim/shop_pages.hpp"
+#include "run/run_fixture.hpp"
+#include "source/address_classification.hpp"
+#include "support/gbk_literal.hpp"
+
+namespace {
+
+using runtest::RunFixture;
+using vq::operator""_gbk;
+
+class ListingReaderTest : public RunFixture {
+protected:
+    void start(vq::sim::SimOptions options = {}) {
+        start_sim(options);
+        readers = std::make_unique<vq::ListingReaders>(
+            vq::ListingPorts{&list, &log, nullptr, folder.path});
+    }
+
+    void TearDown() override {
+        readers.reset();
+        RunFixture::TearDown();
+    }
+
+    vq::AddOutcome add(const std::string& address, const std::string& mode) {
+        return vq::add_address_to_list(address, mode, {&list, &log, nullptr, readers.get()});
+    }
+
+    std::string shop_address(int n) const {
+        return vq::sim::site_address("shop" + std::to_string(n), sim.port()) + "/";
+    }
+
+    // How often each page target of a host was asked for, from the stand-in's statistics.
+    std::map<std::string, int> page_requests(int shop) const {
+        std::map<std::string, int> counts;
+        std::istringstream lines(sim.stats_text());
+        const std::string host = "shop" + std::to_string(shop) + ".localhost";
+        for (std::string line; std::getline(lines, line);) {
+            std::istringstream words(line);
+            std::string kind, count, requestHost, target;
+            words >> kind >> count >> requestHost >> target;
+            if (kind == "page" && requestHost.rfind(host, 0) == 0) counts[target] += std::stoi(count);
+        }
+        return counts;
+    }
+
+    // The rows a shop's listing pages give, page by page (20 items a page, the stand-in's
+    // default): titles as the page writes them, prices paired with items by order.
+    std::vector<vq::ProductEntry> expected_rows(int shopNumber, const std::vector<int>& indexes) const {
+        const auto& catalogue = sim.catalogue();
+        const vq::sim::Shop& shop = *catalogue.shop(shopNumber);
+        const bool mall = shop.layout == vq::sim::ShopTemplate::NewTmall;
+        const std::string port = std::to_string(sim.port());
+        std::vector<vq::ProductEntry> rows;
+        for (std::size_t first = 0; first < indexes.size(); first += 20) {
+            // The mall layout opens every page with a promotion item that has a price but
+            // gives no row.
+            std::vector<const vq::sim::Product*> items;
+            std::vector<std::string> prices;
+            if (mall) {
+                items.push_back(nullptr);
+                prices.push_back(shop.promoPrice);
+            }
+            for (std::size_t i = first; i < indexes.size() && i < first + 20; ++i) {
+                const auto& p = catalogue.products()[static_cast<std::size_t>(indexes[i])];
+                items.push_back(&p);
+                if (p.listedPrice) prices.push_back(p.price);
+            }
+            for (std::size_t k = 0; k < items.size(); ++k) {
+                if (!items[k]) continue;
+                const vq::sim::Product& p = *items[k];
+                vq::ProductEntry row;
+                row.title = vq::utf8_to_gbk(vq::sim::html_escape(p.title));
+                row.offerId = p.offerId;
+                row.address = shop.layout == vq::sim::ShopTemplate::Plain
+                                  ? "http://detail.localhost:" + port + "/offer/" + p.offerId + ".html"
+                                  : "http://item.localhost:" + port + "/item.htm?id=" + p.offerId;
+                if (k < prices.size()) row.price = prices[k];
+                rows.push_back(std::move(row));
+            }
+        }
+        return rows;
+    }
+
+    std::unique_ptr<vq::ListingReaders> readers;
+};
+
+std::vector<vq::ProductEntry> sorted_by_id(std::vector<vq::ProductEntry> rows) {
+    std::sort(rows.begin(), rows.end(), [](const auto& a, const auto& b) {
+        return a.offerId < b.offerId;
+    });
+    return rows;
+}
+
+void expect_same_rows(const std::vector<vq::ProductEntry>& actual,
+                      const std::vector<vq::ProductEntry>& expected) {
+    const auto a = sorted_by_id(actual);
+    const auto e = sorted_by_id(expected);
+    ASSERT_EQ(a.size(), e.size());
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        SCOPED_TRACE(e[i].offerId);
+        EXPECT_EQ(a[i].offerId, e[i].offerId);
+        EXPECT_EQ(a[i].title, e[i].title);
+        EXPECT_EQ(a[i].price, e[i].price);
+        EXPECT_EQ(a[i].address, e[i].address);
+    }
+}
+
+// Shops 1 to 4 use the four layouts; 45 products make three pages, read by five readers.
+TEST_F(ListingReaderTest, EveryLayoutGivesTheWholeShopAndEachPageIsFetchedOnce) {
+    start();
+    for (int shop = 1; shop <= 4; ++shop) {
+        SCOPED_TRACE(shop);
+        list.delete_all();
+        sim.reset_stats();
+        runtest::RecordingLog shopLog;
+        vq::ListingReaders shopReaders({&list, &shopLog, nullptr, folder.path});
+        ASSERT_EQ(vq::add_address_to_list(shop_address(shop), "店铺"_gbk,
+                                          {&list, &shopLog, nullptr, &shopReaders}),
+                  vq::AddOutcome::JobStarted);
+        shopReaders.wait();
+
+        expect_same_rows(list.rows(), expected_rows(shop, sim.catalogue().shop(shop)->products));
+        // The second layout's page 2 shows two items without a price: its last two items
+        // are left without one.
+        const auto rows = list.rows();
+        EXPECT_EQ(std::count_if(rows.begin(), rows.end(), [](const auto& r) { return r.price.empty(); }),
+                  shop == 2 ? 2 : 0);
+        const std::map<std::string, int> pages = {{"/page/offerlist.htm", 1},
+                                                  {"/page/offerlist.htm?&pageNum=1", 1},
+                                                  {"/page/offerlist.htm?&pageNum=2", 1},
+                                                  {"/page/offerlist.htm?&pageNum=3", 1}};
+        EXPECT_EQ(page_requests(shop), pages);
+
+        EXPECT_EQ(shopLog.count_containing("  共搜索到：45 个商品\r\n"), 1);
+        EXPECT_EQ(shopLog.count_containing("  宝贝页码从第 1 页到第  3  页下载，总页码数是 3 页！\r\n"), 1);
+        EXPECT_EQ(shopLog.count_containing("  正在读取宝贝列表 第：  "), 3);
+        EXPECT_EQ(shopLog.count_containing("  读取成功，成功提取了：  "), 3);
+        EXPECT_GE(shopLog.count_containing("  宝贝下载完成 【共提取了：  45  个宝贝】\r\n"), 1);
+        EXPECT_EQ(shopLog.count_containing("  读取成功，成功提取了：  45  个宝贝\r\n"), 1);
+    }
+    // The last page read stays in the program folder.
+    const auto kept = vq::read_file_bytes(folder.path + "/aa.txt");
+    ASSERT_TRUE(kept.has_value());
+    EXPECT_NE(kept->find("offer-list"), std::string::npos);
+}
+
+TEST_F(ListingReaderTest, ListsOfEveryKindReadTheirCategoryOnly) {
+    start();
+    const vq::sim::Category& category = sim.catalogue().shop(1)->categories[0];
+    ASSERT_GT(category.products.size(), 20u);  // two pages
+    const std::string shop = shop_address(1);
+    const struct {
+        std::string address;
+        int kind;
+    } cases[] = {
+        {shop + "search.htm?search=y&scid=" + category.id + "&viewType=grid", 1},
+        {shop + "search.htm?search=y&catId=" + category.id + "&tab=2", 2},
+        {shop + "page/category-" + category.id + ".htm", 2},
+        {shop + "page/offerlist_" + category.id + ".htm", 3},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.address);
+        list.delete_all();
+        ASSERT_EQ(add(c.address, "列表"_gbk), vq::AddOutcome::JobStarted);
+        readers->wait();
+        EXPECT_EQ(readers->job().listKind, c.kind);
+        EXPECT_EQ(readers->job().pageCount, 2);
+        expect_same_rows(list.rows(), expected_rows(1, category.products));
+    }
+}
+
+}  // namespace
