@@ -32,7 +32,7 @@ ListCommandResult import_list(ProductList& list, std::string_view gbk_path);
 // and positions outside the list are ignored).
 void delete_selected(ProductList& list, const std::vector<int>& positions);
 
-// program_folder + "/temp.xlsx".
+// program_folder + "/temp.xlsx" (no doubled "/" when the folder ends with one).
 std::string spreadsheet_path(std::string_view program_folder);
 
 struct SpreadsheetResult {
