@@ -1,1 +1,293 @@
+// "添加到列表" against a scripted shop server: what each address kind fetches, logs and
+// starts, and how a running job's readers meet a second add and a stop.
+
 #include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <mutex>
+
+#include "api/site_settings.hpp"
+#include "net/capture_server.hpp"
+#include "run/run_fixture.hpp"
+#include "source/address_classification.hpp"
+#include "support/gbk_literal.hpp"
+
+namespace {
+
+using vq::AddOutcome;
+using vq::operator""_gbk;
+
+std::string gbk(std::string_view utf8) { return vq::utf8_to_gbk(utf8); }
+
+// A listing page of the second layout with the given ids, count and page-count markup.
+std::string listing_page(const std::vector<std::string>& ids, const std::string& markers) {
+    std::string page = "<html><body>" + markers;
+    for (const std::string& id : ids) {
+        page += "<a class=\"item-name\" href=\"http://i/item.htm?id=" + id +
+                "\" target=\"_blank\">T" + id + "</a><span class=\"c-price\">1.00</span>\n";
+    }
+    return page + "</body></html>";
+}
+
+class AddAddressTest : public ::testing::Test {
+protected:
+    AddAddressTest()
+        : server([this](const std::string& request) { return respond(request); }),
+          readers({&list, &log, nullptr, folder.path}) {
+        vq::init_http();
+    }
+
+    ~AddAddressTest() override {
+        open_gate();
+        readers.stop();
+        vq::set_site_settings(vq::SiteSettings{});
+    }
+
+    // Pages by request target; anything else is a 404 with an empty body.
+    std::string respond(const std::string& request) {
+        const std::size_t from = request.find(' ') + 1;
+        const std::string target = request.substr(from, request.find(' ', from) - from);
+        if (target.find("pageNum=") != std::string::npos) {
+            std::unique_lock lock(gateMutex);
+            gateChanged.wait(lock, [this] { return gateOpen; });
+        }
+        std::lock_guard lock(pagesMutex);
+        const auto it = pages.find(target);
+        if (it == pages.end()) return "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n";
+        return vq::test::CaptureServer::ok(it->second);
+    }
+
+    void serve(const std::string& target, const std::string& body) {
+        std::lock_guard lock(pagesMutex);
+        pages[target] = body;
+    }
+
+    void close_gate() {
+        std::lock_guard lock(gateMutex);
+        gateOpen = false;
+    }
+    void open_gate() {
+        {
+            std::lock_guard lock(gateMutex);
+            gateOpen = true;
+        }
+        gateChanged.notify_all();
+    }
+
+    AddOutcome add(const std::string& address, std::string_view mode_utf8) {
+        return vq::add_address_to_list(address, gbk(mode_utf8), {&list, &log, nullptr, &readers});
+    }
+
+    std::string host() const { return "127.0.0.1:" + std::to_string(server.port()); }
+    std::string base() const { return "http://" + host(); }
+
+    int requests_for(const std::string& target) {
+        int n = 0;
+        for (const std::string& r : server.requests()) {
+            n += r.rfind("GET " + target + " ", 0) == 0;
+        }
+        return n;
+    }
+
+    std::mutex pagesMutex;
+    std::map<std::string, std::string> pages;
+    std::mutex gateMutex;
+    std::condition_variable gateChanged;
+    bool gateOpen = true;
+
+    runtest::TempFolder folder;
+    vq::ProductList list;
+    runtest::RecordingLog log;
+    vq::test::CaptureServer server;
+    vq::ListingReaders readers;
+};
+
+TEST_F(AddAddressTest, BlankBoxOrNoModeDoesNothing) {
+    serve("/offer/1.html", "offer_id:\"1\",<title>t</title>");
+    const struct {
+        std::string address;
+        const char* mode;
+    } cases[] = {
+        {gbk("  　 "), "单品"},
+        {"", "店铺"},
+        {base() + "/offer/1.html", ""},
+        {base() + "/offer/1.html", "其他"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(add(c.address, c.mode), AddOutcome::Nothing) << c.address;
+    }
+    EXPECT_EQ(log.size(), 0u);
+    EXPECT_EQ(list.row_count(), 0);
+    EXPECT_TRUE(server.requests().empty());
+}
+
+TEST_F(AddAddressTest, SingleProductNeedsAnIdAndATitle) {
+    serve("/offer/1.html", gbk("<title >围巾 - 阿里巴巴</title>\nvar c = {offer_id:\"1001\",\n};"));
+    serve("/offer/2.html", "<title>no id</title>");
+    serve("/offer/3.html", "offer_id:\"1003\",<title> </title>");
+
+    EXPECT_EQ(add(base() + "/offer/1.html", "单品"), AddOutcome::RowAdded);
+    ASSERT_EQ(list.row_count(), 1);
+    const vq::ProductEntry row = list.row(0);
+    EXPECT_EQ(row.title, gbk("围巾 - 阿里巴巴"));
+    EXPECT_EQ(row.price, "");
+    EXPECT_EQ(row.address, base() + "/offer/1.html");
+    EXPECT_EQ(row.offerId, "1001");
+
+    for (const char* path : {"/offer/2.html", "/offer/3.html", "/offer/404.html"}) {
+        EXPECT_EQ(add(base() + path, "单品"), AddOutcome::NotFound) << path;
+    }
+    EXPECT_EQ(list.row_count(), 1);
+    EXPECT_EQ(log.count_containing("  地址输入不正确，未识别到宝贝！\r\n"), 3);
+}
+
+TEST_F(AddAddressTest, ProductPageHostsAndMissingHostsAreNoShop) {
+    vq::SiteSettings site;
+    site.wholesale_detail_host = host();
+    site.mall_detail_host = "mall.example";
+    vq::set_site_settings(site);
+    for (const std::string& address :
+         {base(), base() + "/offer/1.html", std::string("http://mall.example/x"), std::string("shop")}) {
+        EXPECT_EQ(add(address, "店铺"), AddOutcome::NotFound) << address;
+    }
+    EXPECT_EQ(log.count_containing("  店铺地址输入不正确，未识别到宝贝！\r\n"), 4);
+    EXPECT_TRUE(server.requests().empty());
+}
+
+TEST_F(AddAddressTest, ShopCountsAndFullWidthPageCountStartAJob) {
+    // Capital letters in the count marker and full-width digits in the page count.
+    serve("/page/offerlist.htm", listing_page({}, gbk("<div OFFER-COUNT\">6</em>条</div>"
+                                                      "<em class=\"page-count\">３</em>页")));
+    for (int p = 1; p <= 3; ++p) {
+        serve("/page/offerlist.htm?&pageNum=" + std::to_string(p),
+              listing_page({std::to_string(p) + "1", std::to_string(p) + "2"}, ""));
+    }
+    ASSERT_EQ(add(base() + "/index.htm", "店铺"), AddOutcome::JobStarted);
+    readers.wait();
+    EXPECT_EQ(readers.job().shopHost, host());
+    EXPECT_EQ(readers.job().pageCount, 3);
+    EXPECT_EQ(list.row_count(), 6);
+    for (int p = 1; p <= 3; ++p) {
+        EXPECT_EQ(requests_for("/page/offerlist.htm?&pageNum=" + std::to_string(p)), 1);
+    }
+    EXPECT_EQ(log.count_containing("  共搜索到：6 个商品\r\n"), 1);
+    EXPECT_EQ(log.count_containing("  宝贝页码从第 1 页到第  ３  页下载，总页码数是 ３ 页！\r\n"), 1);
+}
+
+TEST_F(AddAddressTest, ShopWithoutPageCountOrPageStartsNothing) {
+    serve("/page/offerlist.htm", listing_page({}, gbk("<em>0</em>条")));
+    EXPECT_EQ(add(base() + "/", "店铺"), AddOutcome::NotFound);
+    EXPECT_EQ(log.count_containing("  该分类未识别到宝贝！\r\n"), 1);
+
+    // An empty offer list page: both lines, and still no job.
+    serve("/page/offerlist.htm", "");
+    EXPECT_EQ(add(base() + "/", "店铺"), AddOutcome::NotFound);
+    EXPECT_EQ(log.count_containing("  店铺地址输入不正确，未识别到宝贝！\r\n"), 1);
+    EXPECT_EQ(log.count_containing("  该分类未识别到宝贝！\r\n"), 2);
+    EXPECT_FALSE(readers.running());
+}
+
+TEST_F(AddAddressTest, ListKindsAreRecognisedInOrder) {
+    const std::string found = gbk("共搜索到<em>5</span></em>个符合条件的产品<em class=\"page-count\">1</em>页");
+    const struct {
+        std::string target;
+        int kind;  // 0: not recognised
+        std::string key;
+    } cases[] = {
+        {"/search.htm?search=y&scid=77&view=grid", 1, "77"},
+        {"/search.htm?a=1&catId=88&b=2", 2, "88"},
+        // "category-" is tested after "scid=" and wins.
+        {"/search.htm?a=1&scid=77&b=category-99.htm", 2, "99"},
+        // "keywords=" is tested last: the whole address is the key.
+        {"/search.htm?a=1&scid=77&keywords=abc", 3, "*"},
+        {"/page/offerlist_66.htm", 3, "*"},
+        // The key is cut between "&scid=" / "&catId=" and the next "&".
+        {"/search.htm?scid=77&b=2", 0, ""},
+        {"/search.htm?a=1&catId=88", 0, ""},
+        // Recognition is case-sensitive.
+        {"/search.htm?a=1&SCID=77&b=2", 0, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.target);
+        serve(c.target, found);
+        const std::string address = base() + c.target;
+        const std::size_t lines = log.size();
+        if (c.kind == 0) {
+            EXPECT_EQ(add(address, "列表"), AddOutcome::NotFound);
+            EXPECT_EQ(requests_for(c.target), 0);
+            EXPECT_EQ(log.size(), lines + 1);
+            continue;
+        }
+        ASSERT_EQ(add(address, "列表"), AddOutcome::JobStarted);
+        readers.wait();
+        EXPECT_EQ(readers.job().listKind, c.kind);
+        EXPECT_EQ(readers.job().listKey, c.key == "*" ? address : c.key);
+        EXPECT_EQ(readers.job().shopHost, host());
+        EXPECT_EQ(readers.job().pageCount, 1);
+    }
+    EXPECT_EQ(log.count_containing("  分类地址输入不正确，未识别到宝贝！\r\n"), 3);
+    EXPECT_EQ(log.count_containing("  共搜索到：5 个商品\r\n"), 5);
+}
+
+TEST_F(AddAddressTest, ListPageCountRules) {
+    // No page count but a search count: a job of no pages, which reads nothing.
+    serve("/s.htm?keywords=a", gbk("共搜索到<em>5</span></em>个符合条件的产品"));
+    EXPECT_EQ(add(base() + "/s.htm?keywords=a", "列表"), AddOutcome::JobStarted);
+    readers.wait();
+    EXPECT_EQ(readers.job().pageCount, 0);
+
+    // A search that found nothing ends the command.
+    serve("/s.htm?keywords=b", gbk("共搜索到<em> 0 </span></em>个符合条件的产品"));
+    EXPECT_EQ(add(base() + "/s.htm?keywords=b", "列表"), AddOutcome::NotFound);
+    EXPECT_EQ(log.count_containing("  该分类未识别到宝贝！\r\n"), 1);
+
+    // An empty page has its own line and still starts an empty job.
+    EXPECT_EQ(add(base() + "/s.htm?keywords=missing", "列表"), AddOutcome::JobStarted);
+    readers.wait();
+    EXPECT_EQ(log.count_containing("  店铺地址输入不正确，未识别到宝贝！1\r\n"), 1);
+    EXPECT_EQ(log.count_containing("  共搜索到： 个商品\r\n"), 1);
+    EXPECT_EQ(log.count_containing("正在读取宝贝列表"), 0);
+}
+
+TEST_F(AddAddressTest, PageThatCannotBeFetchedAddsNothingAndIsNotFetchedAgain) {
+    serve("/page/offerlist.htm", listing_page({}, "<em class=\"page-count\">3</em>" + gbk("页")));
+    serve("/page/offerlist.htm?&pageNum=1", listing_page({"11"}, ""));
+    serve("/page/offerlist.htm?&pageNum=3", listing_page({"31"}, ""));
+    ASSERT_EQ(add(base() + "/", "店铺"), AddOutcome::JobStarted);
+    readers.wait();
+    EXPECT_EQ(list.row_count(), 2);
+    EXPECT_EQ(requests_for("/page/offerlist.htm?&pageNum=2"), 1);
+    EXPECT_EQ(log.count_containing("  正在读取宝贝列表 第：  "), 3);
+    EXPECT_EQ(log.count_containing("  读取成功，成功提取了：  "), 3);
+}
+
+TEST_F(AddAddressTest, RunningJobRefusesAnotherButTakesSingleProductsAndStops) {
+    serve("/page/offerlist.htm", listing_page({}, "<em class=\"page-count\">3</em>" + gbk("页")));
+    for (int p = 1; p <= 3; ++p) {
+        serve("/page/offerlist.htm?&pageNum=" + std::to_string(p), listing_page({"1", "2"}, ""));
+    }
+    serve("/offer/5.html", "offer_id:\"5\",<title>five</title>");
+    close_gate();  // the readers wait in their page requests
+
+    ASSERT_EQ(add(base() + "/", "店铺"), AddOutcome::JobStarted);
+    EXPECT_TRUE(readers.running());
+    EXPECT_EQ(add(base() + "/", "店铺"), AddOutcome::JobRefused);
+    EXPECT_EQ(add(base() + "/search.htm?a=1&scid=7&b=2", "列表"), AddOutcome::JobRefused);
+    EXPECT_EQ(log.count_containing("  上一个宝贝列表还在读取中，请等读取完成后再添加店铺或分类！\r\n"), 2);
+    EXPECT_EQ(requests_for("/page/offerlist.htm"), 1);
+    EXPECT_EQ(add(base() + "/offer/5.html", "单品"), AddOutcome::RowAdded);
+
+    // Stop aborts the waiting requests; the stopped job adds and logs nothing more.
+    const std::size_t lines = log.size();
+    readers.stop();
+    EXPECT_FALSE(readers.running());
+    EXPECT_EQ(list.row_count(), 1);
+    EXPECT_EQ(log.size(), lines);
+
+    open_gate();
+    ASSERT_EQ(add(base() + "/", "店铺"), AddOutcome::JobStarted);
+    readers.wait();
+    EXPECT_EQ(list.row_count(), 7);
+}
+
+}  // namespace
