@@ -99,8 +99,9 @@ std::vector<Row> expected_rows(const Catalogue& c, const Shop& shop, const std::
         bool listed = true, promo = false;
     };
     std::vector<Item> items;
-    const std::size_t first = static_cast<std::size_t>((page - 1) * kItemsPerPage);
-    const std::size_t last = std::min(list.size(), first + kItemsPerPage);
+    const std::size_t perPage = static_cast<std::size_t>(c.items_per_page());
+    const std::size_t first = static_cast<std::size_t>(page - 1) * perPage;
+    const std::size_t last = std::min(list.size(), first + perPage);
     if (first < last && !shop.promoId.empty()) {
         items.push_back({{shop.promoId, shop.promoTitle, shop.promoPrice}, true, true});
     }
@@ -148,32 +149,45 @@ std::string page_count_marker(const std::string& page) {
 }
 
 TEST(Pages, EveryLayoutIsReadByItsOwnPatternsOnly) {
-    RunningSim s;
-    const Catalogue& c = s.sim.catalogue();
-    ASSERT_EQ(c.shops().size(), 4u);
-    for (const Shop& shop : c.shops()) {
-        SCOPED_TRACE(std::string(template_name(shop.layout)));
-        const int pages = pages_for(static_cast<int>(shop.products.size()));
-        ASSERT_EQ(pages, 3);
-        for (int p = 1; p <= pages; ++p) {
-            SCOPED_TRACE("page " + std::to_string(p));
-            const auto res = s.get("shop" + std::to_string(shop.number),
-                                   "/page/offerlist.htm?&pageNum=" + std::to_string(p));
-            ASSERT_TRUE(res);
-            ASSERT_EQ(res->status, 200);
-            EXPECT_EQ(res->get_header_value("Content-Type"), "text/html; charset=gbk");
-            const Scan sc = scan(res->body);
-            EXPECT_EQ(sc.layout, static_cast<int>(shop.layout));
-            EXPECT_EQ(sc.rows, expected_rows(c, shop, shop.products, p));
+    struct Case {
+        const char* what;
+        SimOptions options;
+        int pages;
+    };
+    SimOptions sevenAPage;
+    sevenAPage.itemsPerPage = 7;
+    // At 7 a page the two unpriced Wangpu items fall on different pages.
+    for (const Case& k : {Case{"20 a page", {}, 3}, Case{"7 a page", sevenAPage, 7}}) {
+        SCOPED_TRACE(k.what);
+        RunningSim s(k.options);
+        const Catalogue& c = s.sim.catalogue();
+        ASSERT_EQ(c.shops().size(), 4u);
+        for (const Shop& shop : c.shops()) {
+            SCOPED_TRACE(std::string(template_name(shop.layout)));
+            const int pages = c.pages_for(static_cast<int>(shop.products.size()));
+            ASSERT_EQ(pages, k.pages);
+            // One page past the end: counts and pager, but no items.
+            for (int p = 1; p <= pages + 1; ++p) {
+                SCOPED_TRACE("page " + std::to_string(p));
+                const auto res = s.get("shop" + std::to_string(shop.number),
+                                       "/page/offerlist.htm?&pageNum=" + std::to_string(p));
+                ASSERT_TRUE(res);
+                ASSERT_EQ(res->status, 200);
+                EXPECT_EQ(res->get_header_value("Content-Type"), "text/html; charset=gbk");
+                EXPECT_EQ(page_count_marker(res->body), std::to_string(pages));
+                const Scan sc = scan(res->body);
+                EXPECT_EQ(sc.layout, p <= pages ? static_cast<int>(shop.layout) : -1);
+                EXPECT_EQ(sc.rows, expected_rows(c, shop, shop.products, p));
 
-            if (shop.layout == ShopTemplate::Wangpu && p == 2) {
-                EXPECT_EQ(sc.items, 20);
-                EXPECT_EQ(sc.prices, 18);
-            }
-            if (shop.layout == ShopTemplate::NewTmall) {
-                // The promotion matches but yields no row.
-                EXPECT_EQ(sc.items, static_cast<int>(sc.rows.size()) + 1);
-                EXPECT_EQ(sc.prices, sc.items);
+                if (shop.layout == ShopTemplate::Wangpu && p == 2 && pages == 3) {
+                    EXPECT_EQ(sc.items, 20);
+                    EXPECT_EQ(sc.prices, 18);
+                }
+                if (shop.layout == ShopTemplate::NewTmall && p <= pages) {
+                    // The promotion matches but yields no row.
+                    EXPECT_EQ(sc.items, static_cast<int>(sc.rows.size()) + 1);
+                    EXPECT_EQ(sc.prices, sc.items);
+                }
             }
         }
     }
@@ -239,7 +253,7 @@ TEST(Pages, ListsCarryTheirCountAndOnlyTheirItems) {
         EXPECT_EQ(scrape_between(page, "共搜索到<em>"_gbk, "</span></em>个符合条件的产品"_gbk),
                   std::to_string(count));
         EXPECT_EQ(scrape_between(page, "offer-count\">", "</em>条"_gbk), "");
-        EXPECT_EQ(page_count_marker(page), count > 0 ? std::to_string(pages_for(count)) : "");
+        EXPECT_EQ(page_count_marker(page), count > 0 ? std::to_string(c.pages_for(count)) : "");
         EXPECT_EQ(ids_of(scan(page).rows),
                   ids_of(expected_rows(c, *c.shop(k.shop), k.products, k.page)));
     }

@@ -89,10 +89,12 @@ TEST(Server, ProgramPrintsItsPortServesAndStopsOnSigterm) {
     posix_spawn_file_actions_adddup2(&actions, out[1], 1);
     posix_spawn_file_actions_addclose(&actions, out[0]);
     const std::string list = (dir / "list.txt").string();
-    const char* argv[] = {"marketplace-sim", "--port",    "0",         "--keys",
-                          "3",               "--site-ini", ini.c_str(), "--products-per-shop",
-                          "7",               "--list-file", list.c_str(), "--list-shop",
-                          "2",               nullptr};
+    const char* argv[] = {"marketplace-sim",     "--port",      "0",
+                          "--keys",              "3",           "--site-ini",
+                          ini.c_str(),           "--products-per-shop", "7",
+                          "--list-file",         list.c_str(),  "--list-shop",
+                          "2",                   "--items-per-page",    "3",
+                          nullptr};
     pid_t pid = 0;
     ASSERT_EQ(posix_spawn(&pid, MARKETPLACE_SIM_PATH, &actions, nullptr,
                           const_cast<char* const*>(argv), environ),
@@ -128,6 +130,12 @@ TEST(Server, ProgramPrintsItsPortServesAndStopsOnSigterm) {
                                   "\r\nmall_detail_host=detail.tmall.localhost:" + p +
                                   "\r\nitem_host=item.localhost:" + p +
                                   "\r\nexample_shop=http://shop1.localhost:" + p + "/\r\n");
+
+        // 7 products at 3 a page: 3 pages rather than 1.
+        const auto listing = client.Get("/__catalog", {{"Host", "shop2.localhost:" + p}});
+        ASSERT_TRUE(listing);
+        EXPECT_TRUE(has_line(listing->body,
+                             "shop\t2\tshop2.localhost:" + p + "\t旺铺\t7\t3\tupper\tpage-count"));
 
         // The list of shop 2, ready before the port was printed.
         const auto rows = read_list_file(list);

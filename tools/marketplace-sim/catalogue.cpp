@@ -275,6 +275,7 @@ int Product::missing_description_pictures() const {
 Catalogue Catalogue::generate(const CatalogueOptions& options) {
     Catalogue c;
     c.seed_ = options.seed;
+    c.itemsPerPage_ = std::max(1, options.itemsPerPage);
 
     SplitMix64 keyStream(stream_seed(options.seed, "keys", 0));
     std::set<std::string> appkeys;

@@ -11,18 +11,11 @@
 
 namespace vq::sim {
 
-inline constexpr int kItemsPerPage = 20;
-
 // Listing page layouts, in the order a reader tries them.
 enum class ShopTemplate { Plain, Wangpu, ShopStreet, NewTmall };
 
 // "普通", "旺铺", "店铺街", "新天猫".
 std::string_view template_name(ShopTemplate t);
-
-// Pages needed for a number of listed items.
-inline int pages_for(int items) {
-    return (items + kItemsPerPage - 1) / kItemsPerPage;
-}
 
 struct KeyPair {
     std::string appkey;
@@ -114,6 +107,7 @@ struct CatalogueOptions {
     // pictures (all present, no repeats, no background pictures). 0 keeps the varied mix.
     int mainPictures = 0;
     int descriptionPictures = 0;
+    int itemsPerPage = 20;  // on every listing page; below 1 counts as 1
 };
 
 class Catalogue {
@@ -123,6 +117,10 @@ public:
     const std::vector<KeyPair>& keys() const { return keys_; }
     const std::vector<Shop>& shops() const { return shops_; }
     const std::vector<Product>& products() const { return products_; }
+    int items_per_page() const { return itemsPerPage_; }
+
+    // Listing pages needed for a number of listed items.
+    int pages_for(int items) const { return (items + itemsPerPage_ - 1) / itemsPerPage_; }
 
     // Shop number n (1-based), or nullptr.
     const Shop* shop(int n) const;
@@ -135,6 +133,7 @@ public:
 
 private:
     std::uint64_t seed_ = 0;
+    int itemsPerPage_ = 20;
     std::vector<KeyPair> keys_;
     std::vector<Shop> shops_;
     std::vector<Product> products_;

@@ -25,6 +25,7 @@ constexpr const char* kUsage =
     "                       [--malformed-rate R] [--reset-rate R] [--hang-rate R]\n"
     "                       [--huge-rate R] [--site-ini PATH] [--picture-bytes N]\n"
     "                       [--main-pictures N] [--description-pictures N]\n"
+    "                       [--items-per-page N]\n"
     "                       [--list-file PATH [--list-shop N]]\n"
     "Serves on 127.0.0.1 (port 0: any free port) and prints the port as the first line.\n"
     "Rates are chances from 0 to 1. --list-file writes the products of one shop (default 1)\n"
@@ -85,6 +86,8 @@ bool parse(int argc, char** argv, vq::sim::SimOptions& options, std::string& sit
             ok = read_integer(value, options.mainPictures, 0, 100);
         } else if (name == "--description-pictures") {
             ok = read_integer(value, options.descriptionPictures, 0, 100);
+        } else if (name == "--items-per-page") {
+            ok = read_integer(value, options.itemsPerPage, 1, 100000);
         } else if (name == "--list-file") {
             list.path = value;
             ok = !value.empty();

@@ -549,9 +549,9 @@ int MarketplaceSim::start(const SimOptions& options) {
     Impl& d = *impl_;
     if (d.server) return -1;
     d.options = options;
-    d.catalogue =
-        Catalogue::generate({options.seed, options.shops, options.productsPerShop, options.keys,
-                             options.mainPictures, options.descriptionPictures});
+    d.catalogue = Catalogue::generate({options.seed, options.shops, options.productsPerShop,
+                                       options.keys, options.mainPictures,
+                                       options.descriptionPictures, options.itemsPerPage});
     d.register_pictures();
     d.reset_stats();
     {

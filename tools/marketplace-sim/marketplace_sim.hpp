@@ -13,7 +13,7 @@
 //
 // Deliberate oddities that the program must cope with:
 //   - Wangpu shops show products 24 and 31 (indexes 23 and 30) as "面议" without price
-//     markup, so their offer-list page 2 has 20 items and 18 prices;
+//     markup, so their offer-list page 2 has 20 items and 18 prices (at 20 items a page);
 //   - NewTmall listing pages open with a promotion item whose link has no "&" after the id;
 //   - shops 2, 5, 8, ... write the count marker as OFFER-COUNT">; ShopStreet shops give the
 //     page count as <b class="ui-page-s-len">;
@@ -44,6 +44,7 @@ struct SimOptions {
     std::size_t pictureBytes = 0;  // pad pictures to about this size
     int mainPictures = 0;          // see CatalogueOptions
     int descriptionPictures = 0;
+    int itemsPerPage = 20;  // on every listing page
 };
 
 // Bytes of a "huge" answer, streamed and never held in memory.

@@ -151,7 +151,7 @@ std::string render_listing_page(const Catalogue& catalogue, const Shop& shop,
                                 const ListingRequest& request, int port) {
     const std::string shopHome = site_address("shop" + std::to_string(shop.number), port);
     const int count = static_cast<int>(request.products.size());
-    const int pages = pages_for(count);
+    const int pages = catalogue.pages_for(count);
 
     std::string out =
         page_head(request.heading + " - " + shop.name + " - 阿里巴巴", layout_class(shop.layout));
@@ -184,8 +184,11 @@ std::string render_listing_page(const Catalogue& catalogue, const Shop& shop,
         }
     }
 
-    const int first = std::max(0, (request.page - 1) * kItemsPerPage);
-    const int last = std::min(count, request.page * kItemsPerPage);
+    // In 64 bits: a large page number times a large page size overflows an int.
+    const long long perPage = catalogue.items_per_page();
+    const int first = static_cast<int>(
+        std::clamp((request.page - 1LL) * perPage, 0LL, static_cast<long long>(count)));
+    const int last = static_cast<int>(std::min<long long>(count, request.page * perPage));
     // The first two layouts list their items as <li>.
     const bool asList = shop.layout == ShopTemplate::Plain || shop.layout == ShopTemplate::Wangpu;
     out += asList ? "<ul class=\"offer-list\">\n" : "<div class=\"offer-list\">\n";
