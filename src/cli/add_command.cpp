@@ -1,9 +1,230 @@
-// vq add: fills a product list file from an address.
+// vq add: fills a product list file from an address, as the window's "添加到列表" does.
 
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/list_file.hpp"
+#include "app/product_list.hpp"
+#include "cli/cli_common.hpp"
 #include "cli/commands.hpp"
+#include "cli/console.hpp"
+#include "net/http_client.hpp"
+#include "source/address_classification.hpp"
+#include "source/listing_reader.hpp"
+#include "support/encoding.hpp"
+#include "support/files.hpp"
+#include "support/gbk_literal.hpp"
 
 namespace vq::cli {
 
-int add_command(const std::vector<std::string>&) { return 2; }
+namespace {
+
+constexpr const char* kUsage =
+    "usage: vq add --mode 单品|列表|店铺 --list FILE [--home DIR] [--site FILE] [--log FILE]\n"
+    "              ADDRESS\n"
+    "modes: 单品 (single) a product page, 店铺 (shop) a whole shop,\n"
+    "       列表 (list) a category or search list of a shop\n";
+
+volatile std::sig_atomic_t interrupted = 0;
+
+extern "C" void on_add_interrupt(int) { interrupted = 1; }
+
+struct AddArguments {
+    std::string mode;  // GBK mode text
+    std::string list, home, site, log;
+    std::vector<std::string> addresses;
+};
+
+// The mode as the command line gives it (UTF-8, Chinese or English) as the GBK mode text.
+std::string mode_text(const std::string& given) {
+    if (given == "单品" || given == "single") return "单品"_gbk;
+    if (given == "列表" || given == "list") return "列表"_gbk;
+    if (given == "店铺" || given == "shop") return "店铺"_gbk;
+    return {};
+}
+
+bool parse(const std::vector<std::string>& args, AddArguments& parsed) {
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        const auto value = [&](std::string& into) {
+            if (i + 1 >= args.size()) return false;
+            into = args[++i];
+            return true;
+        };
+        std::string mode;
+        if (arg == "--mode") {
+            if (!value(mode)) return false;
+            parsed.mode = mode_text(mode);
+            if (parsed.mode.empty()) return false;
+        } else if (arg == "--list") {
+            if (!value(parsed.list)) return false;
+        } else if (arg == "--home") {
+            if (!value(parsed.home)) return false;
+        } else if (arg == "--site") {
+            if (!value(parsed.site)) return false;
+        } else if (arg == "--log") {
+            if (!value(parsed.log)) return false;
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            return false;
+        } else {
+            parsed.addresses.push_back(arg);
+        }
+    }
+    return !parsed.mode.empty() && !parsed.list.empty() && parsed.addresses.size() == 1;
+}
+
+// The console as the add and the readers see it: silent once Ctrl-C came, so the aborted
+// fetches do not report addresses as wrong.
+class InterruptibleLog final : public LogSink {
+public:
+    explicit InterruptibleLog(LogSink& target) : target_(target) {}
+    void append_log(std::string_view text) override {
+        if (!interrupted) target_.append_log(text);
+    }
+
+private:
+    LogSink& target_;
+};
+
+// Runs the add on its own thread so that Ctrl-C can abort its fetch instead of waiting
+// for the time-out. Returns nothing when interrupted.
+std::optional<AddOutcome> add_interruptibly(const std::string& address, const std::string& mode,
+                                            const AddAddressPorts& ports) {
+    CancelToken token;
+    std::atomic<bool> done{false};
+    AddOutcome outcome = AddOutcome::Nothing;
+    std::thread adder([&] {
+        CancelScope scope(token);
+        outcome = add_address_to_list(address, mode, ports);
+        done.store(true, std::memory_order_release);
+    });
+    bool stopped = false;
+    while (!done.load(std::memory_order_acquire)) {
+        if (interrupted && !stopped) {
+            token.cancel();
+            stopped = true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    adder.join();
+    if (stopped || interrupted) return std::nullopt;
+    return outcome;
+}
+
+// Blocks until the readers have ended (true) or Ctrl-C came (false, readers stopped).
+bool wait_for_readers(ListingReaders& readers) {
+    while (readers.running()) {
+        if (interrupted) {
+            readers.stop();
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return interrupted == 0;
+}
+
+}  // namespace
+
+int add_command(const std::vector<std::string>& args) {
+    AddArguments arguments;
+    if (!parse(args, arguments)) {
+        std::fputs(kUsage, stderr);
+        return 2;
+    }
+
+    init_http();
+    const std::string home = program_folder(arguments.home);
+    load_site(arguments.site, home);
+
+    // Check the list file before fetching anything: a list that cannot be read or written
+    // back would throw the fetched rows away.
+    const std::string list_path = absolute_gbk_path(arguments.list);
+    const std::filesystem::path native_list = native_path(list_path);
+    std::error_code error;
+    if (!std::filesystem::is_directory(native_list.parent_path(), error)) {
+        print_error("宝贝列表文件的文件夹不存在："_gbk + list_path);
+        return 2;
+    }
+    std::vector<ProductEntry> rows;
+    if (std::filesystem::exists(native_list, error)) {
+        std::optional<std::vector<ProductEntry>> read =
+            std::filesystem::is_directory(native_list, error) ? std::nullopt
+                                                              : read_list_file(list_path);
+        if (!read) {
+            print_error("无法读取宝贝列表文件："_gbk + list_path);
+            return 2;
+        }
+        rows = std::move(*read);
+    }
+    const int rows_before = static_cast<int>(rows.size());
+    ProductList list;
+    list.replace_all(std::move(rows));
+
+    std::FILE* log_file = nullptr;
+    if (!arguments.log.empty()) {
+        log_file = std::fopen(native_path(absolute_gbk_path(arguments.log)).c_str(), "wb");
+        if (!log_file) {
+            print_error("无法写入日志文件："_gbk + utf8_to_gbk(arguments.log));
+            return 2;
+        }
+    }
+
+    interrupted = 0;
+    struct sigaction action {};
+    action.sa_handler = on_add_interrupt;
+    sigemptyset(&action.sa_mask);
+    struct sigaction previous_int {}, previous_term {};
+    sigaction(SIGINT, &action, &previous_int);
+    sigaction(SIGTERM, &action, &previous_term);
+
+    int code = 0;
+    {
+        Console console(stdout, stderr, log_file, false);
+        InterruptibleLog log(console);
+        ListingPorts listing;
+        listing.list = &list;
+        listing.log = &log;
+        listing.programFolder = home;
+        ListingReaders readers(listing);
+
+        AddAddressPorts ports;
+        ports.list = &list;
+        ports.log = &log;
+        ports.readers = &readers;
+
+        const std::optional<AddOutcome> outcome =
+            add_interruptibly(utf8_to_gbk(arguments.addresses.front()), arguments.mode, ports);
+        bool finished = outcome.has_value();
+        if (finished && *outcome == AddOutcome::JobStarted) finished = wait_for_readers(readers);
+        if (!finished) {
+            readers.stop();
+            print_error("已停止：没有写入宝贝列表。"_gbk);
+            code = 130;
+        } else {
+            const std::vector<ProductEntry> all = list.rows();
+            // Nothing added: the file stays byte for byte as it was (or absent).
+            if (static_cast<int>(all.size()) != rows_before && !write_list_file(list_path, all)) {
+                print_error("无法写入宝贝列表文件："_gbk + list_path);
+                code = 2;
+            } else {
+                const std::string line = "宝贝列表："_gbk + list_path + "（"_gbk +
+                                         std::to_string(all.size()) + " 个宝贝）"_gbk;
+                std::printf("%s\n", terminal_text(line).c_str());
+            }
+        }
+    }
+    std::fflush(stdout);
+    sigaction(SIGINT, &previous_int, nullptr);
+    sigaction(SIGTERM, &previous_term, nullptr);
+    if (log_file) std::fclose(log_file);
+    return code;
+}
 
 }  // namespace vq::cli
