@@ -33,6 +33,7 @@ bench: build
 	$(BUILD_DIR)/bench/support_bench --benchmark_counters_tabular=true
 	$(BUILD_DIR)/bench/net_bench --benchmark_counters_tabular=true
 	$(BUILD_DIR)/bench/copy_bench --latency-ms 0 --latency-ms 20
+	$(BUILD_DIR)/bench/listing_bench --latency-ms 0 --latency-ms 20
 
 demo: build
 	scripts/demo $(BUILD_DIR)
