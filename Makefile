@@ -3,8 +3,9 @@ BUILD_DIR ?= build
 CMAKE_FLAGS ?= -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 JOBS ?= 2
 TSAN_DIR ?= build-tsan
-# The copy runs (controller, pipeline, whole runs) again under ThreadSanitizer.
-TSAN_TESTS ?= BatchControllerTest.*:OfferPipelineTest.*:CopyRunTest.*
+# The copy runs (controller, pipeline, whole runs) and the listing readers again under
+# ThreadSanitizer.
+TSAN_TESTS ?= BatchControllerTest.*:OfferPipelineTest.*:CopyRunTest.*:ListingReaderTest.*:AddAddressTest.*
 
 .PHONY: all deps configure build test test-tsan bench demo sim clean
 
