@@ -168,13 +168,7 @@ int add_command(const std::vector<std::string>& args) {
     list.replace_all(std::move(rows));
 
     std::FILE* log_file = nullptr;
-    if (!arguments.log.empty()) {
-        log_file = std::fopen(native_path(absolute_gbk_path(arguments.log)).c_str(), "wb");
-        if (!log_file) {
-            print_error("无法写入日志文件："_gbk + utf8_to_gbk(arguments.log));
-            return 2;
-        }
-    }
+    if (!open_log_file(arguments.log, log_file)) return 2;
 
     interrupted = 0;
     struct sigaction action {};

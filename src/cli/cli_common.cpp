@@ -6,6 +6,8 @@
 
 #include "api/site_settings.hpp"
 #include "support/encoding.hpp"
+#include "support/files.hpp"
+#include "support/gbk_literal.hpp"
 
 namespace vq::cli {
 
@@ -41,6 +43,15 @@ void load_site(std::string_view site_option, std::string_view home) {
     const std::string path =
         site_option.empty() ? site_settings_path(home) : absolute_gbk_path(site_option);
     set_site_settings(load_site_settings(path));
+}
+
+bool open_log_file(std::string_view utf8_option, std::FILE*& file) {
+    file = nullptr;
+    if (utf8_option.empty()) return true;
+    file = std::fopen(native_path(absolute_gbk_path(utf8_option)).c_str(), "wb");
+    if (file) return true;
+    print_error("无法写入日志文件："_gbk + utf8_to_gbk(utf8_option));
+    return false;
 }
 
 void print_error(std::string_view gbk) {

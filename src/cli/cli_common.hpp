@@ -2,6 +2,7 @@
 // What every command of the command line shares: the program folder, the site settings,
 // and paths given on the command line (UTF-8) turned into the system's GBK paths.
 
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -16,6 +17,10 @@ std::string absolute_gbk_path(std::string_view utf8_path);
 
 // Loads the site settings (--site, else <home>/options/site.ini) and makes them current.
 void load_site(std::string_view site_option, std::string_view home);
+
+// Opens the --log file (a command-line path) for the raw GBK log lines. An empty option
+// gives true and no file; false, after saying why, when it cannot be written.
+bool open_log_file(std::string_view utf8_option, std::FILE*& file);
 
 // Writes a GBK message as UTF-8 with a line break to stderr.
 void print_error(std::string_view gbk);

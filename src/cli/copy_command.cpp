@@ -130,13 +130,7 @@ int copy_command(const std::vector<std::string>& args) {
     list.replace_all(std::move(*entries));
 
     std::FILE* log_file = nullptr;
-    if (!arguments.log.empty()) {
-        log_file = std::fopen(native_path(absolute_gbk_path(arguments.log)).c_str(), "wb");
-        if (!log_file) {
-            print_error("无法写入日志文件："_gbk + utf8_to_gbk(arguments.log));
-            return 2;
-        }
-    }
+    if (!open_log_file(arguments.log, log_file)) return 2;
 
     Console console(stdout, stderr, log_file, isatty(STDERR_FILENO) != 0);
     RunPorts ports;

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "product_rows.hpp"
 #include "support/files.hpp"
 #include "support/gbk_literal.hpp"
 
@@ -13,20 +14,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-ProductEntry row(std::string title, std::string offerId, std::string price, std::string address) {
-    return {std::move(title), std::move(price), std::move(address), std::move(offerId)};
-}
-
-void expect_rows(const std::vector<ProductEntry>& got, const std::vector<ProductEntry>& want) {
-    ASSERT_EQ(got.size(), want.size());
-    for (std::size_t i = 0; i < got.size(); ++i) {
-        SCOPED_TRACE(i);
-        EXPECT_EQ(got[i].title, want[i].title);
-        EXPECT_EQ(got[i].offerId, want[i].offerId);
-        EXPECT_EQ(got[i].price, want[i].price);
-        EXPECT_EQ(got[i].address, want[i].address);
-    }
-}
+using vqtest::expect_rows;
+using vqtest::row;
 
 TEST(ListText, FieldOrderSeparatorsAndTrimmedEnds) {
     const std::string wide_blank = "\xA1\xA1";

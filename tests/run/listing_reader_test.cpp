@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "marketplace-sim/shop_pages.hpp"
+#include "product_rows.hpp"
 #include "run/run_fixture.hpp"
 #include "source/address_classification.hpp"
 #include "support/gbk_literal.hpp"
@@ -101,16 +102,7 @@ std::vector<vq::ProductEntry> sorted_by_id(std::vector<vq::ProductEntry> rows) {
 
 void expect_same_rows(const std::vector<vq::ProductEntry>& actual,
                       const std::vector<vq::ProductEntry>& expected) {
-    const auto a = sorted_by_id(actual);
-    const auto e = sorted_by_id(expected);
-    ASSERT_EQ(a.size(), e.size());
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        SCOPED_TRACE(e[i].offerId);
-        EXPECT_EQ(a[i].offerId, e[i].offerId);
-        EXPECT_EQ(a[i].title, e[i].title);
-        EXPECT_EQ(a[i].price, e[i].price);
-        EXPECT_EQ(a[i].address, e[i].address);
-    }
+    vqtest::expect_rows(sorted_by_id(actual), sorted_by_id(expected));
 }
 
 // Shops 1 to 4 use the four layouts; 45 products make three pages, read by five readers.

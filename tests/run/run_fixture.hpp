@@ -1,8 +1,11 @@
 #pragma once
 // A copy run against the stand-in marketplace, with every port of the run recorded.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <spawn.h>
 #include <stdlib.h>
+#include <sys/wait.h>
 
 #include <chrono>
 #include <condition_variable>
@@ -19,7 +22,36 @@
 #include "support/files.hpp"
 #include "support/text.hpp"
 
+extern char** environ;
+
 namespace runtest {
+
+// Starts a program (args[0]) as a user would, stdout and stderr going to the files
+// <folder>/stdout and <folder>/stderr; its pid, or -1.
+inline pid_t spawn_process(std::vector<std::string> args, const std::string& folder) {
+    const std::string out = folder + "/stdout", err = folder + "/stderr";
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_t pid = -1;
+    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+}
+
+// Waits for a process of spawn_process and reads what it printed; its exit code, -1 when
+// it did not exit by itself.
+inline int wait_process(pid_t pid, const std::string& folder, std::string& out, std::string& err) {
+    int status = 0;
+    if (pid < 0 || waitpid(pid, &status, 0) != pid) return -1;
+    out = vq::read_file_bytes(folder + "/stdout").value_or("");
+    err = vq::read_file_bytes(folder + "/stderr").value_or("");
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
 
 class RecordingLog : public vq::LogSink {
 public:

@@ -1,17 +1,12 @@
 // The vq command as a user runs it: exit codes, the totals it prints, Ctrl-C.
 
-#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <thread>
 
 #include "app/list_file.hpp"
 #include "run_fixture.hpp"
-
-extern char** environ;
 
 namespace {
 
@@ -33,27 +28,10 @@ protected:
     // Starts vq with stdout and stderr going to files; returns its pid.
     pid_t spawn(std::vector<std::string> args) {
         args.insert(args.begin(), VQ_PATH);
-        const std::string out = folder.path + "/stdout", err = folder.path + "/stderr";
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        std::vector<char*> argv;
-        for (auto& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        pid_t pid = -1;
-        posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        return pid;
+        return runtest::spawn_process(std::move(args), folder.path);
     }
 
-    int wait(pid_t pid) {
-        int status = 0;
-        waitpid(pid, &status, 0);
-        stdout_text = vq::read_file_bytes(folder.path + "/stdout").value_or("");
-        stderr_text = vq::read_file_bytes(folder.path + "/stderr").value_or("");
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
+    int wait(pid_t pid) { return runtest::wait_process(pid, folder.path, stdout_text, stderr_text); }
 
     int run(std::vector<std::string> args) { return wait(spawn(std::move(args))); }
 

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "product_rows.hpp"
 #include "source/address_classification.hpp"
 #include "source/listing_reader.hpp"
 #include "support/encoding.hpp"
@@ -31,19 +32,8 @@ std::string c_price(const std::string& price) {
     return "<span class=\"c-price\">" + price + "</span>\n";
 }
 
-struct Expected {
-    std::string title, price, address, id;
-};
-
-void expect_rows(const ListingPage& page, const std::vector<Expected>& rows) {
-    ASSERT_EQ(page.rows.size(), rows.size());
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-        SCOPED_TRACE(i);
-        EXPECT_EQ(page.rows[i].title, rows[i].title);
-        EXPECT_EQ(page.rows[i].price, rows[i].price);
-        EXPECT_EQ(page.rows[i].address, rows[i].address);
-        EXPECT_EQ(page.rows[i].offerId, rows[i].id);
-    }
+void expect_rows(const ListingPage& page, const std::vector<ProductEntry>& rows) {
+    vqtest::expect_rows(page.rows, rows);
 }
 
 TEST(ListingScanner, PlainLayoutKeepsTheLinkAndCutsTheIdFromIt) {
