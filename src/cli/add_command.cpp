@@ -32,10 +32,6 @@ constexpr const char* kUsage =
     "modes: 单品 (single) a product page, 店铺 (shop) a whole shop,\n"
     "       列表 (list) a category or search list of a shop\n";
 
-volatile std::sig_atomic_t interrupted = 0;
-
-extern "C" void on_add_interrupt(int) { interrupted = 1; }
-
 struct AddArguments {
     std::string mode;  // GBK mode text
     std::string list, home, site, log;
@@ -86,7 +82,7 @@ class InterruptibleLog final : public LogSink {
 public:
     explicit InterruptibleLog(LogSink& target) : target_(target) {}
     void append_log(std::string_view text) override {
-        if (!interrupted) target_.append_log(text);
+        if (!InterruptCatcher::interrupted()) target_.append_log(text);
     }
 
 private:
@@ -107,27 +103,27 @@ std::optional<AddOutcome> add_interruptibly(const std::string& address, const st
     });
     bool stopped = false;
     while (!done.load(std::memory_order_acquire)) {
-        if (interrupted && !stopped) {
+        if (InterruptCatcher::interrupted() && !stopped) {
             token.cancel();
             stopped = true;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     adder.join();
-    if (stopped || interrupted) return std::nullopt;
+    if (stopped || InterruptCatcher::interrupted()) return std::nullopt;
     return outcome;
 }
 
 // Blocks until the readers have ended (true) or Ctrl-C came (false, readers stopped).
 bool wait_for_readers(ListingReaders& readers) {
     while (readers.running()) {
-        if (interrupted) {
+        if (InterruptCatcher::interrupted()) {
             readers.stop();
             return false;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
-    return interrupted == 0;
+    return !InterruptCatcher::interrupted();
 }
 
 }  // namespace
@@ -170,13 +166,7 @@ int add_command(const std::vector<std::string>& args) {
     std::FILE* log_file = nullptr;
     if (!open_log_file(arguments.log, log_file)) return 2;
 
-    interrupted = 0;
-    struct sigaction action {};
-    action.sa_handler = on_add_interrupt;
-    sigemptyset(&action.sa_mask);
-    struct sigaction previous_int {}, previous_term {};
-    sigaction(SIGINT, &action, &previous_int);
-    sigaction(SIGTERM, &action, &previous_term);
+    const InterruptCatcher interrupt;
 
     int code = 0;
     {
@@ -215,8 +205,6 @@ int add_command(const std::vector<std::string>& args) {
         }
     }
     std::fflush(stdout);
-    sigaction(SIGINT, &previous_int, nullptr);
-    sigaction(SIGTERM, &previous_term, nullptr);
     if (log_file) std::fclose(log_file);
     return code;
 }

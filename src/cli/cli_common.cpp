@@ -45,6 +45,32 @@ void load_site(std::string_view site_option, std::string_view home) {
     set_site_settings(load_site_settings(path));
 }
 
+namespace {
+
+volatile std::sig_atomic_t caught = 0;
+
+extern "C" void on_interrupt(int) { caught = 1; }
+
+}  // namespace
+
+InterruptCatcher::InterruptCatcher() {
+    caught = 0;
+    struct sigaction action {};
+    action.sa_handler = on_interrupt;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, &previousInt_);
+    sigaction(SIGTERM, &action, &previousTerm_);
+}
+
+InterruptCatcher::~InterruptCatcher() {
+    sigaction(SIGINT, &previousInt_, nullptr);
+    sigaction(SIGTERM, &previousTerm_, nullptr);
+}
+
+bool InterruptCatcher::interrupted() {
+    return caught != 0;
+}
+
 bool open_log_file(std::string_view utf8_option, std::FILE*& file) {
     file = nullptr;
     if (utf8_option.empty()) return true;

@@ -27,10 +27,6 @@ constexpr const char* kUsage =
     "               [--desc-pictures | --no-desc-pictures] [--taobao-only | --no-taobao-only]\n"
     "               [--policy 1|2|3] [--home DIR] [--site FILE] [--log FILE]\n";
 
-volatile std::sig_atomic_t interrupted = 0;
-
-extern "C" void on_interrupt(int) { interrupted = 1; }
-
 struct CopyArguments {
     std::string list, out, home, site, log;
     int format = 0;   // 0 = as the options file says
@@ -141,13 +137,7 @@ int copy_command(const std::vector<std::string>& args) {
     ports.log = &console;
     ports.observer = &console;
 
-    interrupted = 0;
-    struct sigaction action {};
-    action.sa_handler = on_interrupt;
-    sigemptyset(&action.sa_mask);
-    struct sigaction previous_int {}, previous_term {};
-    sigaction(SIGINT, &action, &previous_int);
-    sigaction(SIGTERM, &action, &previous_term);
+    const InterruptCatcher interrupt;
 
     int code = 0;
     {
@@ -158,7 +148,7 @@ int copy_command(const std::vector<std::string>& args) {
             code = 2;
         } else {
             RunTotals totals;
-            if (console.wait_for_completion([] { return interrupted != 0; }, totals)) {
+            if (console.wait_for_completion(&InterruptCatcher::interrupted, totals)) {
                 std::printf("%s%d\n%s%d\n%s%d\n", terminal_text("下载总数： "_gbk).c_str(),
                             totals.productCount, terminal_text("成功下载： "_gbk).c_str(),
                             totals.succeeded, terminal_text("下载失败： "_gbk).c_str(),
@@ -173,8 +163,6 @@ int copy_command(const std::vector<std::string>& args) {
         }
     }
     std::fflush(stdout);
-    sigaction(SIGINT, &previous_int, nullptr);
-    sigaction(SIGTERM, &previous_term, nullptr);
     if (log_file) std::fclose(log_file);
     return code;
 }
