@@ -9,13 +9,8 @@
 // For a latency above 0 it compares the wall time with the five-worker network floor:
 // requests x latency / 5.
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -24,41 +19,9 @@
 #include <vector>
 
 #include "marketplace-sim/marketplace_sim.hpp"
-
-extern char** environ;
+#include "measured_process.hpp"
 
 namespace {
-
-struct Measured {
-    int exitCode = -1;
-    double wallSeconds = 0, cpuSeconds = 0, systemSeconds = 0;
-    long peakRssKiB = 0;
-};
-
-Measured run(std::vector<std::string> args, const std::string& log) {
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    const auto start = std::chrono::steady_clock::now();
-    pid_t pid = -1;
-    Measured m;
-    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) return m;
-    posix_spawn_file_actions_destroy(&actions);
-    int status = 0;
-    rusage usage{};
-    wait4(pid, &status, 0, &usage);
-    m.wallSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    m.cpuSeconds = usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec +
-                   usage.ru_stime.tv_usec / 1e6;
-    m.systemSeconds = usage.ru_stime.tv_sec + usage.ru_stime.tv_usec / 1e6;
-    m.peakRssKiB = usage.ru_maxrss;
-    m.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return m;
-}
 
 // "kind count" lines of the stand-in's statistics.
 long stat_count(const std::string& stats, const std::string& kind) {
@@ -81,6 +44,12 @@ int main(int argc, char** argv) {
         else if (name == "--work") base = argv[i + 1];
     }
     if (latencies.empty()) latencies = {0, 20};
+    // Before the stand-in's catalogue exists, so that it stays out of vq's peak memory.
+    bench::Launcher launcher;
+    if (!launcher.start()) {
+        std::fprintf(stderr, "copy_bench: cannot fork the launcher\n");
+        return 1;
+    }
 
     const std::filesystem::path work = base / ("vq-copy-bench-" + std::to_string(getpid()));
     std::printf("vq copy of %d products (3 main + 4 description pictures each, description "
@@ -114,11 +83,11 @@ int main(int argc, char** argv) {
             }
         }
         sim.reset_stats();
-        const Measured m = run({vq, "copy", "--home", (work / "home").string(), "--list",
-                                (work / "list.txt").string(), "--out",
-                                (work / "out/pkg.csv").string(), "--desc-pictures", "--policy",
-                                "3", "--format", "5"},
-                               (work / "stdout.txt").string());
+        const bench::Measured m =
+            launcher.run({vq, "copy", "--home", (work / "home").string(), "--list",
+                          (work / "list.txt").string(), "--out", (work / "out/pkg.csv").string(),
+                          "--desc-pictures", "--policy", "3", "--format", "5"},
+                         (work / "stdout.txt").string());
         const std::string stats = sim.stats_text();
         sim.stop();
         const long requests = stat_count(stats, "gateway") + stat_count(stats, "picture") + stat_count(stats, "config");

@@ -13,14 +13,9 @@
 // process start are outside it). CPU per page is vq's whole CPU time over the pages read,
 // start-up and list file included; the aim is at most 5 ms.
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -32,137 +27,12 @@
 
 #include "app/list_file.hpp"
 #include "marketplace-sim/marketplace_sim.hpp"
+#include "measured_process.hpp"
 #include "support/encoding.hpp"
-
-extern char** environ;
 
 namespace {
 
 constexpr double kCpuPerPageGoalMs = 5.0;
-
-struct Measured {
-    int exitCode = -1;
-    double wallSeconds = 0, cpuSeconds = 0;
-    long peakRssKiB = 0;
-};
-
-Measured spawn_and_measure(std::vector<std::string> args, const std::string& log) {
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    const auto start = std::chrono::steady_clock::now();
-    pid_t pid = -1;
-    Measured m;
-    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0) return m;
-    int status = 0;
-    rusage usage{};
-    wait4(pid, &status, 0, &usage);
-    m.wallSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    m.cpuSeconds = usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec +
-                   usage.ru_stime.tv_usec / 1e6;
-    m.peakRssKiB = usage.ru_maxrss;
-    m.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return m;
-}
-
-bool write_all(int fd, const void* data, std::size_t size) {
-    const char* p = static_cast<const char*>(data);
-    while (size > 0) {
-        const ssize_t n = write(fd, p, size);
-        if (n <= 0) return false;
-        p += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
-bool read_all(int fd, void* data, std::size_t size) {
-    char* p = static_cast<char*>(data);
-    while (size > 0) {
-        const ssize_t n = read(fd, p, size);
-        if (n <= 0) return false;
-        p += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
-bool write_text(int fd, const std::string& text) {
-    const std::size_t size = text.size();
-    return write_all(fd, &size, sizeof size) && write_all(fd, text.data(), size);
-}
-
-bool read_text(int fd, std::string& text) {
-    std::size_t size = 0;
-    if (!read_all(fd, &size, sizeof size)) return false;
-    text.resize(size);
-    return read_all(fd, text.data(), size);
-}
-
-// Runs vq from a process forked at the start, while this one is still small. A child of
-// posix_spawn shares its parent's memory until exec, and the kernel counts that memory
-// (here the stand-in's catalogue) in the child's peak RSS.
-class Launcher {
-public:
-    bool start() {
-        int requests[2], answers[2];
-        if (pipe(requests) != 0 || pipe(answers) != 0) return false;
-        pid_ = fork();
-        if (pid_ < 0) return false;
-        if (pid_ == 0) {
-            close(requests[1]);
-            close(answers[0]);
-            serve(requests[0], answers[1]);
-            _exit(0);
-        }
-        close(requests[0]);
-        close(answers[1]);
-        toLauncher_ = requests[1];
-        fromLauncher_ = answers[0];
-        return true;
-    }
-
-    ~Launcher() {
-        if (pid_ <= 0) return;
-        close(toLauncher_);  // end of requests: the launcher leaves
-        close(fromLauncher_);
-        waitpid(pid_, nullptr, 0);
-    }
-
-    Measured run(const std::vector<std::string>& args, const std::string& log) {
-        Measured m;
-        const std::size_t count = args.size();
-        bool ok = write_all(toLauncher_, &count, sizeof count);
-        for (const std::string& a : args) ok = ok && write_text(toLauncher_, a);
-        ok = ok && write_text(toLauncher_, log) && read_all(fromLauncher_, &m, sizeof m);
-        return ok ? m : Measured{};
-    }
-
-private:
-    static void serve(int in, int out) {
-        for (;;) {
-            std::size_t count = 0;
-            if (!read_all(in, &count, sizeof count)) return;
-            std::vector<std::string> args(count);
-            std::string log;
-            for (std::string& a : args) {
-                if (!read_text(in, a)) return;
-            }
-            if (!read_text(in, log)) return;
-            const Measured m = spawn_and_measure(std::move(args), log);
-            if (!write_all(out, &m, sizeof m)) return;
-        }
-    }
-
-    pid_t pid_ = -1;
-    int toLauncher_ = -1, fromLauncher_ = -1;
-};
 
 // The count of a "kind count" line of the stand-in's statistics; the per-address lines
 // that follow them have more fields and are passed over.
@@ -205,7 +75,7 @@ int main(int argc, char** argv) {
         int number;
         vq::sim::ShopTemplate layout;
     } shops[] = {{1, vq::sim::ShopTemplate::Plain}, {4, vq::sim::ShopTemplate::NewTmall}};
-    Launcher launcher;
+    bench::Launcher launcher;
     if (!launcher.start()) {
         std::fprintf(stderr, "listing_bench: cannot fork the launcher\n");
         return 1;
@@ -248,9 +118,10 @@ int main(int argc, char** argv) {
             const std::string address = "http://shop" + std::to_string(shop.number) +
                                         ".localhost:" + std::to_string(sim.port()) + "/";
             sim.reset_stats();
-            const Measured m = launcher.run({vq, "add", "--mode", "店铺", "--list", list.string(),
-                                             "--home", (work / "home").string(), address},
-                                            log.string());
+            const bench::Measured m =
+                launcher.run({vq, "add", "--mode", "店铺", "--list", list.string(), "--home",
+                              (work / "home").string(), address},
+                             log.string());
             // The offer-list page that counts the shop is fetched once before the readers.
             const long pagesRead = std::max(0L, stat_count(sim.stats_text(), "page") - 1);
 
