@@ -94,12 +94,12 @@ public:
     void wait();
 
     // Readers take no further page and abort their requests in flight; returns once they
-    // have ended. A stopped job adds no further rows and logs nothing further.
+    // have ended, and from then on the stopped job adds no rows and logs nothing.
     void stop();
 
     // Called on the last reader's thread, after it has ended its work and with no lock
-    // held, each time a job's readers have all ended. It must not call start() or wait()
-    // itself (queue such work elsewhere).
+    // held, each time a job's readers have all ended (running() is false by then). It must
+    // not call start(), stop() or wait() itself: queue such work to another thread.
     void set_finished_callback(std::function<void()> callback);
 
     // The current (or last) job, nextPage as it stands.

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <condition_variable>
+#include <future>
 #include <mutex>
 
 #include "api/site_settings.hpp"
@@ -162,8 +163,12 @@ TEST_F(AddAddressTest, ShopCountsAndFullWidthPageCountStartAJob) {
         serve("/page/offerlist.htm?&pageNum=" + std::to_string(p),
               listing_page({std::to_string(p) + "1", std::to_string(p) + "2"}, ""));
     }
+    std::promise<void> finished;
+    readers.set_finished_callback([&] { finished.set_value(); });
     ASSERT_EQ(add(base() + "/index.htm", "店铺"), AddOutcome::JobStarted);
     readers.wait();
+    EXPECT_EQ(finished.get_future().wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    readers.set_finished_callback(nullptr);
     EXPECT_EQ(readers.job().shopHost, host());
     EXPECT_EQ(readers.job().pageCount, 3);
     EXPECT_EQ(list.row_count(), 6);
