@@ -2,48 +2,12 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 
-#include "api/site_settings.hpp"
 #include "support/encoding.hpp"
 #include "support/files.hpp"
 #include "support/gbk_literal.hpp"
 
 namespace vq::cli {
-
-namespace {
-
-std::string without_trailing_separator(std::string path) {
-    while (path.size() > 1 && path.back() == '/') path.pop_back();
-    return path;
-}
-
-}  // namespace
-
-std::string absolute_gbk_path(std::string_view utf8_path) {
-    std::error_code error;
-    std::filesystem::path path(std::string{utf8_path});
-    std::filesystem::path absolute = std::filesystem::absolute(path, error);
-    if (error) absolute = path;
-    return utf8_to_gbk(absolute.lexically_normal().string());
-}
-
-std::string program_folder(std::string_view home_option) {
-    if (!home_option.empty()) return without_trailing_separator(absolute_gbk_path(home_option));
-    if (const char* home = std::getenv("VQ_HOME"); home && *home) {
-        return without_trailing_separator(absolute_gbk_path(home));
-    }
-    std::error_code error;
-    const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", error);
-    if (error) return without_trailing_separator(absolute_gbk_path("."));
-    return utf8_to_gbk(exe.parent_path().string());
-}
-
-void load_site(std::string_view site_option, std::string_view home) {
-    const std::string path =
-        site_option.empty() ? site_settings_path(home) : absolute_gbk_path(site_option);
-    set_site_settings(load_site_settings(path));
-}
 
 namespace {
 

@@ -8,16 +8,14 @@
 #include <string>
 #include <string_view>
 
+#include "app/program_folder.hpp"
+
 namespace vq::cli {
 
-// --home, else $VQ_HOME, else the folder of the running executable. GBK, no trailing "/".
-std::string program_folder(std::string_view home_option);
-
-// A command-line path (UTF-8, maybe relative) as an absolute GBK path.
-std::string absolute_gbk_path(std::string_view utf8_path);
-
-// Loads the site settings (--site, else <home>/options/site.ini) and makes them current.
-void load_site(std::string_view site_option, std::string_view home);
+// program_folder, absolute_gbk_path and load_site come from the core.
+using vq::absolute_gbk_path;
+using vq::load_site;
+using vq::program_folder;
 
 // Opens the --log file (a command-line path) for the raw GBK log lines. An empty option
 // gives true and no file; false, after saying why, when it cannot be written.

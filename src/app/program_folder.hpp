@@ -1,0 +1,22 @@
+#pragma once
+// Where the program keeps its files, shared by the window and the command line: the
+// program folder, the site settings in it, and paths given by the user (UTF-8) as the
+// system's GBK paths.
+
+#include <string>
+#include <string_view>
+
+namespace vq {
+
+// home_option, else $VQ_HOME, else the folder of the running executable. GBK, no
+// trailing "/".
+std::string program_folder(std::string_view home_option);
+
+// A user-given path (UTF-8, maybe relative) as an absolute GBK path.
+std::string absolute_gbk_path(std::string_view utf8_path);
+
+// Loads the site settings (site_option, else <home>/options/site.ini) and makes them
+// current.
+void load_site(std::string_view site_option, std::string_view home);
+
+}  // namespace vq

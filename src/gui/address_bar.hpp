@@ -1,0 +1,75 @@
+#pragma once
+// The address row of the "采集" page: the address label and box with its hints, the example
+// button, "添加到列表" and "导入列表". Adding runs off the GUI thread; the button stays
+// disabled until the command and any listing readers it started have finished.
+
+#include <QWidget>
+
+#include <memory>
+#include <thread>
+
+#include "app/window_pages.hpp"
+#include "net/http_client.hpp"
+
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QToolButton;
+
+namespace vq::gui {
+
+class WindowCore;
+class WindowServices;
+
+class AddressBar : public QWidget {
+    Q_OBJECT
+public:
+    AddressBar(WindowCore& core, WindowServices& services, QWidget* parent = nullptr);
+    ~AddressBar() override;  // stop()
+
+    // Items 2 to 4 of the strip: label, the box's hint rule, then the address mode.
+    void apply_page_switch(const PageSwitch& change);
+
+    void on_address_box_pressed();
+    void on_address_box_left();
+    void fill_example();  // the example button: the site's example shop
+    void add_to_list();   // "添加到列表"
+    void import_list();   // "导入列表"
+
+    // True while an add command or the readers it started still run.
+    bool adding() const { return adding_; }
+    // Aborts a running add command and waits for its thread (readers are the core's).
+    void stop();
+
+    QLabel* address_label() const { return label_; }
+    QLineEdit* address_box() const { return box_; }
+    QToolButton* example_button() const { return example_; }
+    QPushButton* add_button() const { return add_; }
+    QPushButton* import_button() const { return import_; }
+
+signals:
+    // "添加到列表" is available again.
+    void addFinished();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void command_ended();   // GUI thread, after the add thread returned
+    void readers_ended();   // GUI thread, after the last reader ended
+    void update_add_button();
+
+    WindowCore& core_;
+    WindowServices& services_;
+    QLabel* label_ = nullptr;
+    QLineEdit* box_ = nullptr;
+    QToolButton* example_ = nullptr;
+    QPushButton* add_ = nullptr;
+    QPushButton* import_ = nullptr;
+    bool adding_ = false;
+    bool commandRunning_ = false;
+    std::thread command_;
+    std::unique_ptr<CancelToken> cancel_;
+};
+
+}  // namespace vq::gui

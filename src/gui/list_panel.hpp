@@ -1,0 +1,87 @@
+#pragma once
+// The product list as the window shows it: a view mirroring the core's ProductList (four
+// columns "名称", "价格", "宝贝地址", "ID"), the "宝贝数：" count, "导出列表", "清空", "删除",
+// and the context menu with its seven items.
+
+#include <QAbstractTableModel>
+#include <QWidget>
+
+#include <atomic>
+#include <vector>
+
+#include "app/batch_model.hpp"
+
+class QLabel;
+class QMenu;
+class QPushButton;
+class QTreeView;
+
+namespace vq::gui {
+
+class WindowCore;
+class WindowServices;
+
+// Mirrors the core list. Changes may come from any thread; the model refreshes on the GUI
+// thread, at most once per batch of changes.
+class ProductListModel : public QAbstractTableModel {
+    Q_OBJECT
+public:
+    ProductListModel(WindowCore& core, QObject* parent = nullptr);
+    ~ProductListModel() override;
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation,
+                        int role = Qt::DisplayRole) const override;
+
+    // Takes the core list's rows now (GUI thread).
+    void refresh();
+
+signals:
+    void rowCountChanged(int rows);
+
+private:
+    WindowCore& core_;
+    std::vector<ProductEntry> rows_;
+    std::atomic<bool> refreshQueued_{false};
+};
+
+class ListPanel : public QWidget {
+    Q_OBJECT
+public:
+    ListPanel(WindowCore& core, WindowServices& services, QWidget* parent = nullptr);
+
+    void export_list();          // "导出列表"
+    void clear_list();           // "清空"
+    void delete_selected();      // "删除", "删除选中宝贝"
+    void open_address();         // "用IE打开宝贝链接"
+    void open_in_spreadsheet();  // "用EXCEL打开宝贝列表"
+    void copy_address();         // "复制宝贝地址"
+    void copy_title();           // "复制宝贝名称"
+
+    // Selected rows, top to bottom; the current row (-1 when none).
+    std::vector<int> selected_positions() const;
+    int current_row() const;
+
+    ProductListModel* model() const { return model_; }
+    QTreeView* view() const { return view_; }
+    QLabel* count_label() const { return count_; }
+    QPushButton* export_button() const { return export_; }
+    QPushButton* clear_button() const { return clear_; }
+    QPushButton* delete_button() const { return delete_; }
+    QMenu* context_menu() const { return menu_; }
+
+private:
+    WindowCore& core_;
+    WindowServices& services_;
+    ProductListModel* model_ = nullptr;
+    QTreeView* view_ = nullptr;
+    QLabel* count_ = nullptr;
+    QPushButton* export_ = nullptr;
+    QPushButton* clear_ = nullptr;
+    QPushButton* delete_ = nullptr;
+    QMenu* menu_ = nullptr;
+};
+
+}  // namespace vq::gui

@@ -1,0 +1,82 @@
+#pragma once
+// The run controls of the "采集" page: "生成数据包", "暂停"/"继续", "停止", the output path
+// box with "保存路径：" and "更改", and a progress bar for the run; the log pane of the
+// "操作记录" tab; the completion window "复制完成！".
+
+#include <QPlainTextEdit>
+#include <QWidget>
+
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+
+namespace vq::gui {
+
+class GuiLog;
+class WindowCore;
+class WindowServices;
+
+// "复制完成！": not modal, placed at the bottom right of the screen.
+class CompletionWindow : public QWidget {
+    Q_OBJECT
+public:
+    explicit CompletionWindow(QWidget* parent = nullptr);
+    // Fills the three labels and shows the window at the bottom right of its screen.
+    void show_totals(int product_count, int succeeded, int failed);
+
+    QLabel* total_label() const { return total_; }        // "下载总数： " + count
+    QLabel* succeeded_label() const { return succeeded_; }  // "成功下载： " + succeeded
+    QLabel* failed_label() const { return failed_; }        // "下载失败： " + failed
+
+private:
+    QLabel* total_ = nullptr;
+    QLabel* succeeded_ = nullptr;
+    QLabel* failed_ = nullptr;
+};
+
+// Append only; follows the end; never read back by the program.
+class LogPane : public QPlainTextEdit {
+    Q_OBJECT
+public:
+    LogPane(GuiLog& log, QWidget* parent = nullptr);
+};
+
+class RunPanel : public QWidget {
+    Q_OBJECT
+public:
+    RunPanel(WindowCore& core, WindowServices& services, QWidget* parent = nullptr);
+
+    void start_run();           // "生成数据包"
+    void toggle_pause();        // "暂停" / "继续"
+    void stop_run();            // "停止"
+    void choose_output_path();  // "更改"
+    // A chosen path into the box, the ".csv" rule, the package folder and name; on an
+    // empty name "请检查文件名是否正确！" and an emptied box. Start-up passes its default.
+    bool apply_output_path(const QString& chosen);
+
+    QPushButton* start_button() const { return start_; }
+    QPushButton* pause_button() const { return pause_; }
+    QPushButton* stop_button() const { return stop_; }
+    QPushButton* change_button() const { return change_; }
+    QLineEdit* output_path_box() const { return path_; }
+    QProgressBar* progress_bar() const { return progress_; }
+    // Null until a run has completed once.
+    CompletionWindow* completion_window() const { return completion_; }
+
+signals:
+    void completionShown();
+
+private:
+    WindowCore& core_;
+    WindowServices& services_;
+    QPushButton* start_ = nullptr;
+    QPushButton* pause_ = nullptr;
+    QPushButton* stop_ = nullptr;
+    QPushButton* change_ = nullptr;
+    QLineEdit* path_ = nullptr;
+    QProgressBar* progress_ = nullptr;
+    CompletionWindow* completion_ = nullptr;
+};
+
+}  // namespace vq::gui

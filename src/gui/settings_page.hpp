@@ -1,0 +1,45 @@
+#pragma once
+// The "配置" page: the picture options and the package format, loaded once at start-up and
+// saved with "保存配置". The two check boxes take effect at once (workers read them live).
+
+#include <QWidget>
+
+class QCheckBox;
+class QComboBox;
+class QPushButton;
+class QRadioButton;
+
+namespace vq::gui {
+
+class WindowCore;
+class WindowServices;
+
+class SettingsPage : public QWidget {
+    Q_OBJECT
+public:
+    SettingsPage(WindowCore& core, WindowServices& services, QWidget* parent = nullptr);
+
+    // From the options file into the controls, the live options and the run settings.
+    void load_options();
+    // "保存配置": to the options file and the run settings, then the message of the result.
+    void save_options();
+
+    QCheckBox* download_box() const { return download_; }        // "下载描述图片"
+    QCheckBox* taobao_only_box() const { return taobaoOnly_; }   // "只下载淘宝空间图片"
+    QComboBox* failure_policy_box() const { return policy_; }
+    QRadioButton* taobao_format_button() const { return taobaoFormat_; }    // type 5
+    QRadioButton* alibaba_format_button() const { return alibabaFormat_; }  // type 4
+    QPushButton* save_button() const { return save_; }
+
+private:
+    WindowCore& core_;
+    WindowServices& services_;
+    QCheckBox* download_ = nullptr;
+    QCheckBox* taobaoOnly_ = nullptr;
+    QComboBox* policy_ = nullptr;
+    QRadioButton* taobaoFormat_ = nullptr;
+    QRadioButton* alibabaFormat_ = nullptr;
+    QPushButton* save_ = nullptr;
+};
+
+}  // namespace vq::gui

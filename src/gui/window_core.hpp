@@ -1,0 +1,80 @@
+#pragma once
+// The core objects behind one main window, and the two bridges that carry what worker and
+// reader threads report over to the GUI thread. Nothing here blocks a worker on the window.
+
+#include <QObject>
+#include <QString>
+
+#include <mutex>
+#include <string>
+#include <string_view>
+
+#include "app/batch_controller.hpp"
+#include "app/batch_model.hpp"
+#include "app/product_list.hpp"
+#include "source/listing_reader.hpp"
+#include "support/clock.hpp"
+
+namespace vq::gui {
+
+// The log pane's port. append_log may come from any thread; texts are gathered and handed
+// to the GUI thread in batches as `appended` (UTF-16, line ends "\n").
+class GuiLog : public QObject, public LogSink {
+    Q_OBJECT
+public:
+    void append_log(std::string_view text) override;
+    // Delivers what is pending now (tests and shutdown); GUI thread only.
+    void flush();
+
+signals:
+    void appended(const QString& text);
+
+private:
+    std::mutex mutex_;
+    std::string pending_;  // GBK
+    bool scheduled_ = false;
+};
+
+// The copy run's observer port: every call becomes a signal, which Qt queues over to the
+// receivers' (GUI) thread when it comes from a worker.
+class GuiRunObserver : public QObject, public RunObserver {
+    Q_OBJECT
+public:
+    void run_state_changed(RunState state) override;
+    void run_progress(int done, int total, int succeeded) override;
+    void run_completed(const RunTotals& totals) override;
+
+signals:
+    void stateChanged(int state);  // a RunState
+    void progress(int done, int total, int succeeded);
+    // path: the package's output path; written: whether the package file was written
+    void completed(int productCount, int succeeded, int failed, bool written, const QString& path);
+};
+
+// Owns the state of the program while the window lives. Create after QApplication.
+class WindowCore {
+public:
+    // program_folder: GBK, without trailing "/"; clock: log time stamps (null = system).
+    explicit WindowCore(std::string program_folder, const Clock* clock = nullptr);
+    ~WindowCore();  // stops a run and the listing readers
+    WindowCore(const WindowCore&) = delete;
+    WindowCore& operator=(const WindowCore&) = delete;
+
+    // Ends the background work: the copy run without a package, the listing readers.
+    void stop_background_work();
+
+    std::string options_path() const;  // program folder + "/options/options.ini"
+
+    const std::string programFolder;
+    const Clock* clock;
+    BatchState state;
+    ProductList list;
+    LiveOptions options;
+    SharedText outputPath;  // the output path box, GBK
+    GuiLog log;
+    GuiRunObserver observer;
+    ListingReaders readers;
+    BatchController controller;
+};
+
+}  // namespace vq::gui
