@@ -1,0 +1,171 @@
+// The settings page against real options files, and the navigation strip's click areas.
+
+#include <QtTest>
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QPushButton>
+#include <QRadioButton>
+
+#include "gui/nav_strip.hpp"
+#include "gui/settings_page.hpp"
+#include "gui/window_core.hpp"
+#include "gui_fixture.hpp"
+
+using vq::gui::SettingsPage;
+using vq::gui::WindowCore;
+
+namespace {
+
+constexpr const char* kMissing = "<missing>";
+
+void write_options(const guitest::TempHome& home, const QString& text) {
+    const std::string path = home.gbk() + "/options/options.ini";
+    QVERIFY(vq::write_file_atomic(path, vq::utf8_to_gbk(text.toStdString())));
+}
+
+}  // namespace
+
+class SettingsPageTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void load_then_save_data() {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<bool>("download");
+        QTest::addColumn<bool>("taobaoOnly");
+        QTest::addColumn<bool>("taobaoOnlyEnabled");
+        QTest::addColumn<QString>("fall");
+        QTest::addColumn<int>("policy");
+        QTest::addColumn<int>("format");
+        QTest::addColumn<QString>("saveTitle");
+        QTest::addColumn<QString>("saveMessage");
+
+        const QString saved = QStringLiteral("已经保存！");
+        const QString hint = QStringLiteral("提示");
+        const QString retry = QStringLiteral("重新下载 仍失败删除");
+        QTest::newRow("missing file") << kMissing << false << false << false << retry << 3 << 5
+                                      << hint << saved;
+        QTest::newRow("both checked")
+            << QStringLiteral("[DL_PIC]\r\ndownload=真\r\ntaobao_only=真\r\n") << true << true
+            << true << retry << 3 << 5 << hint << saved;
+        QTest::newRow("taobao only without download")
+            << QStringLiteral("[DL_PIC]\r\ndownload=假\r\ntaobao_only=真\r\n") << false << true
+            << false << retry << 3 << 5 << hint << saved;
+        QTest::newRow("fall 2") << QStringLiteral("[DL_PIC]\r\nfall=2\r\n") << false << false
+                                << false << QStringLiteral("删除图片") << 2 << 5 << hint << saved;
+        QTest::newRow("fall out of range")
+            << QStringLiteral("[DL_PIC]\r\nfall=7\r\n") << false << false << false << QString()
+            << 0 << 5 << QStringLiteral("信息：") << QStringLiteral("请设置图片下载失败处理方式");
+        QTest::newRow("type 4") << QStringLiteral("[SAVE]\r\ntype=4\r\n") << false << false
+                                << false << retry << 3 << 4 << hint << saved;
+        QTest::newRow("type 04") << QStringLiteral("[SAVE]\r\ntype=04\r\n") << false << false
+                                 << false << retry << 3 << 5 << hint << saved;
+    }
+
+    // What the file says reaches the controls, the live options and the run settings; saving
+    // from those controls then answers with the core's message.
+    void load_then_save() {
+        QFETCH(QString, file);
+        QFETCH(bool, download);
+        QFETCH(bool, taobaoOnly);
+        QFETCH(bool, taobaoOnlyEnabled);
+        QFETCH(QString, fall);
+        QFETCH(int, policy);
+        QFETCH(int, format);
+        QFETCH(QString, saveTitle);
+        QFETCH(QString, saveMessage);
+
+        guitest::TempHome home;
+        if (file != QLatin1String(kMissing)) write_options(home, file);
+        guitest::RecordingServices services;
+        WindowCore core(home.gbk());
+        SettingsPage page(core, services);
+        page.load_options();
+
+        QCOMPARE(page.download_box()->isChecked(), download);
+        QCOMPARE(page.taobao_only_box()->isChecked(), taobaoOnly);
+        QCOMPARE(page.taobao_only_box()->isEnabled(), taobaoOnlyEnabled);
+        QCOMPARE(page.failure_policy_box()->currentText(), fall);
+        QCOMPARE(page.failure_policy_box()->currentIndex() == -1, fall.isEmpty());
+        QCOMPARE(page.alibaba_format_button()->isChecked(), format == 4);
+        QCOMPARE(page.taobao_format_button()->isChecked(), format == 5);
+        QCOMPARE(core.options.downloadDescriptionPictures.load(), download);
+        QCOMPARE(core.options.taobaoOnly.load(), taobaoOnly);
+        QCOMPARE(core.state.pictureFailurePolicy.load(), policy);
+        QCOMPARE(core.state.outputFormat.load(), format);
+
+        QTest::mouseClick(page.save_button(), Qt::LeftButton);
+        QCOMPARE(services.messages.size(), 1);
+        QCOMPARE(services.messages[0].title, saveTitle);
+        QCOMPARE(services.messages[0].text, saveMessage);
+        QCOMPARE(core.state.pictureFailurePolicy.load(), policy);
+    }
+
+    void saved_file_loads_into_the_same_controls() {
+        guitest::TempHome home;
+        guitest::RecordingServices services;
+        {
+            WindowCore core(home.gbk());
+            SettingsPage page(core, services);
+            page.load_options();
+            page.download_box()->setChecked(true);
+            page.taobao_only_box()->setChecked(true);
+            page.failure_policy_box()->setCurrentIndex(0);
+            page.alibaba_format_button()->setChecked(true);
+            page.save_options();
+            QCOMPARE(services.messages.size(), 1);
+            QCOMPARE(services.messages[0].title, QStringLiteral("提示"));
+            QCOMPARE(services.messages[0].text, QStringLiteral("已经保存！"));
+            QCOMPARE(core.state.pictureFailurePolicy.load(), 1);
+            QCOMPARE(core.state.outputFormat.load(), 4);
+        }
+
+        WindowCore core(home.gbk());
+        SettingsPage page(core, services);
+        page.load_options();
+        QVERIFY(page.download_box()->isChecked());
+        QVERIFY(page.taobao_only_box()->isChecked());
+        QVERIFY(page.taobao_only_box()->isEnabled());
+        QCOMPARE(page.failure_policy_box()->currentText(), QStringLiteral("保持不变"));
+        QVERIFY(page.alibaba_format_button()->isChecked());
+        QCOMPARE(core.state.pictureFailurePolicy.load(), 1);
+        QCOMPARE(core.state.outputFormat.load(), 4);
+    }
+
+    // Workers read the boxes live; only loading decides whether the second box is usable.
+    void check_boxes_take_effect_at_once() {
+        guitest::TempHome home;
+        guitest::RecordingServices services;
+        WindowCore core(home.gbk());
+        SettingsPage page(core, services);
+        page.load_options();
+        QVERIFY(!page.taobao_only_box()->isEnabled());
+
+        QTest::mouseClick(page.download_box(), Qt::LeftButton);
+        QVERIFY(core.options.downloadDescriptionPictures.load());
+        QVERIFY(!page.taobao_only_box()->isEnabled());
+
+        page.taobao_only_box()->setEnabled(true);
+        QTest::mouseClick(page.taobao_only_box(), Qt::LeftButton);
+        QVERIFY(core.options.taobaoOnly.load());
+        QTest::mouseClick(page.download_box(), Qt::LeftButton);
+        QVERIFY(!core.options.downloadDescriptionPictures.load());
+    }
+
+    void navigation_items_answer_clicks() {
+        vq::gui::NavStrip strip;
+        strip.resize(1000, strip.sizeHint().height());
+        QSignalSpy clicked(&strip, &vq::gui::NavStrip::itemClicked);
+        for (int item = 1; item <= 7; ++item) {
+            QTest::mouseClick(&strip, Qt::LeftButton, {}, strip.item_rect(item).center());
+            QCOMPARE(clicked.size(), item);
+            QCOMPARE(clicked.last().at(0).toInt(), item);
+        }
+        QVERIFY(strip.item_rect(7).right() < 1000);
+        QVERIFY(strip.item_rect(7).left() > strip.item_rect(6).right());
+    }
+};
+
+QTEST_MAIN(SettingsPageTest)
+#include "settings_page_test.moc"
