@@ -7,7 +7,7 @@ TSAN_DIR ?= build-tsan
 # ThreadSanitizer.
 TSAN_TESTS ?= BatchControllerTest.*:OfferPipelineTest.*:CopyRunTest.*:ListingReaderTest.*:AddAddressTest.*
 
-.PHONY: all deps configure build test test-tsan bench demo sim clean
+.PHONY: all deps configure build test test-tsan bench demo demo-gui screenshots sim clean
 
 all: build
 
@@ -25,7 +25,7 @@ test: build
 	$(MAKE) --no-print-directory test-tsan
 
 test-tsan: deps
-	cmake -S . -B $(TSAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVQ_SANITIZE=thread -DVQ_BUILD_BENCH=OFF
+	cmake -S . -B $(TSAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVQ_SANITIZE=thread -DVQ_BUILD_BENCH=OFF -DVQ_BUILD_GUI=OFF
 	cmake --build $(TSAN_DIR) -j $(JOBS) --target run_tests
 	TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$(CURDIR)/tests/tsan.supp" \
 	  $(TSAN_DIR)/tests/run_tests --gtest_filter='$(TSAN_TESTS)'
@@ -38,6 +38,14 @@ bench: build
 
 demo: build
 	scripts/demo $(BUILD_DIR)
+
+demo-gui: build
+	scripts/demo-gui $(BUILD_DIR)
+
+# The window's pictures in docs/screenshots, taken under a virtual display.
+screenshots: build
+	xvfb-run -a -s "-screen 0 1280x800x24" \
+	  $(BUILD_DIR)/tools/screenshots/vq-screenshots --out $(CURDIR)/docs/screenshots
 
 sim: build
 	mkdir -p $(BUILD_DIR)/sim/options
