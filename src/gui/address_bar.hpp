@@ -55,8 +55,11 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    void command_ended();   // GUI thread, after the add thread returned
-    void readers_ended();   // GUI thread, after the last reader ended
+    struct ReaderRelay;
+
+    // GUI thread, after the add thread returned; job_started: it handed a job to the readers.
+    void command_ended(bool job_started);
+    void readers_ended();  // GUI thread, after the last reader ended
     void update_add_button();
 
     WindowCore& core_;
@@ -68,8 +71,11 @@ private:
     QPushButton* import_ = nullptr;
     bool adding_ = false;
     bool commandRunning_ = false;
+    bool waitingReaders_ = false;  // a job this bar started may still be read
     std::thread command_;
     std::unique_ptr<CancelToken> cancel_;
+    // Carries the readers' end over to the GUI thread; outlives this bar if need be.
+    std::shared_ptr<ReaderRelay> relay_;
 };
 
 }  // namespace vq::gui

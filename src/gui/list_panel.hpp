@@ -7,6 +7,7 @@
 #include <QWidget>
 
 #include <atomic>
+#include <memory>
 #include <vector>
 
 #include "app/batch_model.hpp"
@@ -42,9 +43,14 @@ signals:
     void rowCountChanged(int rows);
 
 private:
+    struct ChangeRelay;
+
     WindowCore& core_;
     std::vector<ProductEntry> rows_;
     std::atomic<bool> refreshQueued_{false};
+    // Shared with the list's change callback, which may still run on another thread while
+    // this model is destroyed.
+    std::shared_ptr<ChangeRelay> relay_;
 };
 
 class ListPanel : public QWidget {

@@ -1,0 +1,431 @@
+// The address row and the product list tab of the "采集" page.
+
+#include <QtTest>
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QFocusEvent>
+#include <QItemSelectionModel>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QTimer>
+#include <QToolButton>
+#include <QTreeView>
+
+#include <algorithm>
+#include <memory>
+#include <thread>
+
+#include "app/window_pages.hpp"
+#include "gui/address_bar.hpp"
+#include "gui/list_panel.hpp"
+#include "gui/window_core.hpp"
+#include "gui_fixture.hpp"
+#include "marketplace-sim/shop_pages.hpp"
+
+using vq::gui::AddressBar;
+using vq::gui::ListPanel;
+using vq::gui::gbk_text;
+using vq::gui::qt_text;
+
+namespace {
+
+constexpr int kSlowTimeoutMs = 30000;
+
+enum Step { Press = 0, Leave = 1 };  // other values: navigation item to apply
+
+vq::ProductEntry entry(const QString& title, const QString& id) {
+    return {gbk_text(title), gbk_text(QStringLiteral("1.50")),
+            gbk_text(QStringLiteral("http://detail.localhost/offer/%1.html").arg(id)),
+            gbk_text(id)};
+}
+
+QStringList column(const ListPanel& panel, int col) {
+    QStringList texts;
+    const auto* model = panel.model();
+    for (int r = 0; r < model->rowCount(); ++r) texts << model->index(r, col).data().toString();
+    return texts;
+}
+
+QStringList core_column(const vq::gui::WindowCore& core, int col) {
+    QStringList texts;
+    for (int r = 0; r < core.list.row_count(); ++r) texts << qt_text(core.list.field(r, col));
+    return texts;
+}
+
+void select_rows(ListPanel& panel, std::initializer_list<int> rows) {
+    QItemSelectionModel* selection = panel.view()->selectionModel();
+    selection->clearSelection();
+    for (int r : rows) {
+        selection->setCurrentIndex(panel.model()->index(r, 0),
+                                   QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    }
+}
+
+}  // namespace
+
+class CollectPageTest : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void initialRowAndExampleButton();
+    void hintRules_data();
+    void hintRules();
+    void addShopFillsListOnceReadersFinish();
+    void addSingleProductAddsOneRow();
+    void closingDuringAddAbortsIt();
+    void listViewMirrorsCoreList();
+    void headersAndContextMenu();
+    void exportThenImportGivesSameRows();
+    void copyAndOpenUseCurrentRow();
+
+private:
+    // Runs "添加到列表" with the mode of a navigation item; returns once it is available again.
+    void add(vq::gui::WindowCore& core, AddressBar& bar, int item, const QString& address);
+
+    // The stand-in answers slowly enough that an add visibly takes a while.
+    std::unique_ptr<guitest::SimHome> sim_;
+};
+
+void CollectPageTest::initTestCase() {
+    sim_ = std::make_unique<guitest::SimHome>();
+    vq::sim::SimOptions options;
+    options.latencyMs = 150;
+    QVERIFY(sim_->start(options));
+}
+
+void CollectPageTest::add(vq::gui::WindowCore& core, AddressBar& bar, int item,
+                          const QString& address) {
+    bar.apply_page_switch(vq::switch_page(item));
+    bar.address_box()->setText(address);
+    QSignalSpy finished(&bar, &AddressBar::addFinished);
+    // The readers must be done by the time the button comes back.
+    bool readersRunningAtFinish = true;
+    connect(&bar, &AddressBar::addFinished, this,
+            [&] { readersRunningAtFinish = core.readers.running(); });
+    // A timer that fires while the command runs shows the window was never held up.
+    bool timerFired = false;
+    bool addEnabledWhenFired = true;
+    QTimer::singleShot(0, this, [&] {
+        timerFired = true;
+        addEnabledWhenFired = bar.add_button()->isEnabled();
+    });
+
+    QTest::mouseClick(bar.add_button(), Qt::LeftButton);
+    QVERIFY(bar.adding());
+    QVERIFY(!bar.add_button()->isEnabled());
+    QVERIFY(bar.import_button()->isEnabled());
+    QVERIFY(bar.address_box()->isEnabled());
+    QTRY_VERIFY(timerFired);
+    QVERIFY(!addEnabledWhenFired);
+
+    QTRY_VERIFY_WITH_TIMEOUT(bar.add_button()->isEnabled(), kSlowTimeoutMs);
+    QCOMPARE(finished.count(), 1);
+    QVERIFY(!readersRunningAtFinish);
+    QVERIFY(!bar.adding());
+    disconnect(&bar, &AddressBar::addFinished, this, nullptr);
+}
+
+void CollectPageTest::initialRowAndExampleButton() {
+    guitest::TempHome home;
+    guitest::RecordingServices services;
+    vq::gui::WindowCore core(home.gbk());
+    AddressBar bar(core, services);
+
+    QCOMPARE(bar.address_label()->text(), QStringLiteral("商品地址："));
+    QCOMPARE(bar.address_box()->text(), QStringLiteral("请输入宝贝地址"));
+    QVERIFY(core.state.addressMode.get().empty());
+    QCOMPARE(bar.add_button()->text(), QStringLiteral("添加到列表"));
+    QCOMPARE(bar.import_button()->text(), QStringLiteral("导入列表"));
+    QCOMPARE(bar.example_button()->toolTip(), QStringLiteral("示例店铺地址"));
+
+    QTest::mouseClick(bar.example_button(), Qt::LeftButton);
+    QCOMPARE(bar.address_box()->text(), qt_text(vq::site_settings().example_shop));
+    QCOMPARE(bar.address_box()->text(), sim_->shop_address(1));
+
+    bar.apply_page_switch(vq::switch_page(3));
+    QCOMPARE(bar.address_label()->text(), QStringLiteral("列表地址："));
+    QCOMPARE(qt_text(core.state.addressMode.get()), QStringLiteral("列表"));
+}
+
+void CollectPageTest::hintRules_data() {
+    QTest::addColumn<int>("modeItem");  // 0: no mode chosen yet
+    QTest::addColumn<QString>("box");
+    QTest::addColumn<int>("step");
+    QTest::addColumn<QString>("expected");
+
+    const QString typed = QStringLiteral("http://shop1.localhost/page/offerlist.htm");
+    QTest::newRow("press on a hint empties") << 0 << QStringLiteral("请输入店铺地址") << int(Press)
+                                             << QString();
+    QTest::newRow("press on an address keeps it") << 2 << typed << int(Press) << typed;
+    QTest::newRow("leave empty restores the hint") << 2 << QString() << int(Leave)
+                                                   << QStringLiteral("请输入宝贝地址");
+    QTest::newRow("leave empty in shop mode") << 4 << QString() << int(Leave)
+                                              << QStringLiteral("请输入店铺地址");
+    QTest::newRow("leave empty without a mode") << 0 << QString() << int(Leave) << QString();
+    QTest::newRow("leave keeps an address") << 3 << typed << int(Leave) << typed;
+    QTest::newRow("same mode again keeps the address") << 3 << typed << 3 << typed;
+    QTest::newRow("another mode puts its hint") << 3 << typed << 4
+                                                << QStringLiteral("请输入店铺地址");
+    QTest::newRow("first mode puts its hint") << 0 << typed << 2
+                                              << QStringLiteral("请输入宝贝地址");
+}
+
+void CollectPageTest::hintRules() {
+    QFETCH(int, modeItem);
+    QFETCH(QString, box);
+    QFETCH(int, step);
+    QFETCH(QString, expected);
+
+    guitest::TempHome home;
+    guitest::RecordingServices services;
+    vq::gui::WindowCore core(home.gbk());
+    AddressBar bar(core, services);
+    bar.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&bar));
+
+    if (modeItem) bar.apply_page_switch(vq::switch_page(modeItem));
+    bar.address_box()->setText(box);
+    if (step == Press) {
+        QTest::mousePress(bar.address_box(), Qt::LeftButton);
+        QTest::mouseRelease(bar.address_box(), Qt::LeftButton);
+    } else if (step == Leave) {
+        QFocusEvent out(QEvent::FocusOut, Qt::TabFocusReason);
+        QApplication::sendEvent(bar.address_box(), &out);
+    } else {
+        bar.apply_page_switch(vq::switch_page(step));
+    }
+    QCOMPARE(bar.address_box()->text(), expected);
+}
+
+void CollectPageTest::addShopFillsListOnceReadersFinish() {
+    guitest::RecordingServices services;
+    vq::gui::WindowCore core(sim_->gbk());
+    AddressBar bar(core, services);
+    ListPanel panel(core, services);
+
+    add(core, bar, 4, sim_->shop_address(1));
+    if (QTest::currentTestFailed()) return;
+
+    QStringList expected;
+    const auto& catalogue = sim_->sim.catalogue();
+    for (int index : catalogue.shop(1)->products) {
+        expected << QString::fromStdString(catalogue.products()[static_cast<std::size_t>(index)].offerId);
+    }
+    expected.sort();
+    QTRY_COMPARE(panel.model()->rowCount(), static_cast<int>(expected.size()));
+    QStringList ids = column(panel, vq::kIdColumn);
+    ids.sort();
+    QCOMPARE(ids, expected);
+    QCOMPARE(panel.count_label()->text(), QString::number(expected.size()));
+
+    // A second add of the same shop is possible again and appends behind the first.
+    add(core, bar, 4, sim_->shop_address(1));
+    QTRY_COMPARE(panel.model()->rowCount(), 2 * static_cast<int>(expected.size()));
+    QCOMPARE(panel.count_label()->text(), QString::number(2 * expected.size()));
+}
+
+void CollectPageTest::addSingleProductAddsOneRow() {
+    guitest::RecordingServices services;
+    vq::gui::WindowCore core(sim_->gbk());
+    AddressBar bar(core, services);
+    ListPanel panel(core, services);
+
+    const auto& catalogue = sim_->sim.catalogue();
+    const vq::sim::Product& product =
+        catalogue.products()[static_cast<std::size_t>(catalogue.shop(1)->products.front())];
+    const QString address = qt_text(vq::sim::site_address("detail", sim_->sim.port()) + "/offer/" +
+                                    product.offerId + ".html");
+    add(core, bar, 2, address);
+    if (QTest::currentTestFailed()) return;
+
+    QTRY_COMPARE(panel.model()->rowCount(), 1);
+    QCOMPARE(column(panel, vq::kIdColumn), QStringList{QString::fromStdString(product.offerId)});
+    QCOMPARE(column(panel, vq::kAddressColumn), QStringList{address});
+    QVERIFY(column(panel, vq::kTitleColumn).constFirst().endsWith(QStringLiteral(" - 阿里巴巴")));
+    QCOMPARE(panel.count_label()->text(), QStringLiteral("1"));
+}
+
+void CollectPageTest::closingDuringAddAbortsIt() {
+    guitest::RecordingServices services;
+    vq::gui::WindowCore core(sim_->gbk());
+    auto bar = std::make_unique<AddressBar>(core, services);
+    bar->apply_page_switch(vq::switch_page(4));
+    bar->address_box()->setText(sim_->shop_address(2));
+    bar->add_to_list();
+    QVERIFY(bar->adding());
+
+    // The shop page is still on its way: the stop aborts it, so no job ever starts.
+    bar.reset();
+    QVERIFY(!core.readers.running());
+    QCoreApplication::processEvents();  // the bar's pending call is dropped with it
+    QCOMPARE(core.list.row_count(), 0);
+}
+
+void CollectPageTest::listViewMirrorsCoreList() {
+    guitest::TempHome home;
+    guitest::RecordingServices services;
+    vq::gui::WindowCore core(home.gbk());
+    ListPanel panel(core, services);
+    QCOMPARE(panel.count_label()->text(), QStringLiteral("0"));
+
+    core.list.append_rows({entry(QStringLiteral("甲"), "1"), entry(QStringLiteral("乙"), "2"),
+                           entry(QStringLiteral("丙"), "3"), entry(QStringLiteral("丁"), "4"),
+                           entry(QStringLiteral("戊"), "5")});
+    QTRY_COMPARE(panel.model()->rowCount(), 5);
+    QCOMPARE(panel.count_label()->text(), QStringLiteral("5"));
+
+    // Rows appended by another thread keep the user's selection.
+    select_rows(panel, {1, 3});
+    std::thread reader([&] {
+        for (int i = 6; i <= 8; ++i) core.list.append_row(entry(QStringLiteral("新"), QString::number(i)));
+    });
+    reader.join();
+    QTRY_COMPARE(panel.model()->rowCount(), 8);
+    QCOMPARE(panel.selected_positions(), (std::vector<int>{1, 3}));
+    QCOMPARE(panel.current_row(), 3);
+
+    QTest::mouseClick(panel.delete_button(), Qt::LeftButton);
+    QTRY_COMPARE(panel.model()->rowCount(), 6);
+    QCOMPARE(column(panel, vq::kTitleColumn), core_column(core, vq::kTitleColumn));
+    QCOMPARE(column(panel, vq::kIdColumn),
+             (QStringList{"1", "3", "5", "6", "7", "8"}));
+    QCOMPARE(panel.count_label()->text(), QStringLiteral("6"));
+    QCOMPARE(panel.current_row(), -1);
+
+    QTest::mouseClick(panel.clear_button(), Qt::LeftButton);
+    QTRY_COMPARE(panel.model()->rowCount(), 0);
+    QCOMPARE(core.list.row_count(), 0);
+    QCOMPARE(panel.count_label()->text(), QStringLiteral("0"));
+}
+
+void CollectPageTest::headersAndContextMenu() {
+    guitest::TempHome home;
+    guitest::RecordingServices services;
+    vq::gui::WindowCore core(home.gbk());
+    ListPanel panel(core, services);
+
+    QStringList headers;
+    for (int c = 0; c < panel.model()->columnCount(); ++c) {
+        headers << panel.model()->headerData(c, Qt::Horizontal).toString();
+    }
+    QCOMPARE(headers, (QStringList{QStringLiteral("名称"), QStringLiteral("价格"),
+                                   QStringLiteral("宝贝地址"), QStringLiteral("ID")}));
+    QCOMPARE(panel.view()->columnWidth(0), 500);
+    QCOMPARE(panel.view()->columnWidth(1), 100);
+    QCOMPARE(panel.view()->columnWidth(2), 50);
+    QCOMPARE(panel.view()->selectionMode(), QAbstractItemView::ExtendedSelection);
+
+    QStringList items;
+    for (const QAction* action : panel.context_menu()->actions()) {
+        items << (action->isSeparator() ? QStringLiteral("|") : action->text());
+    }
+    QCOMPARE(items, (QStringList{QStringLiteral("导出宝贝列表"), QStringLiteral("用IE打开宝贝链接"),
+                                 QStringLiteral("用EXCEL打开宝贝列表"), QStringLiteral("|"),
+                                 QStringLiteral("复制宝贝地址"), QStringLiteral("复制宝贝名称"),
+                                 QStringLiteral("删除选中宝贝"), QStringLiteral("|")}));
+
+    // A right click on the list opens it.
+    panel.resize(800, 300);
+    panel.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&panel));
+    const QPoint at(40, 20);
+    const QPoint global = panel.view()->viewport()->mapToGlobal(at);
+    QContextMenuEvent click(QContextMenuEvent::Mouse, at, global);
+    QApplication::sendEvent(panel.view()->viewport(), &click);
+    QTRY_VERIFY(panel.context_menu()->isVisible());
+    QCOMPARE(panel.context_menu()->pos(), global);
+    panel.context_menu()->hide();
+}
+
+void CollectPageTest::exportThenImportGivesSameRows() {
+    guitest::TempHome home;
+    guitest::RecordingServices services;
+    vq::gui::WindowCore core(home.gbk());
+    AddressBar bar(core, services);
+    ListPanel panel(core, services);
+    const QString file = home.file(QStringLiteral("宝贝.txt"));
+    const QString filter = QStringLiteral("宝贝列表文件(*.txt)|*.txt");
+
+    // An empty list asks nothing and says nothing.
+    services.savePaths << file;
+    panel.export_list();
+    QVERIFY(services.filters.isEmpty());
+    QVERIFY(services.messages.isEmpty());
+    services.savePaths.clear();
+
+    core.list.append_rows({entry(QStringLiteral("红色连衣裙"), "101"),
+                           entry(QStringLiteral("蓝色 T恤"), "102"),
+                           entry(QStringLiteral("黑色皮鞋"), "103")});
+    const auto rows = core.list.rows();
+    services.savePaths << file;
+    QTest::mouseClick(panel.export_button(), Qt::LeftButton);
+    QCOMPARE(services.filters, QStringList{filter});
+    QCOMPARE(services.suffixes, QStringList{QStringLiteral("txt")});
+    QCOMPARE(services.messages.size(), 1);
+    QCOMPARE(services.messages.last().title, QStringLiteral("信息："));
+    QCOMPARE(services.messages.last().text, QStringLiteral("宝贝列表已经成功导出！"));
+
+    core.list.delete_all();
+    QTRY_COMPARE(panel.model()->rowCount(), 0);
+    services.openPaths << file;
+    QTest::mouseClick(bar.import_button(), Qt::LeftButton);
+    QCOMPARE(services.filters, (QStringList{filter, filter}));
+    QCOMPARE(services.suffixes, (QStringList{QStringLiteral("txt"), QStringLiteral("txt")}));
+    QCOMPARE(services.messages.size(), 2);
+    QCOMPARE(services.messages.last().title, QStringLiteral("温馨提示："));
+    QCOMPARE(services.messages.last().text, QStringLiteral("已经成功导入宝贝列表！"));
+    const auto back = core.list.rows();
+    QCOMPARE(back.size(), rows.size());
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        QCOMPARE(back[i].title, rows[i].title);
+        QCOMPARE(back[i].price, rows[i].price);
+        QCOMPARE(back[i].address, rows[i].address);
+        QCOMPARE(back[i].offerId, rows[i].offerId);
+    }
+    QTRY_COMPARE(panel.model()->rowCount(), 3);
+    QCOMPARE(column(panel, vq::kTitleColumn), core_column(core, vq::kTitleColumn));
+    QCOMPARE(panel.count_label()->text(), QStringLiteral("3"));
+
+    // A cancelled dialog leaves the list alone.
+    bar.import_list();
+    QCOMPARE(core.list.row_count(), 3);
+    QCOMPARE(services.messages.size(), 2);
+}
+
+void CollectPageTest::copyAndOpenUseCurrentRow() {
+    guitest::TempHome home;
+    guitest::RecordingServices services;
+    vq::gui::WindowCore core(home.gbk());
+    ListPanel panel(core, services);
+    core.list.append_rows({entry(QStringLiteral("甲"), "1"), entry(QStringLiteral("乙"), "2")});
+    QTRY_COMPARE(panel.model()->rowCount(), 2);
+    QClipboard* clipboard = QGuiApplication::clipboard();
+
+    clipboard->setText(QStringLiteral("旧内容"));
+    QCOMPARE(panel.current_row(), -1);
+    panel.copy_title();
+    QCOMPARE(clipboard->text(), QString());
+    panel.open_address();
+    QVERIFY(services.opened.isEmpty());
+
+    select_rows(panel, {1});
+    panel.copy_title();
+    QCOMPARE(clipboard->text(), QStringLiteral("乙"));
+    panel.copy_address();
+    QCOMPARE(clipboard->text(), QStringLiteral("http://detail.localhost/offer/2.html"));
+    panel.open_address();
+    QCOMPARE(services.opened, QList<QUrl>{QUrl(QStringLiteral("http://detail.localhost/offer/2.html"))});
+
+    panel.open_in_spreadsheet();
+    QCOMPARE(services.opened.size(), 2);
+    QVERIFY(services.opened.last().isLocalFile());
+    QVERIFY(QFileInfo::exists(services.opened.last().toLocalFile()));
+}
+
+QTEST_MAIN(CollectPageTest)
+#include "collect_page_test.moc"
