@@ -122,7 +122,6 @@ MainWindow::MainWindow(WindowCore& core, WindowServices& services, bool use_tray
 MainWindow::~MainWindow() = default;
 
 void MainWindow::create_tray() {
-    if (!QSystemTrayIcon::isSystemTrayAvailable()) return;
     tray_ = new QSystemTrayIcon(application_icon(), this);
     tray_->setToolTip(QStringLiteral("VelmoraQuillet V2.0"));
     auto* menu = new QMenu(this);
@@ -135,7 +134,7 @@ void MainWindow::create_tray() {
         raise();
         activateWindow();
     });
-    tray_->show();
+    if (QSystemTrayIcon::isSystemTrayAvailable()) tray_->show();
 }
 
 void MainWindow::switch_page(int item) {
@@ -211,7 +210,10 @@ void MainWindow::closeEvent(QCloseEvent* event) {
         return;
     }
     event->ignore();
-    if (tray_ && tray_->isVisible()) {
+    const bool area = notificationArea_ ? notificationArea_()
+                                        : QSystemTrayIcon::isSystemTrayAvailable();
+    if (tray_ && area) {
+        tray_->show();
         hide();
         return;
     }

@@ -50,8 +50,13 @@ public:
     // Start-up sizes: the window 625 pixels high, the page control 466.
     void apply_startup_sizes();
 
-    // The tray icon, or null where the desktop has no notification area.
+    // The tray icon (null when the window was made without one).
     QSystemTrayIcon* tray_icon() const { return tray_; }
+    // Whether the desktop shows notification-area icons; closing hides the window only
+    // then. Tests replace the check, as offscreen and virtual displays have no such area.
+    void set_notification_area_check(std::function<bool()> check) {
+        notificationArea_ = std::move(check);
+    }
     WindowPage current_page() const;
 
     NavStrip* navigation() const { return nav_; }
@@ -87,6 +92,7 @@ private:
     QSystemTrayIcon* tray_ = nullptr;
     QTimer* trimTimer_ = nullptr;
     std::function<void()> exitHook_;
+    std::function<bool()> notificationArea_;
     bool ending_ = false;
 };
 

@@ -1,11 +1,294 @@
+// The main window: navigation, closing to the notification area, the exit confirmation,
+// and start-up against the stand-in marketplace.
+
 #include <QtTest>
 
+#include <QComboBox>
+#include <QDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QStackedWidget>
+#include <QSystemTrayIcon>
+#include <QTimer>
+
+#include "gui/address_bar.hpp"
+#include "gui/main_window.hpp"
+#include "gui/nav_strip.hpp"
+#include "gui/run_panel.hpp"
+#include "gui/settings_page.hpp"
+#include "gui/startup.hpp"
+#include "gui/window_core.hpp"
 #include "gui_fixture.hpp"
+
+using vq::WindowPage;
+using vq::gui::MainWindow;
+using vq::gui::WindowCore;
+
+namespace {
+
+QString mode_of(WindowCore& core) {
+    return vq::gui::qt_text(core.state.addressMode.get());
+}
+
+// Answers the next modal dialog: checks it is the exit confirmation, then presses a button.
+struct ExitAnswer {
+    QString title, text;
+    bool seen = false;
+    void press_later(const char* button) {
+        QTimer::singleShot(0, [this, button] {
+            QWidget* modal = QApplication::activeModalWidget();
+            if (!modal || modal->objectName() != QLatin1String("confirmExit")) return;
+            seen = true;
+            title = modal->windowTitle();
+            text = modal->findChild<QLabel*>(QStringLiteral("confirmExitText"))->text();
+            modal->findChild<QPushButton*>(QLatin1String(button))->click();
+        });
+    }
+};
+
+}  // namespace
 
 class MainWindowTest : public QObject {
     Q_OBJECT
+
 private slots:
-    void placeholder() {}
+    void window_caption_and_first_state() {
+        guitest::TempHome home;
+        guitest::RecordingServices services;
+        WindowCore core(home.gbk());
+        MainWindow window(core, services, false);
+        QCOMPARE(window.windowTitle(), QStringLiteral("VelmoraQuillet V2.0"));
+        QCOMPARE(window.current_page(), WindowPage::Home);
+        QCOMPARE(window.address_bar()->address_label()->text(), QStringLiteral("商品地址："));
+        QCOMPARE(window.address_bar()->address_box()->text(), QStringLiteral("请输入宝贝地址"));
+        QVERIFY(mode_of(core).isEmpty());
+        QVERIFY(window.findChild<QLabel*>() != nullptr);
+        bool version = false;
+        for (QLabel* label : window.findChildren<QLabel*>()) {
+            version = version || label->text() == QStringLiteral("版本号：V2.0");
+        }
+        QVERIFY(version);
+    }
+
+    void switch_page_table_data() {
+        QTest::addColumn<int>("item");
+        QTest::addColumn<int>("page");
+        QTest::addColumn<QString>("description");
+        QTest::addColumn<QString>("label");  // after the item; "商品地址：" = unchanged
+        QTest::addColumn<QString>("mode");
+        QTest::addColumn<QString>("box");
+        const QString none = QStringLiteral("商品地址：");
+        QTest::newRow("1 home") << 1 << int(WindowPage::Home) << QString() << none << QString()
+                                << QStringLiteral("请输入宝贝地址");
+        QTest::newRow("2 single") << 2 << int(WindowPage::Collect)
+                                  << QStringLiteral("【单个模式】 就是指定采集一个点宝贝 输入该宝贝地址即可进行采集 可以添加多个")
+                                  << QStringLiteral("宝贝地址：") << QStringLiteral("单品")
+                                  << QStringLiteral("请输入宝贝地址");
+        QTest::newRow("3 list") << 3 << int(WindowPage::Collect)
+                                << QStringLiteral("【列表模式】 就是仅仅采集某个店铺的一个分类 输入分类的网页地址即可进行采集")
+                                << QStringLiteral("列表地址：") << QStringLiteral("列表")
+                                << QStringLiteral("请输入列表地址");
+        QTest::newRow("4 shop") << 4 << int(WindowPage::Collect)
+                                << QStringLiteral("【店铺模式】 就是采集整个店铺的所有宝贝 只需输入店铺的首页地址即可进行采集")
+                                << QStringLiteral("店铺地址：") << QStringLiteral("店铺")
+                                << QStringLiteral("请输入店铺地址");
+        QTest::newRow("5 settings") << 5 << int(WindowPage::Settings)
+                                    << QStringLiteral("可以对采集的一些信息进行设置") << none
+                                    << QString() << QStringLiteral("请输入宝贝地址");
+        QTest::newRow("6 help") << 6 << int(WindowPage::Help) << QString() << none << QString()
+                                << QStringLiteral("请输入宝贝地址");
+    }
+
+    // Each item from a fresh window, clicked on the strip as the user would.
+    void switch_page_table() {
+        QFETCH(int, item);
+        QFETCH(int, page);
+        QFETCH(QString, description);
+        QFETCH(QString, label);
+        QFETCH(QString, mode);
+        QFETCH(QString, box);
+        guitest::TempHome home;
+        guitest::RecordingServices services;
+        WindowCore core(home.gbk());
+        MainWindow window(core, services, false);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        window.switch_page(5);  // a page with a description first, so "empty" shows
+        auto* nav = window.navigation();
+        QTest::mouseClick(nav, Qt::LeftButton, {}, nav->item_rect(item).center());
+        QCOMPARE(int(window.current_page()), page);
+        QCOMPARE(nav->current(), item);
+        QCOMPARE(window.description_label()->text(), description);
+        QCOMPARE(window.address_bar()->address_label()->text(), label);
+        QCOMPARE(mode_of(core), mode);
+        QCOMPARE(window.address_bar()->address_box()->text(), box);
+    }
+
+    // Item 7 leaves page, description and mode as they are and asks before exiting.
+    void exit_item_asks_and_changes_nothing_else() {
+        guitest::TempHome home;
+        guitest::RecordingServices services;
+        WindowCore core(home.gbk());
+        MainWindow window(core, services, false);
+        int exits = 0;
+        window.set_exit_hook([&] { ++exits; });
+        window.switch_page(3);
+        const QString description = window.description_label()->text();
+        ExitAnswer answer;
+        answer.press_later("confirmExitCancel");
+        window.switch_page(7);
+        QVERIFY(answer.seen);
+        QCOMPARE(answer.title, QStringLiteral("退出程序？"));
+        QCOMPARE(answer.text, QStringLiteral("你是否确定退出程序！"));
+        QCOMPARE(exits, 0);
+        QCOMPARE(window.current_page(), WindowPage::Collect);
+        QCOMPARE(window.description_label()->text(), description);
+        QCOMPARE(mode_of(core), QStringLiteral("列表"));
+
+        answer.press_later("confirmExitOk");
+        QVERIFY(window.confirm_exit());
+        QCOMPARE(exits, 1);
+        QVERIFY(!window.isVisible());
+    }
+
+    void confirm_buttons_read_as_in_the_dialog() {
+        guitest::TempHome home;
+        guitest::RecordingServices services;
+        WindowCore core(home.gbk());
+        MainWindow window(core, services, false);
+        window.set_exit_hook([] {});
+        QStringList buttons;
+        QTimer::singleShot(0, [&] {
+            QWidget* modal = QApplication::activeModalWidget();
+            QVERIFY(modal);
+            for (QPushButton* b : modal->findChildren<QPushButton*>()) buttons << b->text();
+            modal->findChild<QPushButton*>(QStringLiteral("confirmExitCancel"))->click();
+        });
+        QVERIFY(!window.confirm_exit());
+        buttons.sort();
+        QCOMPARE(buttons, (QStringList{QStringLiteral("取 消"), QStringLiteral("确 定")}));
+    }
+
+    // Choosing the mode in force keeps what was typed; another mode shows its hint.
+    void choosing_a_mode_twice_keeps_the_address() {
+        guitest::TempHome home;
+        guitest::RecordingServices services;
+        WindowCore core(home.gbk());
+        MainWindow window(core, services, false);
+        QLineEdit* box = window.address_bar()->address_box();
+        window.switch_page(3);
+        box->setText(QStringLiteral("http://shop.example/offerlist_1.htm"));
+        window.switch_page(5);
+        window.switch_page(3);
+        QCOMPARE(box->text(), QStringLiteral("http://shop.example/offerlist_1.htm"));
+        window.switch_page(4);
+        QCOMPARE(box->text(), QStringLiteral("请输入店铺地址"));
+    }
+
+    void close_hides_to_the_notification_area() {
+        guitest::TempHome home;
+        guitest::RecordingServices services;
+        WindowCore core(home.gbk());
+        MainWindow window(core, services, true);
+        window.set_notification_area_check([] { return true; });
+        int exits = 0;
+        window.set_exit_hook([&] { ++exits; });
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QVERIFY(!window.close());  // refused: only hidden
+        QVERIFY(!window.isVisible());
+        QCOMPARE(exits, 0);
+        QVERIFY(window.tray_icon());
+        emit window.tray_icon()->activated(QSystemTrayIcon::DoubleClick);
+        QVERIFY(window.isVisible());
+        const QList<QAction*> menu = window.tray_icon()->contextMenu()->actions();
+        QCOMPARE(menu.size(), 1);
+        QCOMPARE(menu.first()->text(), QStringLiteral("退出程序"));
+    }
+
+    // Without a notification area a hidden window could never come back: ask instead.
+    void close_without_notification_area_asks_to_exit() {
+        guitest::TempHome home;
+        guitest::RecordingServices services;
+        WindowCore core(home.gbk());
+        MainWindow window(core, services, true);
+        window.set_notification_area_check([] { return false; });
+        int exits = 0;
+        window.set_exit_hook([&] { ++exits; });
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        ExitAnswer answer;
+        answer.press_later("confirmExitCancel");
+        window.close();
+        QVERIFY(answer.seen);
+        QVERIFY(window.isVisible());
+        answer.press_later("confirmExitOk");
+        window.close();
+        QCOMPARE(exits, 1);
+        QVERIFY(!window.isVisible());
+    }
+
+    void startup_fills_the_window_from_the_configuration() {
+        guitest::SimHome home;
+        QVERIFY(home.start());
+        guitest::RecordingServices services;
+        WindowCore core(home.gbk());
+        MainWindow window(core, services, false);
+        vq::gui::StartupSequence startup(core, window, services);
+        startup.set_pin_processor(false);
+        QSignalSpy finished(&startup, &vq::gui::StartupSequence::finished);
+        startup.start();
+        QCOMPARE(startup.start_window()->status_label()->text(), QStringLiteral("正在加载预定信息--"));
+        QCOMPARE(startup.start_window()->progress_bar()->value(), 65);
+        QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 20000);
+        QCOMPARE(finished.first().first().toBool(), true);
+        QVERIFY(services.messages.isEmpty());
+        QVERIFY(window.isVisible());
+        QVERIFY(!startup.start_window()->isVisible());
+        QCOMPARE(startup.start_window()->progress_bar()->value(), 100);
+        QCOMPARE(core.state.credentials().size(), home.sim.catalogue().keys().size());
+        QCOMPARE(window.height(), 625);
+
+        // The default package path: program folder, "aliT", seconds, ".csv".
+        const QString path = window.run_panel()->output_path_box()->text();
+        const QRegularExpression pattern(
+            QRegularExpression::anchoredPattern(QRegularExpression::escape(home.path()) +
+                                                QStringLiteral("/aliT\\d+\\.csv")));
+        QVERIFY2(pattern.match(path).hasMatch(), qPrintable(path));
+        QCOMPARE(vq::gui::qt_text(core.outputPath.get()), path);
+        QCOMPARE(vq::gui::qt_text(core.state.outputFolder()), home.path() + QLatin1Char('/'));
+        QVERIFY(vq::gui::qt_text(core.state.packageName()).startsWith(QStringLiteral("aliT")));
+        // No options file: the defaults.
+        QCOMPARE(window.settings_page()->failure_policy_box()->currentText(),
+                 QStringLiteral("重新下载 仍失败删除"));
+        QCOMPARE(core.state.outputFormat.load(), 5);
+    }
+
+    void startup_without_key_pairs_ends_with_the_message() {
+        guitest::SimHome home;
+        vq::sim::SimOptions options;
+        options.keys = 0;  // a configuration root without children
+        QVERIFY(home.start(options));
+        guitest::RecordingServices services;
+        WindowCore core(home.gbk());
+        MainWindow window(core, services, false);
+        vq::gui::StartupSequence startup(core, window, services);
+        startup.set_pin_processor(false);
+        QSignalSpy finished(&startup, &vq::gui::StartupSequence::finished);
+        startup.start();
+        QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 20000);
+        QCOMPARE(finished.first().first().toBool(), false);
+        const QString text = QStringLiteral("预定信息 加载失败，请重新启动--");
+        QCOMPARE(services.messages.size(), 1);
+        QCOMPARE(services.messages.first().title, QStringLiteral("提示"));
+        QCOMPARE(services.messages.first().text, text);
+        QCOMPARE(startup.start_window()->status_label()->text(), text);
+        QVERIFY(!window.isVisible());
+        QVERIFY(window.run_panel()->output_path_box()->text().isEmpty());
+    }
 };
 
 QTEST_MAIN(MainWindowTest)
