@@ -1,28 +1,268 @@
 #include "gui/run_panel.hpp"
 
+#include <QCoreApplication>
+#include <QEvent>
+#include <QFont>
+#include <QFrame>
+#include <QGuiApplication>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollBar>
+#include <QTextCursor>
+#include <QVBoxLayout>
 
+#include <algorithm>
+
+#include "app/startup.hpp"
+#include "gui/qt_text.hpp"
 #include "gui/window_core.hpp"
+#include "gui/window_services.hpp"
 
 namespace vq::gui {
 
-CompletionWindow::CompletionWindow(QWidget* parent) : QWidget(parent) {}
-void CompletionWindow::show_totals(int, int, int) {}
+namespace {
+
+const QString kPauseCaption = QStringLiteral("暂停");
+const QString kContinueCaption = QStringLiteral("继续");
+
+// Fixed, so the bottom-right placement comes out exactly where it is computed.
+constexpr int kCompletionWidth = 280;
+constexpr int kCompletionHeight = 190;
+
+}  // namespace
+
+CompletionWindow::CompletionWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
+    setObjectName(QStringLiteral("completionWindow"));
+    setWindowTitle(QStringLiteral("复制完成！"));
+    setWindowModality(Qt::NonModal);
+    setFixedSize(kCompletionWidth, kCompletionHeight);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(22, 16, 22, 14);
+    layout->setSpacing(6);
+
+    auto* heading = new QLabel(QStringLiteral("复制已经完成："), this);
+    QFont bold = heading->font();
+    bold.setBold(true);
+    bold.setPointSizeF(bold.pointSizeF() * 1.15);
+    heading->setFont(bold);
+    layout->addWidget(heading);
+
+    auto* rule = new QFrame(this);
+    rule->setFrameShape(QFrame::HLine);
+    rule->setFrameShadow(QFrame::Sunken);
+    layout->addWidget(rule);
+
+    // The captions are all four characters and a colon, so the numbers line up.
+    auto make_line = [this, layout](const QString& name) {
+        auto* label = new QLabel(this);
+        label->setObjectName(name);
+        label->setContentsMargins(12, 0, 0, 0);
+        label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        layout->addWidget(label);
+        return label;
+    };
+    total_ = make_line(QStringLiteral("completionTotal"));
+    succeeded_ = make_line(QStringLiteral("completionSucceeded"));
+    failed_ = make_line(QStringLiteral("completionFailed"));
+
+    layout->addStretch(1);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    close_ = new QPushButton(QStringLiteral("确定"), this);
+    close_->setObjectName(QStringLiteral("completionClose"));
+    close_->setDefault(true);
+    close_->setMinimumWidth(80);
+    buttons->addWidget(close_);
+    layout->addLayout(buttons);
+    connect(close_, &QPushButton::clicked, this, &QWidget::close);
+}
+
+void CompletionWindow::show_totals(int product_count, int succeeded, int failed) {
+    total_->setText(QStringLiteral("下载总数： ") + QString::number(product_count));
+    succeeded_->setText(QStringLiteral("成功下载： ") + QString::number(succeeded));
+    failed_->setText(QStringLiteral("下载失败： ") + QString::number(failed));
+    show();
+
+    QScreen* where = screen();
+    if (!where) where = QGuiApplication::primaryScreen();
+    if (where) {
+        const QRect area = where->geometry();
+        const QSize outer = frameGeometry().size();
+        move(area.x() + area.width() - outer.width() - 10,
+             area.y() + area.height() - outer.height() - 30);
+    }
+    raise();
+}
 
 LogPane::LogPane(GuiLog& log, QWidget* parent) : QPlainTextEdit(parent) {
-    (void)log;
+    setObjectName(QStringLiteral("logPane"));
+    setReadOnly(true);
+    // The pane only grows; an undo history of every append would double its memory.
+    setUndoRedoEnabled(false);
+    setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    connect(&log, &GuiLog::appended, this, [this](const QString& text) {
+        moveCursor(QTextCursor::End);
+        insertPlainText(text);
+        QScrollBar* bar = verticalScrollBar();
+        bar->setValue(bar->maximum());
+    });
 }
 
 RunPanel::RunPanel(WindowCore& core, WindowServices& services, QWidget* parent)
-    : QWidget(parent), core_(core), services_(services) {}
+    : QWidget(parent), core_(core), services_(services) {
+    setObjectName(QStringLiteral("runPanel"));
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
 
-void RunPanel::start_run() {}
-void RunPanel::toggle_pause() {}
-void RunPanel::stop_run() {}
-void RunPanel::choose_output_path() {}
-bool RunPanel::apply_output_path(const QString&) { return false; }
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(2, 8, 2, 6);
+    layout->setSpacing(8);
+
+    auto* pathRow = new QHBoxLayout;
+    pathRow->setSpacing(6);
+    auto* pathLabel = new QLabel(QStringLiteral("保存路径："), this);
+    path_ = new QLineEdit(this);
+    path_->setObjectName(QStringLiteral("outputPath"));
+    // Only "更改" changes the path, so the package file and its picture folder always
+    // come from the same choice.
+    path_->setReadOnly(true);
+    pathLabel->setBuddy(path_);
+    change_ = new QPushButton(QStringLiteral("更改"), this);
+    change_->setObjectName(QStringLiteral("changeOutputPath"));
+    pathRow->addWidget(pathLabel);
+    pathRow->addWidget(path_, 1);
+    pathRow->addWidget(change_);
+    layout->addLayout(pathRow);
+
+    auto* runRow = new QHBoxLayout;
+    runRow->setSpacing(6);
+    progress_ = new QProgressBar(this);
+    progress_->setObjectName(QStringLiteral("runProgress"));
+    progress_->setTextVisible(true);
+    progress_->setAlignment(Qt::AlignCenter);
+    start_ = new QPushButton(QStringLiteral("生成数据包"), this);
+    start_->setObjectName(QStringLiteral("startRun"));
+    QFont bold = start_->font();
+    bold.setBold(true);
+    start_->setFont(bold);
+    start_->setMinimumWidth(110);
+    pause_ = new QPushButton(kPauseCaption, this);
+    pause_->setObjectName(QStringLiteral("pauseRun"));
+    pause_->setMinimumWidth(72);
+    stop_ = new QPushButton(QStringLiteral("停止"), this);
+    stop_->setObjectName(QStringLiteral("stopRun"));
+    stop_->setMinimumWidth(72);
+    runRow->addWidget(progress_, 1);
+    runRow->addSpacing(10);
+    runRow->addWidget(start_);
+    runRow->addWidget(pause_);
+    runRow->addWidget(stop_);
+    layout->addLayout(runRow);
+
+    // The run row is the one the user watches: a little taller, the bar as tall as its buttons.
+    const int runRowHeight = start_->sizeHint().height() + 6;
+    for (QWidget* widget : {static_cast<QWidget*>(progress_), static_cast<QWidget*>(start_),
+                            static_cast<QWidget*>(pause_), static_cast<QWidget*>(stop_)}) {
+        widget->setFixedHeight(runRowHeight);
+    }
+
+    connect(start_, &QPushButton::clicked, this, &RunPanel::start_run);
+    connect(pause_, &QPushButton::clicked, this, &RunPanel::toggle_pause);
+    connect(stop_, &QPushButton::clicked, this, &RunPanel::stop_run);
+    connect(change_, &QPushButton::clicked, this, &RunPanel::choose_output_path);
+
+    // Queued over from the workers. The state is read afresh from the controller, so a
+    // late report of an earlier run cannot put the buttons in the wrong state.
+    connect(&core_.observer, &GuiRunObserver::stateChanged, this, [this](int) { update_buttons(); });
+    connect(&core_.observer, &GuiRunObserver::progress, this, &RunPanel::show_progress);
+    connect(&core_.observer, &GuiRunObserver::completed, this,
+            [this](int count, int succeeded, int failed, bool, const QString&) {
+                show_completion(count, succeeded, failed);
+            });
+
+    show_progress(0, 0, 0);
+    update_buttons();
+}
+
+void RunPanel::start_run() {
+    // Reports of an earlier run still queued for this panel are taken first, so none of
+    // them lands on the progress of the new run.
+    QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+    const StartResult result = core_.controller.start_run();
+    if (result.started) {
+        show_progress(0, core_.state.productCount(), 0);
+    } else if (!result.message.empty()) {
+        services_.message(this, QStringLiteral("提示"), qt_text(result.message));
+    }
+    update_buttons();
+}
+
+void RunPanel::toggle_pause() {
+    core_.controller.toggle_pause();
+    update_buttons();
+}
+
+void RunPanel::stop_run() {
+    core_.controller.stop_run();
+    update_buttons();
+}
+
+void RunPanel::choose_output_path() {
+    const QString chosen = services_.save_file_name(
+        this, QStringLiteral("逗号分隔符文件(*.csv)|*.csv"), QStringLiteral("csv"));
+    if (chosen.isEmpty()) return;
+    apply_output_path(chosen);
+}
+
+bool RunPanel::apply_output_path(const QString& chosen) {
+    const OutputPathChoice choice = derive_output_path(gbk_text(chosen));
+    if (!choice.ok) {
+        path_->clear();
+        path_->setToolTip(QString());
+        core_.outputPath.set(std::string());
+        services_.message(this, QStringLiteral("提示"), qt_text(choice.message));
+        return false;
+    }
+    const QString shown = qt_text(choice.path);
+    path_->setText(shown);
+    path_->setCursorPosition(0);
+    path_->setToolTip(shown);
+    core_.outputPath.set(choice.path);
+    core_.state.set_output(choice.folder, choice.name);
+    return true;
+}
+
+void RunPanel::update_buttons() {
+    const RunState state = core_.controller.state();
+    const bool idle = state == RunState::Idle;
+    start_->setEnabled(idle);
+    pause_->setEnabled(!idle);
+    stop_->setEnabled(!idle);
+    pause_->setText(state == RunState::Held ? kContinueCaption : kPauseCaption);
+}
+
+void RunPanel::show_progress(int done, int total, int succeeded) {
+    progress_->setRange(0, std::max(total, 1));
+    progress_->setValue(std::clamp(done, 0, total));
+    progress_->setFormat(QStringLiteral("已完成 %1/%2  成功 %3  失败 %4")
+                             .arg(done)
+                             .arg(total)
+                             .arg(succeeded)
+                             .arg(done - succeeded));
+}
+
+void RunPanel::show_completion(int product_count, int succeeded, int failed) {
+    show_progress(product_count, product_count, succeeded);
+    // A run of no products is complete at once: a full bar, not an empty one.
+    progress_->setValue(progress_->maximum());
+    if (!completion_) completion_ = new CompletionWindow(this);
+    completion_->show_totals(product_count, succeeded, failed);
+    emit completionShown();
+}
 
 }  // namespace vq::gui

@@ -29,10 +29,13 @@ public:
     QLabel* succeeded_label() const { return succeeded_; }  // "成功下载： " + succeeded
     QLabel* failed_label() const { return failed_; }        // "下载失败： " + failed
 
+    QPushButton* close_button() const { return close_; }
+
 private:
     QLabel* total_ = nullptr;
     QLabel* succeeded_ = nullptr;
     QLabel* failed_ = nullptr;
+    QPushButton* close_ = nullptr;
 };
 
 // Append only; follows the end; never read back by the program.
@@ -68,6 +71,12 @@ signals:
     void completionShown();
 
 private:
+    // Buttons and caption from the controller's state as it is now.
+    void update_buttons();
+    // "已完成 done/total  成功 s  失败 f"
+    void show_progress(int done, int total, int succeeded);
+    void show_completion(int product_count, int succeeded, int failed);
+
     WindowCore& core_;
     WindowServices& services_;
     QPushButton* start_ = nullptr;

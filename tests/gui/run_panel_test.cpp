@@ -1,0 +1,250 @@
+#include <QtTest>
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+
+#include <memory>
+
+#include "gui/run_panel.hpp"
+#include "gui/window_core.hpp"
+#include "gui_fixture.hpp"
+
+using vq::gui::gbk_text;
+using vq::gui::qt_text;
+
+namespace {
+
+const QString kNameMessage = QStringLiteral("请检查文件名是否正确！");
+const QString kPathMessage = QStringLiteral("请检查保存的文件名是否正确！");
+const QString kTooManyMessage =
+    QStringLiteral("每次采集数量不超过1000个，如超过，请按帮助拆分为几次分别采集！");
+
+// One window's core with its run panel and log pane, over the recording dialogs.
+struct Panel {
+    explicit Panel(const guitest::TempHome& home)
+        : core(home.gbk()), panel(core, services), log(core.log) {}
+
+    void add_rows(int count, const std::string& id = "1001") {
+        for (int i = 0; i < count; ++i) core.list.append_row({"t", "1", "a", id});
+    }
+    bool idle_buttons() const {
+        return panel.start_button()->isEnabled() && !panel.pause_button()->isEnabled() &&
+               !panel.stop_button()->isEnabled() &&
+               panel.pause_button()->text() == QStringLiteral("暂停");
+    }
+
+    guitest::RecordingServices services;
+    vq::gui::WindowCore core;
+    vq::gui::RunPanel panel;
+    vq::gui::LogPane log;
+};
+
+}  // namespace
+
+class RunPanelTest : public QObject {
+    Q_OBJECT
+private slots:
+    void outputPathFromTheDialog_data();
+    void outputPathFromTheDialog();
+    void startRefusals_data();
+    void startRefusals();
+    void runToCompletionShowsTheTotals();
+    void pauseContinueAndStop();
+};
+
+void RunPanelTest::outputPathFromTheDialog_data() {
+    // Paths relative to a temporary folder; an empty chosen path is a cancelled dialog.
+    // The panel starts with "pre.csv" in the box.
+    QTest::addColumn<QString>("chosen");
+    QTest::addColumn<QString>("box");
+    QTest::addColumn<QString>("folder");
+    QTest::addColumn<QString>("name");
+    QTest::newRow("dot only in a folder name") << "ver1.2/shop" << "" << "" << "";
+    QTest::newRow("no extension") << "pkg/shop" << "pkg/shop.csv" << "pkg/" << "shop";
+    QTest::newRow("two dots") << "pkg/shop.a.csv" << "pkg/shop.a.csv" << "pkg/" << "shop";
+    QTest::newRow("cancelled") << "" << "pre.csv" << "" << "pre";
+}
+
+void RunPanelTest::outputPathFromTheDialog() {
+    QFETCH(QString, chosen);
+    QFETCH(QString, box);
+    QFETCH(QString, folder);
+    QFETCH(QString, name);
+    guitest::TempHome home;
+    Panel p(home);
+    const QString base = home.path() + QLatin1Char('/');
+    QVERIFY(p.panel.apply_output_path(base + QStringLiteral("pre.csv")));
+
+    if (!chosen.isEmpty()) p.services.savePaths << base + chosen;
+    p.panel.choose_output_path();
+
+    QCOMPARE(p.services.filters, QStringList{QStringLiteral("逗号分隔符文件(*.csv)|*.csv")});
+    QCOMPARE(p.services.suffixes, QStringList{QStringLiteral("csv")});
+    const QString shown = box.isEmpty() ? QString() : base + box;
+    QCOMPARE(p.panel.output_path_box()->text(), shown);
+    QCOMPARE(qt_text(p.core.outputPath.get()), shown);
+    if (box.isEmpty()) {
+        QCOMPARE(p.services.messages.size(), 1);
+        QCOMPARE(p.services.messages[0].title, QStringLiteral("提示"));
+        QCOMPARE(p.services.messages[0].text, kNameMessage);
+        // With the box emptied, START must not run into a package without a path.
+        p.add_rows(1);
+        p.panel.start_button()->click();
+        QCOMPARE(p.services.messages.size(), 2);
+        QCOMPARE(p.services.messages[1].text, kPathMessage);
+        QVERIFY(p.idle_buttons());
+        return;
+    }
+    QVERIFY(p.services.messages.isEmpty());
+    QCOMPARE(qt_text(p.core.state.outputFolder()), base + folder);
+    QCOMPARE(qt_text(p.core.state.packageName()), name);
+}
+
+void RunPanelTest::startRefusals_data() {
+    QTest::addColumn<int>("rows");
+    QTest::addColumn<bool>("withPath");
+    QTest::addColumn<QString>("message");  // empty: refused silently
+    QTest::newRow("empty list") << 0 << true << QString();
+    QTest::newRow("no output path") << 3 << false << kPathMessage;
+    // One row without an id does not bring it under the limit: the check comes first.
+    QTest::newRow("1001 rows") << 1001 << true << kTooManyMessage;
+}
+
+void RunPanelTest::startRefusals() {
+    QFETCH(int, rows);
+    QFETCH(bool, withPath);
+    QFETCH(QString, message);
+    guitest::TempHome home;
+    Panel p(home);
+    if (withPath) QVERIFY(p.panel.apply_output_path(home.file(QStringLiteral("pkg.csv"))));
+    p.add_rows(rows > 0 ? rows - 1 : 0);
+    if (rows > 0) p.add_rows(1, "");
+
+    p.panel.start_button()->click();
+
+    if (message.isEmpty()) {
+        QVERIFY(p.services.messages.isEmpty());
+    } else {
+        QCOMPARE(p.services.messages.size(), 1);
+        QCOMPARE(p.services.messages[0].title, QStringLiteral("提示"));
+        QCOMPARE(p.services.messages[0].text, message);
+    }
+    QCOMPARE(p.core.controller.state(), vq::RunState::Idle);
+    QVERIFY(p.idle_buttons());
+    QCOMPARE(p.core.list.row_count(), rows);
+    QVERIFY(p.log.toPlainText().isEmpty());
+}
+
+void RunPanelTest::runToCompletionShowsTheTotals() {
+    guitest::SimHome home;
+    QVERIFY(home.start());
+    Panel p(home);
+    std::vector<vq::ApiCredential> keys;
+    for (const auto& key : home.sim.catalogue().keys()) keys.push_back({key.appkey, key.appsecret});
+    p.core.state.set_credentials(keys);
+    const auto& products = home.sim.catalogue().products();
+    for (int i = 0; i < 4; ++i) {
+        const auto& product = products[static_cast<std::size_t>(i)];
+        p.core.list.append_row(
+            {vq::utf8_to_gbk(product.title), product.price, product.offerId, product.offerId});
+    }
+    p.core.list.append_row({"unknown", "1", "x", "987654321987"});  // the marketplace has no such offer
+    p.core.state.outputFormat = 5;
+    p.core.state.pictureFailurePolicy = 3;
+    const QString package = home.file(QStringLiteral("pkg.csv"));
+    QVERIFY(p.panel.apply_output_path(package));
+    QSignalSpy shown(&p.panel, &vq::gui::RunPanel::completionShown);
+
+    for (int run = 1; run <= 2; ++run) {
+        QFile::remove(package);
+        p.panel.start_button()->click();
+        QCOMPARE(p.core.controller.state(), vq::RunState::Running);
+        QVERIFY(!p.panel.start_button()->isEnabled());
+        // Reset for the new run before any report of it arrives.
+        QCOMPARE(p.panel.progress_bar()->value(), 0);
+        QCOMPARE(p.panel.progress_bar()->format(), QStringLiteral("已完成 0/5  成功 0  失败 0"));
+
+        QTRY_COMPARE_WITH_TIMEOUT(shown.size(), run, 60000);
+        vq::gui::CompletionWindow* window = p.panel.completion_window();
+        QVERIFY(window);
+        QVERIFY(window->isVisible());
+        QVERIFY(window->isWindow());
+        QCOMPARE(window->windowModality(), Qt::NonModal);
+        QCOMPARE(window->windowTitle(), QStringLiteral("复制完成！"));
+        QCOMPARE(window->total_label()->text(), QStringLiteral("下载总数： 5"));
+        QCOMPARE(window->succeeded_label()->text(), QStringLiteral("成功下载： 4"));
+        QCOMPARE(window->failed_label()->text(), QStringLiteral("下载失败： 1"));
+        const QRect screen = window->screen()->geometry();
+        const QRect frame = window->frameGeometry();
+        QCOMPARE(frame.left(), screen.width() - frame.width() - 10);
+        QCOMPARE(frame.top(), screen.height() - frame.height() - 30);
+
+        QTRY_VERIFY(p.idle_buttons());
+        QVERIFY(QFileInfo(package).isFile());
+        QCOMPARE(p.panel.progress_bar()->value(), p.panel.progress_bar()->maximum());
+        QCOMPARE(p.panel.progress_bar()->format(), QStringLiteral("已完成 5/5  成功 4  失败 1"));
+
+        window->close_button()->click();
+        QVERIFY(!window->isVisible());
+    }
+    // One window, reused by the second run.
+    QCOMPARE(p.panel.findChildren<vq::gui::CompletionWindow*>().size(), 1);
+    QTRY_VERIFY(p.log.toPlainText().contains(QStringLiteral("下载完成！成功： 4 失败：1")));
+    QVERIFY(p.log.toPlainText().contains(QStringLiteral("去除空ID宝贝【实际宝贝数量为5  个宝贝】")));
+}
+
+void RunPanelTest::pauseContinueAndStop() {
+    guitest::SimHome home;
+    vq::sim::SimOptions options;
+    options.latencyMs = 150;
+    QVERIFY(home.start(options));
+    Panel p(home);
+    std::vector<vq::ApiCredential> keys;
+    for (const auto& key : home.sim.catalogue().keys()) keys.push_back({key.appkey, key.appsecret});
+    p.core.state.set_credentials(keys);
+    for (int i = 0; i < 20; ++i) {
+        const auto& product = home.sim.catalogue().products()[static_cast<std::size_t>(i)];
+        p.core.list.append_row({vq::utf8_to_gbk(product.title), product.price, "", product.offerId});
+    }
+    p.core.state.outputFormat = 5;
+    p.core.state.pictureFailurePolicy = 3;
+    const QString package = home.file(QStringLiteral("pkg.csv"));
+    QVERIFY(p.panel.apply_output_path(package));
+    QSignalSpy shown(&p.panel, &vq::gui::RunPanel::completionShown);
+    QPushButton* start = p.panel.start_button();
+    QPushButton* pause = p.panel.pause_button();
+    QPushButton* stop = p.panel.stop_button();
+
+    start->click();
+    QVERIFY(!start->isEnabled());
+    QVERIFY(pause->isEnabled());
+    QVERIFY(stop->isEnabled());
+    QCOMPARE(pause->text(), QStringLiteral("暂停"));
+
+    pause->click();
+    QCOMPARE(pause->text(), QStringLiteral("继续"));
+    QVERIFY(!start->isEnabled());
+    QVERIFY(stop->isEnabled());
+    QCOMPARE(p.core.controller.state(), vq::RunState::Held);
+    pause->click();
+    QCOMPARE(pause->text(), QStringLiteral("暂停"));
+    QCOMPARE(p.core.controller.state(), vq::RunState::Running);
+
+    // Stop while held: nothing of the run is left behind.
+    pause->click();
+    QCOMPARE(pause->text(), QStringLiteral("继续"));
+    stop->click();
+    QVERIFY(p.idle_buttons());
+    QCOMPARE(p.core.controller.state(), vq::RunState::Idle);
+    QTest::qWait(500);  // late reports of the stopped run must not change anything
+    QVERIFY(p.idle_buttons());
+    QCOMPARE(shown.size(), 0);
+    QVERIFY(!p.panel.completion_window());
+    QVERIFY(!QFileInfo::exists(package));
+}
+
+QTEST_MAIN(RunPanelTest)
+#include "run_panel_test.moc"
