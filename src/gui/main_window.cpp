@@ -109,6 +109,7 @@ MainWindow::MainWindow(WindowCore& core, WindowServices& services, bool use_tray
 
     pages_->setCurrentIndex(page_index(WindowPage::Home));
     nav_->set_current(1);
+    description_->hide();
 
     trimTimer_ = new QTimer(this);
     trimTimer_->setInterval(kTrimIntervalMs);
@@ -146,7 +147,11 @@ void MainWindow::switch_page(int item) {
     if (!change.page) return;
     pages_->setCurrentIndex(page_index(*change.page));
     nav_->set_current(item);
-    if (change.description) description_->setText(qt_text(*change.description));
+    if (change.description) {
+        description_->setText(qt_text(*change.description));
+        // An empty strip under the navigation would only look like a gap.
+        description_->setVisible(!change.description->empty());
+    }
     if (change.addressMode) addressBar_->apply_page_switch(change);
 }
 

@@ -122,6 +122,7 @@ private slots:
         QCOMPARE(int(window.current_page()), page);
         QCOMPARE(nav->current(), item);
         QCOMPARE(window.description_label()->text(), description);
+        QCOMPARE(window.description_label()->isVisible(), !description.isEmpty());
         QCOMPARE(window.address_bar()->address_label()->text(), label);
         QCOMPARE(mode_of(core), mode);
         QCOMPARE(window.address_bar()->address_box()->text(), box);

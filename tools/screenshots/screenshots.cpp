@@ -84,6 +84,13 @@ bool take(const QString& out) {
     if (!vq::write_file_atomic(ini, sim.site_ini())) return fail("cannot write site.ini");
     vq::set_site_settings(vq::load_site_settings(ini));
 
+    // A plain desktop behind the windows: a virtual display's root is black.
+    QWidget desktop;
+    desktop.setStyleSheet(QStringLiteral(
+        "background: qlineargradient(x1:0, y1:0, x2:1, y2:1, stop:0 #5b7f99, stop:1 #c9d8e2);"));
+    desktop.setGeometry(QGuiApplication::primaryScreen()->geometry());
+    desktop.show();
+
     PrintingServices services;
     vq::gui::WindowCore core(folder);
     vq::gui::MainWindow window(core, services);
