@@ -69,6 +69,10 @@ CompletionWindow::CompletionWindow(QWidget* parent) : QWidget(parent, Qt::Window
     total_ = make_line(QStringLiteral("completionTotal"));
     succeeded_ = make_line(QStringLiteral("completionSucceeded"));
     failed_ = make_line(QStringLiteral("completionFailed"));
+    unwritten_ = make_line(QStringLiteral("completionUnwritten"));
+    unwritten_->setText(QStringLiteral("数据包文件未能写入，请查看操作记录！"));
+    unwritten_->setStyleSheet(QStringLiteral("color: #b3261e;"));
+    unwritten_->hide();
 
     layout->addStretch(1);
     auto* buttons = new QHBoxLayout;
@@ -82,7 +86,8 @@ CompletionWindow::CompletionWindow(QWidget* parent) : QWidget(parent, Qt::Window
     connect(close_, &QPushButton::clicked, this, &QWidget::close);
 }
 
-void CompletionWindow::show_totals(int product_count, int succeeded, int failed) {
+void CompletionWindow::show_totals(int product_count, int succeeded, int failed, bool written) {
+    unwritten_->setVisible(!written);
     total_->setText(QStringLiteral("下载总数： ") + QString::number(product_count));
     succeeded_->setText(QStringLiteral("成功下载： ") + QString::number(succeeded));
     failed_->setText(QStringLiteral("下载失败： ") + QString::number(failed));
@@ -181,8 +186,8 @@ RunPanel::RunPanel(WindowCore& core, WindowServices& services, QWidget* parent)
     connect(&core_.observer, &GuiRunObserver::stateChanged, this, [this](int) { update_buttons(); });
     connect(&core_.observer, &GuiRunObserver::progress, this, &RunPanel::show_progress);
     connect(&core_.observer, &GuiRunObserver::completed, this,
-            [this](int count, int succeeded, int failed, bool, const QString&) {
-                show_completion(count, succeeded, failed);
+            [this](int count, int succeeded, int failed, bool written, const QString&) {
+                show_completion(count, succeeded, failed, written);
             });
 
     show_progress(0, 0, 0);
@@ -256,12 +261,12 @@ void RunPanel::show_progress(int done, int total, int succeeded) {
                              .arg(done - succeeded));
 }
 
-void RunPanel::show_completion(int product_count, int succeeded, int failed) {
+void RunPanel::show_completion(int product_count, int succeeded, int failed, bool written) {
     show_progress(product_count, product_count, succeeded);
     // A run of no products is complete at once: a full bar, not an empty one.
     progress_->setValue(progress_->maximum());
     if (!completion_) completion_ = new CompletionWindow(this);
-    completion_->show_totals(product_count, succeeded, failed);
+    completion_->show_totals(product_count, succeeded, failed, written);
     emit completionShown();
 }
 

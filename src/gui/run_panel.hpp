@@ -23,11 +23,14 @@ class CompletionWindow : public QWidget {
 public:
     explicit CompletionWindow(QWidget* parent = nullptr);
     // Fills the three labels and shows the window at the bottom right of its screen.
-    void show_totals(int product_count, int succeeded, int failed);
+    // written: whether the package file was written; when not, a line says so, so a full
+    // disk never passes for a finished package.
+    void show_totals(int product_count, int succeeded, int failed, bool written = true);
 
     QLabel* total_label() const { return total_; }        // "下载总数： " + count
     QLabel* succeeded_label() const { return succeeded_; }  // "成功下载： " + succeeded
     QLabel* failed_label() const { return failed_; }        // "下载失败： " + failed
+    QLabel* unwritten_label() const { return unwritten_; }  // shown when nothing was written
 
     QPushButton* close_button() const { return close_; }
 
@@ -35,6 +38,7 @@ private:
     QLabel* total_ = nullptr;
     QLabel* succeeded_ = nullptr;
     QLabel* failed_ = nullptr;
+    QLabel* unwritten_ = nullptr;
     QPushButton* close_ = nullptr;
 };
 
@@ -75,7 +79,7 @@ private:
     void update_buttons();
     // "已完成 done/total  成功 s  失败 f"
     void show_progress(int done, int total, int succeeded);
-    void show_completion(int product_count, int succeeded, int failed);
+    void show_completion(int product_count, int succeeded, int failed, bool written);
 
     WindowCore& core_;
     WindowServices& services_;

@@ -53,6 +53,7 @@ private slots:
     void startRefusals();
     void runToCompletionShowsTheTotals();
     void pauseContinueAndStop();
+    void unwrittenPackageIsSaid();
 };
 
 void RunPanelTest::outputPathFromTheDialog_data() {
@@ -177,6 +178,7 @@ void RunPanelTest::runToCompletionShowsTheTotals() {
         QCOMPARE(window->total_label()->text(), QStringLiteral("下载总数： 5"));
         QCOMPARE(window->succeeded_label()->text(), QStringLiteral("成功下载： 4"));
         QCOMPARE(window->failed_label()->text(), QStringLiteral("下载失败： 1"));
+        QVERIFY(!window->unwritten_label()->isVisible());
         const QRect screen = window->screen()->geometry();
         const QRect frame = window->frameGeometry();
         QCOMPARE(frame.left(), screen.width() - frame.width() - 10);
@@ -244,6 +246,20 @@ void RunPanelTest::pauseContinueAndStop() {
     QCOMPARE(shown.size(), 0);
     QVERIFY(!p.panel.completion_window());
     QVERIFY(!QFileInfo::exists(package));
+}
+
+// A package that could not be written (here: its folder is missing) must not pass for one.
+void RunPanelTest::unwrittenPackageIsSaid() {
+    guitest::TempHome home;
+    Panel p(home);
+    p.add_rows(1, "");  // no id: the run has nothing to fetch and completes at once
+    QVERIFY(p.panel.apply_output_path(home.file(QStringLiteral("missing/pkg.csv"))));
+    QSignalSpy shown(&p.panel, &vq::gui::RunPanel::completionShown);
+    p.panel.start_run();
+    QTRY_COMPARE_WITH_TIMEOUT(shown.size(), 1, 20000);
+    vq::gui::CompletionWindow* window = p.panel.completion_window();
+    QCOMPARE(window->total_label()->text(), QStringLiteral("下载总数： 0"));
+    QVERIFY(window->unwritten_label()->isVisible());
 }
 
 QTEST_MAIN(RunPanelTest)
