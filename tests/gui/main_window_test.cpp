@@ -49,6 +49,22 @@ struct ExitAnswer {
     }
 };
 
+// A main window on a fresh program folder; "确 定" is counted instead of ending the test.
+struct Window {
+    explicit Window(bool tray = false) : core(home.gbk()), window(core, services, tray) {
+        window.set_exit_hook([this] { ++exits; });
+    }
+    void show() {
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+    }
+    guitest::TempHome home;
+    guitest::RecordingServices services;
+    WindowCore core;
+    MainWindow window;
+    int exits = 0;
+};
+
 }  // namespace
 
 class MainWindowTest : public QObject {
@@ -56,15 +72,13 @@ class MainWindowTest : public QObject {
 
 private slots:
     void window_caption_and_first_state() {
-        guitest::TempHome home;
-        guitest::RecordingServices services;
-        WindowCore core(home.gbk());
-        MainWindow window(core, services, false);
+        Window w;
+        MainWindow& window = w.window;
         QCOMPARE(window.windowTitle(), QStringLiteral("VelmoraQuillet V2.0"));
         QCOMPARE(window.current_page(), WindowPage::Home);
         QCOMPARE(window.address_bar()->address_label()->text(), QStringLiteral("商品地址："));
         QCOMPARE(window.address_bar()->address_box()->text(), QStringLiteral("请输入宝贝地址"));
-        QVERIFY(mode_of(core).isEmpty());
+        QVERIFY(mode_of(w.core).isEmpty());
         QVERIFY(window.findChild<QLabel*>() != nullptr);
         bool version = false;
         for (QLabel* label : window.findChildren<QLabel*>()) {
@@ -110,12 +124,9 @@ private slots:
         QFETCH(QString, label);
         QFETCH(QString, mode);
         QFETCH(QString, box);
-        guitest::TempHome home;
-        guitest::RecordingServices services;
-        WindowCore core(home.gbk());
-        MainWindow window(core, services, false);
-        window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        Window w;
+        MainWindow& window = w.window;
+        w.show();
         window.switch_page(5);  // a page with a description first, so "empty" shows
         auto* nav = window.navigation();
         QTest::mouseClick(nav, Qt::LeftButton, {}, nav->item_rect(item).center());
@@ -124,18 +135,14 @@ private slots:
         QCOMPARE(window.description_label()->text(), description);
         QCOMPARE(window.description_label()->isVisible(), !description.isEmpty());
         QCOMPARE(window.address_bar()->address_label()->text(), label);
-        QCOMPARE(mode_of(core), mode);
+        QCOMPARE(mode_of(w.core), mode);
         QCOMPARE(window.address_bar()->address_box()->text(), box);
     }
 
     // Item 7 leaves page, description and mode as they are and asks before exiting.
     void exit_item_asks_and_changes_nothing_else() {
-        guitest::TempHome home;
-        guitest::RecordingServices services;
-        WindowCore core(home.gbk());
-        MainWindow window(core, services, false);
-        int exits = 0;
-        window.set_exit_hook([&] { ++exits; });
+        Window w;
+        MainWindow& window = w.window;
         window.switch_page(3);
         const QString description = window.description_label()->text();
         ExitAnswer answer;
@@ -144,23 +151,48 @@ private slots:
         QVERIFY(answer.seen);
         QCOMPARE(answer.title, QStringLiteral("退出程序？"));
         QCOMPARE(answer.text, QStringLiteral("你是否确定退出程序！"));
-        QCOMPARE(exits, 0);
+        QCOMPARE(w.exits, 0);
         QCOMPARE(window.current_page(), WindowPage::Collect);
         QCOMPARE(window.description_label()->text(), description);
-        QCOMPARE(mode_of(core), QStringLiteral("列表"));
+        QCOMPARE(mode_of(w.core), QStringLiteral("列表"));
 
         answer.press_later("confirmExitOk");
         QVERIFY(window.confirm_exit());
-        QCOMPARE(exits, 1);
+        QCOMPARE(w.exits, 1);
         QVERIFY(!window.isVisible());
     }
 
-    void confirm_buttons_read_as_in_the_dialog() {
-        guitest::TempHome home;
+    // "确 定" during a run ends the workers first and writes no package.
+    void exit_during_a_run_writes_nothing() {
+        guitest::SimHome home;
+        vq::sim::SimOptions options;
+        options.latencyMs = 150;
+        QVERIFY(home.start(options));
         guitest::RecordingServices services;
         WindowCore core(home.gbk());
         MainWindow window(core, services, false);
-        window.set_exit_hook([] {});
+        int exits = 0;
+        window.set_exit_hook([&] { ++exits; });
+        std::vector<vq::ApiCredential> keys;
+        for (const auto& key : home.sim.catalogue().keys()) keys.push_back({key.appkey, key.appsecret});
+        core.state.set_credentials(keys);
+        for (const auto& product : home.sim.catalogue().products()) {
+            core.list.append_row({"t", product.price, "a", product.offerId});
+        }
+        const QString package = home.file(QStringLiteral("pkg.csv"));
+        QVERIFY(window.run_panel()->apply_output_path(package));
+        window.run_panel()->start_run();
+        QCOMPARE(core.controller.state(), vq::RunState::Running);
+        window.end_program();
+        QCOMPARE(exits, 1);
+        QCOMPARE(core.controller.state(), vq::RunState::Idle);
+        QTest::qWait(300);
+        QVERIFY(!QFileInfo::exists(package));
+    }
+
+    void confirm_buttons_read_as_in_the_dialog() {
+        Window w;
+        MainWindow& window = w.window;
         QStringList buttons;
         QTimer::singleShot(0, [&] {
             QWidget* modal = QApplication::activeModalWidget();
@@ -175,10 +207,8 @@ private slots:
 
     // Choosing the mode in force keeps what was typed; another mode shows its hint.
     void choosing_a_mode_twice_keeps_the_address() {
-        guitest::TempHome home;
-        guitest::RecordingServices services;
-        WindowCore core(home.gbk());
-        MainWindow window(core, services, false);
+        Window w;
+        MainWindow& window = w.window;
         QLineEdit* box = window.address_bar()->address_box();
         window.switch_page(3);
         box->setText(QStringLiteral("http://shop.example/offerlist_1.htm"));
@@ -190,18 +220,13 @@ private slots:
     }
 
     void close_hides_to_the_notification_area() {
-        guitest::TempHome home;
-        guitest::RecordingServices services;
-        WindowCore core(home.gbk());
-        MainWindow window(core, services, true);
+        Window w(true);
+        MainWindow& window = w.window;
         window.set_notification_area_check([] { return true; });
-        int exits = 0;
-        window.set_exit_hook([&] { ++exits; });
-        window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        w.show();
         QVERIFY(!window.close());  // refused: only hidden
         QVERIFY(!window.isVisible());
-        QCOMPARE(exits, 0);
+        QCOMPARE(w.exits, 0);
         QVERIFY(window.tray_icon());
         emit window.tray_icon()->activated(QSystemTrayIcon::DoubleClick);
         QVERIFY(window.isVisible());
@@ -212,15 +237,10 @@ private slots:
 
     // Without a notification area a hidden window could never come back: ask instead.
     void close_without_notification_area_asks_to_exit() {
-        guitest::TempHome home;
-        guitest::RecordingServices services;
-        WindowCore core(home.gbk());
-        MainWindow window(core, services, true);
+        Window w(true);
+        MainWindow& window = w.window;
         window.set_notification_area_check([] { return false; });
-        int exits = 0;
-        window.set_exit_hook([&] { ++exits; });
-        window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        w.show();
         ExitAnswer answer;
         answer.press_later("confirmExitCancel");
         window.close();
@@ -228,7 +248,7 @@ private slots:
         QVERIFY(window.isVisible());
         answer.press_later("confirmExitOk");
         window.close();
-        QCOMPARE(exits, 1);
+        QCOMPARE(w.exits, 1);
         QVERIFY(!window.isVisible());
     }
 
