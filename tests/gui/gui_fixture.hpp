@@ -10,8 +10,10 @@
 #include <QUrl>
 
 #include <string>
+#include <vector>
 
 #include "api/site_settings.hpp"
+#include "app/batch_model.hpp"
 #include "gui/qt_text.hpp"
 #include "gui/window_services.hpp"
 #include "marketplace-sim/marketplace_sim.hpp"
@@ -79,6 +81,12 @@ struct SimHome : TempHome {
     ~SimHome() {
         sim.stop();
         vq::set_site_settings(vq::SiteSettings{});
+    }
+    // The stand-in's key pairs, as start-up would have read them.
+    std::vector<vq::ApiCredential> key_pairs() const {
+        std::vector<vq::ApiCredential> pairs;
+        for (const auto& key : sim.catalogue().keys()) pairs.push_back({key.appkey, key.appsecret});
+        return pairs;
     }
     // http://shopN.localhost:PORT/
     QString shop_address(int n) const {

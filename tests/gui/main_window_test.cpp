@@ -173,9 +173,7 @@ private slots:
         MainWindow window(core, services, false);
         int exits = 0;
         window.set_exit_hook([&] { ++exits; });
-        std::vector<vq::ApiCredential> keys;
-        for (const auto& key : home.sim.catalogue().keys()) keys.push_back({key.appkey, key.appsecret});
-        core.state.set_credentials(keys);
+        core.state.set_credentials(home.key_pairs());
         for (const auto& product : home.sim.catalogue().products()) {
             core.list.append_row({"t", product.price, "a", product.offerId});
         }

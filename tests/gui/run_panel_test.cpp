@@ -143,9 +143,7 @@ void RunPanelTest::runToCompletionShowsTheTotals() {
     guitest::SimHome home;
     QVERIFY(home.start());
     Panel p(home);
-    std::vector<vq::ApiCredential> keys;
-    for (const auto& key : home.sim.catalogue().keys()) keys.push_back({key.appkey, key.appsecret});
-    p.core.state.set_credentials(keys);
+    p.core.state.set_credentials(home.key_pairs());
     const auto& products = home.sim.catalogue().products();
     for (int i = 0; i < 4; ++i) {
         const auto& product = products[static_cast<std::size_t>(i)];
@@ -204,9 +202,7 @@ void RunPanelTest::pauseContinueAndStop() {
     options.latencyMs = 150;
     QVERIFY(home.start(options));
     Panel p(home);
-    std::vector<vq::ApiCredential> keys;
-    for (const auto& key : home.sim.catalogue().keys()) keys.push_back({key.appkey, key.appsecret});
-    p.core.state.set_credentials(keys);
+    p.core.state.set_credentials(home.key_pairs());
     for (int i = 0; i < 20; ++i) {
         const auto& product = home.sim.catalogue().products()[static_cast<std::size_t>(i)];
         p.core.list.append_row({vq::utf8_to_gbk(product.title), product.price, "", product.offerId});
