@@ -136,7 +136,9 @@ TEST_F(ListingReaderTest, EveryLayoutGivesTheWholeShopAndEachPageIsFetchedOnce) 
         EXPECT_EQ(shopLog.count_containing("  正在读取宝贝列表 第：  "), 3);
         EXPECT_EQ(shopLog.count_containing("  读取成功，成功提取了：  "), 3);
         EXPECT_GE(shopLog.count_containing("  宝贝下载完成 【共提取了：  45  个宝贝】\r\n"), 1);
-        EXPECT_EQ(shopLog.count_containing("  读取成功，成功提取了：  45  个宝贝\r\n"), 1);
+        // Each reader reports the whole list's count after its page; two readers finishing
+        // together may both see the full count.
+        EXPECT_GE(shopLog.count_containing("  读取成功，成功提取了：  45  个宝贝\r\n"), 1);
     }
     // The last page read stays in the program folder.
     const auto kept = vq::read_file_bytes(folder.path + "/aa.txt");
