@@ -65,6 +65,22 @@ struct Window {
     int exits = 0;
 };
 
+// Start-up of a main window on a program folder served by the stand-in.
+struct Startup {
+    explicit Startup(const guitest::SimHome& home)
+        : core(home.gbk()),
+          window(core, services, false),
+          startup(core, window, services),
+          finished(&startup, &vq::gui::StartupSequence::finished) {
+        startup.set_pin_processor(false);
+    }
+    guitest::RecordingServices services;
+    WindowCore core;
+    MainWindow window;
+    vq::gui::StartupSequence startup;
+    QSignalSpy finished;
+};
+
 }  // namespace
 
 class MainWindowTest : public QObject {
@@ -253,12 +269,8 @@ private slots:
     void startup_fills_the_window_from_the_configuration() {
         guitest::SimHome home;
         QVERIFY(home.start());
-        guitest::RecordingServices services;
-        WindowCore core(home.gbk());
-        MainWindow window(core, services, false);
-        vq::gui::StartupSequence startup(core, window, services);
-        startup.set_pin_processor(false);
-        QSignalSpy finished(&startup, &vq::gui::StartupSequence::finished);
+        Startup run(home);
+        auto& [services, core, window, startup, finished] = run;
         startup.start();
         QCOMPARE(startup.start_window()->status_label()->text(), QStringLiteral("正在加载预定信息--"));
         QCOMPARE(startup.start_window()->progress_bar()->value(), 65);
@@ -291,12 +303,8 @@ private slots:
         vq::sim::SimOptions options;
         options.keys = 0;  // a configuration root without children
         QVERIFY(home.start(options));
-        guitest::RecordingServices services;
-        WindowCore core(home.gbk());
-        MainWindow window(core, services, false);
-        vq::gui::StartupSequence startup(core, window, services);
-        startup.set_pin_processor(false);
-        QSignalSpy finished(&startup, &vq::gui::StartupSequence::finished);
+        Startup run(home);
+        auto& [services, core, window, startup, finished] = run;
         startup.start();
         QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 20000);
         QCOMPARE(finished.first().first().toBool(), false);
