@@ -49,24 +49,44 @@ void download_main_pictures(XmlDocument& answer, OfferRecord& record,
         "rsp/Responses/Response/Result/result/toReturn/imageList";
     static const std::string kUri = std::string(kList) + "/originalImageURI";
     const Clock& clock = context.clock ? *context.clock : system_clock();
+    MillisSequence& millis = context.millis ? *context.millis : process_millis_sequence();
     const std::string counts =
         std::to_string(context.productNumber) + "/" + std::to_string(context.productCount);
     const std::string_view extension = context.outputFormat == 4 ? ".ali" : ".tbi";
 
     record.pictureList.clear();
     context.log_line("  开始下载 第："_gbk + counts + "  个宝贝   宝贝主图数据！\r\n"_gbk);
+    int position = 0;
     for (int k = 1; answer.child_count(kList) > 0; ++k) {
-        context.log_line("  正在下载 第："_gbk + std::to_string(k) +
-                         "  张 宝贝主图数据... \r\n"_gbk);
-        const std::string name = md5_text(unix_millis_text(clock) + record.title + record.offerId);
-        record.pictureList += name;
-        record.pictureList += ":1:";
-        record.pictureList += std::to_string(k - 1);
-        record.pictureList += ":|;";
-        std::string path = context.packageFolder + "/" + name;
-        path += extension;
-        // Readers of the package folder see no half-written picture.
-        write_file_atomic(path, fetch_picture(answer.node_text(kUri)));
+        const std::string number = std::to_string(k);
+        context.log_line("  正在下载 第："_gbk + number + "  张 宝贝主图数据... \r\n"_gbk);
+        const std::string url = answer.node_text(kUri);
+        std::string body = fetch_picture(url);
+        if (body.empty()) body = fetch_picture(url);  // one more try before giving it up
+
+        std::string_view failure;
+        if (body.empty()) {
+            failure = "  张 宝贝主图下载失败 已从数据包中略去\r\n"_gbk;
+        } else {
+            const std::string name =
+                md5_text(unique_millis_text(clock, millis) + record.title + record.offerId);
+            std::string path = context.packageFolder + "/" + name;
+            path += extension;
+            // Readers of the package folder see no half-written picture.
+            if (write_file_atomic(path, body)) {
+                record.pictureList += name;
+                record.pictureList += ":1:";
+                record.pictureList += std::to_string(position++);
+                record.pictureList += ":|;";
+            } else {
+                failure = "  张 宝贝主图无法写入文件 已从数据包中略去\r\n"_gbk;
+            }
+        }
+        if (!failure.empty()) {
+            ++record.failedPictures;
+            context.log_line("  第："_gbk + counts + "  个宝贝 第："_gbk + number +
+                             std::string(failure));
+        }
         if (!answer.remove_node(kList)) break;
     }
     context.log_line("  下载完毕 第："_gbk + counts + "  个宝贝   宝贝主图数据！\r\n"_gbk);

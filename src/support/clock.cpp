@@ -65,9 +65,32 @@ std::string unix_seconds_text(const Clock& clock) {
     return std::to_string(seconds_since_epoch_cst(clock.now()));
 }
 
-std::string unix_millis_text(const Clock& clock) {
+namespace {
+long long unix_millis(const Clock& clock) {
     const LocalDateTime t = clock.now();
-    return std::to_string(seconds_since_epoch_cst(t) * 1000 + t.millisecond);
+    return seconds_since_epoch_cst(t) * 1000 + t.millisecond;
+}
+}  // namespace
+
+std::string unix_millis_text(const Clock& clock) {
+    return std::to_string(unix_millis(clock));
+}
+
+long long MillisSequence::next(long long clock_millis) {
+    long long last = last_.load(std::memory_order_relaxed);
+    for (;;) {
+        const long long value = clock_millis > last ? clock_millis : last + 1;
+        if (last_.compare_exchange_weak(last, value, std::memory_order_relaxed)) return value;
+    }
+}
+
+MillisSequence& process_millis_sequence() {
+    static MillisSequence sequence;
+    return sequence;
+}
+
+std::string unique_millis_text(const Clock& clock, MillisSequence& sequence) {
+    return std::to_string(sequence.next(unix_millis(clock)));
 }
 
 }  // namespace vq

@@ -1,6 +1,8 @@
 #pragma once
 // Local date-time reading behind an interface, so time stamps are exact in tests.
 
+#include <atomic>
+#include <climits>
 #include <string>
 
 namespace vq {
@@ -29,5 +31,23 @@ std::string unix_seconds_text(const Clock& clock = system_clock());
 
 // The same seconds x 1000 plus the local milliseconds, as decimal text.
 std::string unix_millis_text(const Clock& clock = system_clock());
+
+// Millisecond stamps that never repeat: each one is the clock's value, or the previous
+// stamp + 1 when the clock has not moved past it (fast pictures, a clock set back).
+// Thread-safe.
+class MillisSequence {
+public:
+    long long next(long long clock_millis);
+
+private:
+    std::atomic<long long> last_{LLONG_MIN};
+};
+
+// The one sequence of the process, so no two pictures of any run share a stamp.
+MillisSequence& process_millis_sequence();
+
+// unix_millis_text, but drawn from a sequence, so it is strictly increasing.
+std::string unique_millis_text(const Clock& clock = system_clock(),
+                               MillisSequence& sequence = process_millis_sequence());
 
 }  // namespace vq

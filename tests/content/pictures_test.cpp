@@ -5,12 +5,14 @@
 #include <cstdlib>
 #include <filesystem>
 #include <mutex>
+#include <set>
 #include <vector>
 
 #include "net/capture_server.hpp"
 #include "support/encoding.hpp"
 #include "support/files.hpp"
 #include "support/gbk_literal.hpp"
+#include "support/text.hpp"
 
 namespace vq {
 namespace {
@@ -64,21 +66,6 @@ private:
     std::vector<std::string> lines_;
 };
 
-// Moves on one millisecond at every reading.
-class SteppingClock final : public Clock {
-public:
-    LocalDateTime now() const override {
-        std::lock_guard lock(mutex_);
-        LocalDateTime t{2014, 3, 18, 9, 5, 7, 0};
-        t.millisecond = step_++;
-        return t;
-    }
-
-private:
-    mutable std::mutex mutex_;
-    mutable int step_ = 0;
-};
-
 class FixedClock final : public Clock {
 public:
     LocalDateTime now() const override { return {2014, 3, 18, 9, 5, 7, 250}; }
@@ -119,53 +106,78 @@ protected:
     OfferRecord record_;
 };
 
-TEST_F(MainPictures, SavedInAnswerOrderAndListed) {
-    CaptureServer server([](const std::string& request) {
-        return CaptureServer::ok("picture at " + request.substr(4, request.find(" HTTP") - 4));
+// A clock that does not move (a fast connection) still gives every picture its own name;
+// a picture that never arrives is left out, one that arrives on the second try is kept.
+TEST_F(MainPictures, EveryPictureItsOwnNameAndItsOwnBytes) {
+    std::mutex mutex;
+    int flaky_calls = 0;
+    CaptureServer server([&](const std::string& request) {
+        const std::string path = request.substr(4, request.find(" HTTP") - 4);
+        if (path == "/m/404.jpg") {
+            return std::string("HTTP/1.1 404 Not Found\r\nContent-Length: 9\r\n\r\nNot Found");
+        }
+        if (path == "/m/flaky.jpg") {
+            std::lock_guard lock(mutex);
+            if (flaky_calls++ == 0) return CaptureServer::ok("");
+        }
+        return CaptureServer::ok("picture at " + path);
     });
-    SteppingClock clock;
+    FixedClock clock;
+    MillisSequence millis;
     context_.clock = &clock;
+    context_.millis = &millis;
     context_.outputFormat = 5;
-    const std::string uri =
-        "<size310x310URL>small</size310x310URL><originalImageURI>" + server.base();
+    const std::string uri = "<originalImageURI>" + server.base();
+    std::vector<std::string> entries;
+    for (int k = 1; k <= 8; ++k) entries.push_back(uri + "/m/" + std::to_string(k) + ".jpg</originalImageURI>");
+    entries.insert(entries.begin() + 2, uri + "/m/404.jpg</originalImageURI>");
+    entries.insert(entries.begin() + 4, "<size310x310URL>no address</size310x310URL>");
+    entries.push_back(uri + "/m/flaky.jpg</originalImageURI>");
     XmlDocument answer;
-    ASSERT_TRUE(answer.load_bytes(
-        answer_with({uri + "/m/1.jpg</originalImageURI>", uri + "/m/2.jpg</originalImageURI>",
-                     // No address: an empty file, still listed.
-                     "<size310x310URL>x</size310x310URL>"})));
+    ASSERT_TRUE(answer.load_bytes(answer_with(entries)));
     download_main_pictures(answer, record_, context_);
 
-    const std::string& list = record_.pictureList;
-    ASSERT_EQ(list.size(), 3 * (32 + 7u)) << list;
-    std::vector<std::string> names;
-    for (int k = 0; k < 3; ++k) {
-        const std::string entry = list.substr(static_cast<std::size_t>(k) * 39, 39);
-        EXPECT_EQ(entry.substr(32), ":1:" + std::to_string(k) + ":|;");
-        names.push_back(entry.substr(0, 32));
-        EXPECT_EQ(names.back().find_first_not_of("0123456789abcdef"), std::string::npos);
+    // Kept, in answer order: 1, 2, (404), 3, (no address), 4 .. 8, flaky.
+    std::vector<std::string> expected_paths{"/m/1.jpg", "/m/2.jpg"};
+    for (int k = 3; k <= 8; ++k) expected_paths.push_back("/m/" + std::to_string(k) + ".jpg");
+    expected_paths.push_back("/m/flaky.jpg");
+    const std::vector<std::string> entries_listed = split_text(record_.pictureList, ":|;");
+    ASSERT_EQ(entries_listed.size(), expected_paths.size()) << record_.pictureList;
+    std::set<std::string> names;
+    for (std::size_t k = 0; k < entries_listed.size(); ++k) {
+        const std::string name = entries_listed[k].substr(0, 32);
+        EXPECT_EQ(entries_listed[k].substr(32), ":1:" + std::to_string(k));
+        EXPECT_TRUE(names.insert(name).second) << "name used twice: " << name;
+        EXPECT_EQ(read_file_bytes(context_.packageFolder + "/" + name + ".tbi"),
+                  "picture at " + expected_paths[k]);
     }
-    EXPECT_NE(names[0], names[1]);
-    EXPECT_NE(names[1], names[2]);
-    const std::string folder = context_.packageFolder + "/";
-    EXPECT_EQ(read_file_bytes(folder + names[0] + ".tbi"), "picture at /m/1.jpg");
-    EXPECT_EQ(read_file_bytes(folder + names[1] + ".tbi"), "picture at /m/2.jpg");
-    EXPECT_EQ(read_file_bytes(folder + names[2] + ".tbi"), "");
+    // The first name is made from the clock's own reading.
+    EXPECT_EQ(entries_listed[0].substr(0, 32),
+              md5_text(unix_millis_text(clock) + "标题"_gbk + "123"));
+    std::size_t files = 0;
+    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(context_.packageFolder))
+        ++files;
+    EXPECT_EQ(files, expected_paths.size());
+    EXPECT_EQ(record_.failedPictures, 2);
     EXPECT_EQ(answer.child_count(kAnswer + "imageList"), 0);
     EXPECT_EQ(answer.node_text(kAnswer + "subject"), "t");
 
-    EXPECT_EQ(log_texts(), (std::vector<std::string>{
-                               "  开始下载 第：4/7  个宝贝   宝贝主图数据！\r\n"_gbk,
-                               "  正在下载 第：1  张 宝贝主图数据... \r\n"_gbk,
-                               "  正在下载 第：2  张 宝贝主图数据... \r\n"_gbk,
-                               "  正在下载 第：3  张 宝贝主图数据... \r\n"_gbk,
-                               "  下载完毕 第：4/7  个宝贝   宝贝主图数据！\r\n"_gbk,
-                           }));
+    const std::vector<std::string> texts = log_texts();
+    const std::string failed = "  张 宝贝主图下载失败 已从数据包中略去\r\n"_gbk;
+    EXPECT_EQ(texts.front(), "  开始下载 第：4/7  个宝贝   宝贝主图数据！\r\n"_gbk);
+    EXPECT_EQ(texts[3], "  正在下载 第：3  张 宝贝主图数据... \r\n"_gbk);
+    EXPECT_EQ(texts[4], "  第：4/7  个宝贝 第：3"_gbk + failed);
+    EXPECT_EQ(texts[7], "  第：4/7  个宝贝 第：5"_gbk + failed);
+    EXPECT_EQ(texts.back(), "  下载完毕 第：4/7  个宝贝   宝贝主图数据！\r\n"_gbk);
+    EXPECT_EQ(texts.size(), 1u + 11u + 2u + 1u);
 }
 
 TEST_F(MainPictures, NameFromMillisTitleAndOfferIdWithTheFormatsExtension) {
     CaptureServer server(CaptureServer::ok("bytes"));
     FixedClock clock;
+    MillisSequence millis;
     context_.clock = &clock;
+    context_.millis = &millis;
     context_.outputFormat = 4;
     XmlDocument answer;
     ASSERT_TRUE(answer.load_bytes(

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+#include <thread>
+#include <vector>
+
 #include "support/gbk_literal.hpp"
 
 using namespace vq;
@@ -40,6 +44,32 @@ TEST(UnixStamps, LocalClockReadAsChinaTime) {
     EXPECT_EQ(unix_seconds_text(FixedClock({2014, 3, 18, 9, 5, 7, 123})), "1395104707");
     EXPECT_EQ(unix_millis_text(FixedClock({2014, 3, 18, 9, 5, 7, 123})), "1395104707123");
     EXPECT_EQ(unix_millis_text(FixedClock({2014, 3, 18, 9, 5, 7, 0})), "1395104707000");
+}
+
+// Picture names are made from these stamps: a stalled or backward clock must not repeat one.
+TEST(UniqueMillis, NeverRepeatsWhateverTheClockDoes) {
+    MillisSequence sequence;
+    const FixedClock second1({1970, 1, 1, 8, 0, 1, 5});
+    EXPECT_EQ(unique_millis_text(second1, sequence), "1005");
+    EXPECT_EQ(unique_millis_text(second1, sequence), "1006");
+    EXPECT_EQ(unique_millis_text(second1, sequence), "1007");
+    EXPECT_EQ(unique_millis_text(FixedClock({1970, 1, 1, 8, 0, 2, 0}), sequence), "2000");
+    EXPECT_EQ(unique_millis_text(second1, sequence), "2001");  // clock set back
+
+    std::vector<std::vector<long long>> drawn(4);
+    std::vector<std::thread> threads;
+    for (auto& mine : drawn) {
+        threads.emplace_back([&sequence, &mine] {
+            for (int i = 0; i < 2000; ++i) mine.push_back(sequence.next(5000));
+        });
+    }
+    for (auto& t : threads) t.join();
+    std::set<long long> all;
+    for (const auto& mine : drawn) {
+        for (std::size_t i = 1; i < mine.size(); ++i) EXPECT_LT(mine[i - 1], mine[i]);
+        all.insert(mine.begin(), mine.end());
+    }
+    EXPECT_EQ(all.size(), 8000u);
 }
 
 }  // namespace
