@@ -407,9 +407,13 @@ std::string fetch_with_timeout(std::string_view url, std::string_view method, st
     return std::move(ex.body);
 }
 
+std::string picture_wire_address(std::string_view url) {
+    return wire_url(url.substr(0, url.find('#')));
+}
+
 std::string fetch_picture(std::string_view url) {
-    const std::string_view address = url.substr(0, url.find('#'));
-    if (address.empty()) return {};
+    const std::string target = picture_wire_address(url);
+    if (target.empty()) return {};
     Transfer h;
     if (!h) return {};
     const int t = default_timeout_seconds() * 1000;
@@ -417,7 +421,6 @@ std::string fetch_picture(std::string_view url) {
     Exchange ex;
     CURL* easy = h.easy;
     set_common_options(easy, ex, t, true);
-    const std::string target = wire_url(address);
     curl_easy_setopt(easy, CURLOPT_URL, target.c_str());
     curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_0));
     curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
@@ -425,8 +428,10 @@ std::string fetch_picture(std::string_view url) {
     headers.add("Accept: */*");
     curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers.list);
 
-    const bool ok = perform(h, t);
-    if (!ok) return {};
+    if (!perform(h, t)) return {};
+    long status = 0;
+    curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
+    if (status < 200 || status > 299) return {};
     return std::move(ex.body);
 }
 

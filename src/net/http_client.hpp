@@ -92,8 +92,14 @@ std::string fetch_with_timeout(std::string_view url, std::string_view method = {
                                std::string* returned_headers = nullptr, bool store_cookies = false);
 
 // Picture download: GET over HTTP/1.0 with "Accept: */*", http or https, anything from
-// "#" on dropped, redirects followed (http/https only). Empty on any failure.
+// "#" on dropped, redirects followed (http/https only). Empty on any failure, and for any
+// final status outside 2xx (an error page is not a picture).
 std::string fetch_picture(std::string_view url);
+
+// The address fetch_picture puts on the wire for url (fragment dropped, blanks, controls
+// and double-byte characters percent-encoded): two addresses with the same wire address
+// are one request.
+std::string picture_wire_address(std::string_view url);
 
 // Host of a URL: after "http://" when the text contains it, else from the start, up to the
 // first "/"; cut at ":" unless keep_port; ASCII lower case.

@@ -120,8 +120,21 @@ TEST(DirectClient, BodyIsByteExactWhateverTheStatus) {
     const std::string body("\0\x01\xFF\xB1\xA6\r\nend", 10);
     CaptureServer server("HTTP/1.1 404 Not Found\r\nContent-Length: 10\r\n\r\n" + body);
     EXPECT_EQ(fetch_with_timeout(server.base() + "/missing"), body);
-    EXPECT_EQ(fetch_picture(server.base() + "/missing.jpg"), body);
     EXPECT_EQ(fetch_via_request_object(server.base() + "/missing"), body);
+}
+
+// An error page saved as a picture would pass for one in the package.
+TEST(PictureClient, OnlyA2xxAnswerIsAPicture) {
+    const std::string page = "<html><body>Not Found</body></html>";
+    for (const std::string status : {"404 Not Found", "500 Internal Server Error",
+                                     "403 Forbidden", "302 Found"}) {
+        SCOPED_TRACE(status);
+        CaptureServer server("HTTP/1.1 " + status + "\r\nContent-Length: " +
+                             std::to_string(page.size()) + "\r\n\r\n" + page);
+        EXPECT_EQ(fetch_picture(server.base() + "/p.jpg"), "");
+    }
+    CaptureServer accepted("HTTP/1.1 203 Non-Authoritative\r\nContent-Length: 3\r\n\r\nGIF");
+    EXPECT_EQ(fetch_picture(accepted.base() + "/p.gif"), "GIF");
 }
 
 TEST(Cookies, CollectedFromResponsesAndKeptInTheProcessStore) {
@@ -182,6 +195,9 @@ TEST(PictureClient, Http10AcceptAllAndNoFragment) {
     EXPECT_EQ(server.head(), "GET /p/%D6%D0.gif?a=1&b=2 HTTP/1.0\r\nHost: 127.0.0.1:" +
                                  std::to_string(server.port()) + "\r\n" + kAgent +
                                  "\r\nAccept: */*");
+    // Raw and percent-encoded GBK bytes are one request on the wire.
+    EXPECT_EQ(picture_wire_address("http://h/\xD6\xD0 a.gif#x"), "http://h/%D6%D0%20a.gif");
+    EXPECT_EQ(picture_wire_address("http://h/%D6%D0%20a.gif"), "http://h/%D6%D0%20a.gif");
 }
 
 TEST(Redirects, FollowedOnlyToHttp) {
