@@ -44,9 +44,36 @@ std::string clean_title(std::string title) {
     return title;
 }
 
+// A value as it stands between the QQ of a JSON string: escaped for JSON (a quote or a
+// backslash of the seller's would end or bend the string), then its quotes doubled for the
+// quoted package field. A backslash byte inside a double-byte character is left alone.
+void append_json_value(std::string& out, std::string_view value) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    for (std::size_t i = 0; i < value.size();) {
+        const std::size_t length = gbk_char_length(value, i);
+        const unsigned char c = static_cast<unsigned char>(value[i]);
+        if (length == 2) {
+            out.append(value.substr(i, 2));
+        } else if (c == '"') {
+            out.append("\\\"\"");
+        } else if (c == '\\') {
+            out.append("\\\\");
+        } else if (c < 0x20) {
+            out.append("\\u00").append(1, kHex[c >> 4]).append(1, kHex[c & 15]);
+        } else {
+            out.push_back(static_cast<char>(c));
+        }
+        i += length;
+    }
+}
+
 // QQ + a + QQ:QQ + b + QQ
 void append_pair(std::string& out, std::string_view a, std::string_view b) {
-    out.append(kQQ).append(a).append(kQQ).append(":").append(kQQ).append(b).append(kQQ);
+    out.append(kQQ);
+    append_json_value(out, a);
+    out.append(kQQ).append(":").append(kQQ);
+    append_json_value(out, b);
+    out.append(kQQ);
 }
 
 std::string or_zero_price(std::string value) {
@@ -56,15 +83,17 @@ std::string or_zero_price(std::string value) {
 // ,QQspecIdQQ:QQ...QQ,QQpriceQQ:...,QQretailPriceQQ:...,QQamountOnSaleQQ:...,QQsaleCountQQ:...},
 void append_sku_tail(std::string& out, const Answer& a, const std::string& base) {
     out.append("},").append(kQQ).append("specId").append(kQQ).append(":").append(kQQ);
-    out.append(a.text(base + "specId")).append(kQQ);
+    append_json_value(out, a.text(base + "specId"));
+    out.append(kQQ);
+    // The numbers go out as read; only a quote among them is doubled, for the field's sake.
     out.append(",").append(kQQ).append("price").append(kQQ).append(":");
-    out.append(or_zero_price(a.text(base + "price")));
+    out.append(double_quotes(or_zero_price(a.text(base + "price"))));
     out.append(",").append(kQQ).append("retailPrice").append(kQQ).append(":");
-    out.append(or_zero_price(a.text(base + "retailPrice")));
+    out.append(double_quotes(or_zero_price(a.text(base + "retailPrice"))));
     out.append(",").append(kQQ).append("amountOnSale").append(kQQ).append(":");
-    out.append(a.text(base + "canBookCount"));
+    out.append(double_quotes(a.text(base + "canBookCount")));
     out.append(",").append(kQQ).append("saleCount").append(kQQ).append(":");
-    out.append(a.text(base + "saleCount"));
+    out.append(double_quotes(a.text(base + "saleCount")));
     out.append("},");
 }
 
@@ -126,19 +155,21 @@ std::string sku_picture_list(Answer& a) {
     std::vector<std::string> names;
     while (a.children("skuPics/3216") > 0) {
         a.doc().child_names(a.path("skuPics/@1"), names);
+        out.append("{");
         append_pair(out, names.empty() ? std::string_view() : std::string_view(names.front()),
                     a.text("skuPics/@1/@1"));
-        out.append(",");
+        out.append("},");
         a.remove("skuPics/3216");
     }
     out.append("]}");
     return out;
 }
 
-// Price ranges as the quoted 1:5.00`10:4.50` form of the package column.
+// Price ranges as the quoted 1:5.00`10:4.50` form of the package column; the column
+// carries its own quotes, so a quote inside is doubled.
 std::string final_price_ranges(const std::string& ranges) {
     std::string out = "\"";
-    out.append(replace_all(replace_all(ranges, ",,", ":"), ";", "`"));
+    out.append(double_quotes(replace_all(replace_all(ranges, ",,", ":"), ";", "`")));
     out.append("\"");
     return out;
 }
@@ -159,7 +190,7 @@ std::string item_sku_list(const XmlDocument& doc) {
         out.append(doc.node_text(base + "/properties")).append(";");
     }
     out.append(";");
-    return out;
+    return double_quotes(out);  // it goes into a quoted field
 }
 
 }  // namespace

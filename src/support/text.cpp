@@ -235,4 +235,14 @@ std::string text_after_last(std::string_view text, std::string_view separator) {
                    : std::string(text.substr(static_cast<std::size_t>(pos) - 1 + separator.size()));
 }
 
+std::string double_quotes(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        if (c == '"') out += '"';
+        out += c;
+    }
+    return out;
+}
+
 }  // namespace vq

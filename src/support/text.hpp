@@ -62,6 +62,10 @@ std::string right_text(std::string_view text, int count);
 // falls on a second byte), shortened to whole characters.
 std::string middle_text(std::string_view text, int start, int count);
 
+// Every double quote doubled, so the text can stand inside a quoted CSV field. (A quote
+// byte is never part of a double-byte character.)
+std::string double_quotes(std::string_view text);
+
 // Text before the first separator / after the last one; empty when it does not occur.
 std::string text_before(std::string_view text, std::string_view separator);
 std::string text_after_last(std::string_view text, std::string_view separator);

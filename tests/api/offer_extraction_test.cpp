@@ -75,7 +75,7 @@ TEST(OfferExtraction, Format4AssemblesAllTexts) {
                 "{QQspecAttributesQQ:{QQ3216QQ:QQ蓝QQ},QQspecIdQQ:QQb1QQ,"
                 "QQpriceQQ:4.00,QQretailPriceQQ:0.0000,QQamountOnSaleQQ:7,QQsaleCountQQ:1},]"));
     EXPECT_EQ(r.skuPictures,
-              q("{QQ3216QQ:[QQ红QQ:QQhttp://p/1.jpgQQ,QQ蓝QQ:QQhttp://p/2.jpgQQ,]}"));
+              q("{QQ3216QQ:[{QQ红QQ:QQhttp://p/1.jpgQQ},{QQ蓝QQ:QQhttp://p/2.jpgQQ},]}"));
     EXPECT_EQ(r.amountOnSale, "250");
     EXPECT_EQ(r.postCategryId, "1031");
     EXPECT_EQ(r.sendGoodsId, "88");
@@ -149,6 +149,36 @@ TEST(OfferExtraction, Format5ReadsItemSkusOnly) {
     OfferRecord t;
     extract_offer_fields(item, 5, t);
     EXPECT_EQ(t.skuText, "1.00:5:A:1:2;2.00:6::1:3 ;:7:C:1:4;;");
+
+    // Item SKUs land in a quoted field too.
+    ASSERT_TRUE(item.load_bytes("<item_get_response><item><skus><sku><price>1</price>"
+                                "<outer_id>a\"b</outer_id></sku></skus></item></item_get_response>"));
+    extract_offer_fields(item, 5, t);
+    EXPECT_EQ(t.skuText, "1::a\"\"b:;;");
+}
+
+// Seller-typed values inside the JSON texts: escaped for JSON, then quotes doubled for the
+// quoted field, so neither the field nor the JSON string ends early. Q is one quote here.
+TEST(OfferExtraction, ValuesWithQuotesAndBackslashesStayInsideTheirStrings) {
+    const OfferRecord r = extract(
+        "<productFeatureList><fid>1</fid><value>5\" \\ 英寸|*|\t,x</value>"
+        "</productFeatureList>"
+        "<priceRanges><range>1\"-9</range><price>5.00</price></priceRanges>"
+        "<skuArray><fid>3216</fid><value>红\"色</value><specId>s\"1</specId>"
+        "<price>1\"0</price><canBookCount>1,000</canBookCount><saleCount>2</saleCount>"
+        "</skuArray>"
+        "<skuPics><3216><红>http://p/a\"b\\.jpg</红></3216></skuPics>"
+        "<unit>件</unit>",
+        4);
+    EXPECT_EQ(r.featureText,
+              q("{QQ1QQ:QQ5\\QQ \\\\ 英寸|*|\\u0009,xQQ,QQ4341QQ:QQ1\\QQ,,5.00;QQ,"
+                "QQ1459QQ:QQ件QQ,QQ8021QQ:QQQQ}"));
+    EXPECT_EQ(r.priceRanges, q("Q1QQ:5.00`Q"));
+    EXPECT_EQ(r.skuText,
+              q("[{QQspecAttributesQQ:{QQ3216QQ:QQ红\\QQ色QQ},QQspecIdQQ:QQs\\QQ1QQ,"
+                "QQpriceQQ:1QQ0,QQretailPriceQQ:0.0000,QQamountOnSaleQQ:1,000,"
+                "QQsaleCountQQ:2},]"));
+    EXPECT_EQ(r.skuPictures, q("{QQ3216QQ:[{QQ红QQ:QQhttp://p/a\\QQb\\\\.jpgQQ},]}"));
 }
 
 TEST(OfferExtraction, SecondProductKeepsOnlyItsOwnValues) {
@@ -162,7 +192,7 @@ TEST(OfferExtraction, SecondProductKeepsOnlyItsOwnValues) {
     extract_offer_fields(second, 4, r);
     EXPECT_EQ(r.title, "y");
     EXPECT_EQ(r.priceRanges, q("Q2:9.00`Q"));
-    EXPECT_EQ(r.skuPictures, q("{QQ3216QQ:[QQ黑QQ:QQhttp://p/9.jpgQQ,]}"));
+    EXPECT_EQ(r.skuPictures, q("{QQ3216QQ:[{QQ黑QQ:QQhttp://p/9.jpgQQ},]}"));
     EXPECT_EQ(r.featureText, q("{QQ4341QQ:QQ2,,9.00;QQ,QQ1459QQ:QQQQ,QQ8021QQ:QQQQ}"));
     EXPECT_EQ(r.skuText, "[]");
     EXPECT_EQ(r.amountOnSale, "");
