@@ -50,15 +50,39 @@ std::string percent_encode_gbk(std::string_view text) {
 }
 
 std::string product_folder_name(std::string_view title) {
+    // The file system's limit for one name, in the bytes of its own encoding (UTF-8), where
+    // a Chinese character takes three bytes against GBK's two.
+    constexpr std::size_t kMostNameBytes = 255;
     std::string out;
     out.reserve(title.size());
+    std::size_t native_bytes = 0;
     for (std::size_t i = 0; i < title.size();) {
         const std::size_t length = gbk_char_length(title, i);
         const char c = title[i];
-        const bool dropped =
-            length == 1 && (c == '/' || c == '\\' || c == '.' || c == '%' || c == ' ' || c == ':');
-        if (!dropped) out.append(title.substr(i, length));
+        const bool dropped = length == 1 && (c == '/' || c == '\\' || c == '.' || c == '%' ||
+                                             c == ' ' || c == ':' || c == '"');
+        if (!dropped) {
+            const std::string_view character = title.substr(i, length);
+            native_bytes += length == 1 ? 1 : gbk_to_utf8(character).size();
+            if (native_bytes > kMostNameBytes) break;
+            out.append(character);
+        }
         i += length;
+    }
+    return out;
+}
+
+std::string local_picture_address(std::string_view path) {
+    std::string out = "file://";
+    out.reserve(out.size() + path.size());
+    for (const char c : path) {
+        if (c == '%') {
+            out += "%25";
+        } else if (c == '"') {
+            out += "%22";
+        } else {
+            out += c;
+        }
     }
     return out;
 }
@@ -121,6 +145,21 @@ std::string picture_type(const std::string& body) {
     return detect_picture_type(head);
 }
 
+// The reference a match stands for, exactly as the description writes it: the quote, the
+// scheme in its own case, the address and the closing quote. Replacing this whole text
+// leaves an address that merely starts the same (a.jpg and a.jpg_100x100.jpg) alone.
+std::string matched_reference(const RegexMatcher& pictures, int i, const std::string& address) {
+    const std::string whole = pictures.group_text(i, 0);
+    const int at = find_text(whole, "\"http://", 1, true);
+    const std::size_t length = 8 + address.size() + 1;
+    if (at > 0 && static_cast<std::size_t>(at - 1) + length <= whole.size()) {
+        std::string reference = whole.substr(static_cast<std::size_t>(at - 1), length);
+        if (reference.back() == '"' && reference.compare(8, address.size(), address) == 0)
+            return reference;
+    }
+    return "\"http://" + address + "\"";
+}
+
 void run_pass(Pass pass, OfferRecord& record, const ProductContext& context,
               DescriptionMatchers& matchers) {
     RegexMatcher& pictures = matchers.pictures;
@@ -133,12 +172,11 @@ void run_pass(Pass pass, OfferRecord& record, const ProductContext& context,
     const std::string folder = context.packageFolder + "/" + subfolder;
     make_directory(context.packageFolder);
     make_directory(folder);
-    const std::string local_prefix = "file://" + folder + "/";
 
     std::string& description = record.description;
     for (int i = 1; i <= m; ++i) {
         const std::string address = pictures.group_text(i, 1);
-        const std::string remote = "http://" + address;
+        const std::string reference = matched_reference(pictures, i, address);
         const std::string fetch_address = "http://" + replace_all(address, "amp;", "");
         const bool taobao_only = context.options && context.options->taobaoOnly.load();
 
@@ -151,28 +189,41 @@ void run_pass(Pass pass, OfferRecord& record, const ProductContext& context,
         // One fetch serves both the type and the file when both go to the same address.
         std::string body = fetch_picture(fetch_address);
         const std::string file = md5_text(address, true) + "." + picture_type(body);
-        const std::string local = local_prefix + file;
         const std::string path = folder + "/" + file;
+        // Still standing: not yet pointed at a local copy by an earlier match of this address.
+        const auto standing = [&] { return contains_text(description, reference); };
+        const auto failed = [&] {
+            if (standing()) ++record.failedPictures;
+        };
         // Two workers may save the same picture at once; the rename leaves one whole copy.
         const auto keep = [&](const std::string& bytes) {
-            description = replace_all(description, remote, local, true);
-            write_file_atomic(path, bytes);
+            if (!write_file_atomic(path, bytes)) {
+                // The description keeps the remote address rather than name a missing file.
+                log_empty(context, " 个宝贝 描述图片 无法写入文件 保留原图片地址 "_gbk, i, m);
+                failed();
+                return;
+            }
+            description = replace_all(description, reference,
+                                      "\"" + local_picture_address(path) + "\"");
+        };
+        const auto remove = [&] {
+            failed();
+            description = replace_all(description, reference, "\"\"");
         };
 
-        if (taobao_only) {
-            keep(body);  // written whatever its length
-            continue;
-        }
-
-        const std::string download_address = picture_download_address(address, matchers.chinese);
-        if (download_address != fetch_address) body = fetch_picture(download_address);
+        // Only-Taobao pictures are fetched as they are written; the others with their
+        // Chinese characters encoded, which is often the very same request.
+        const std::string download_address =
+            taobao_only ? fetch_address : picture_download_address(address, matchers.chinese);
+        if (picture_wire_address(download_address) != picture_wire_address(fetch_address))
+            body = fetch_picture(download_address);
         if (!body.empty()) {
             keep(body);
             continue;
         }
         switch (context.pictureFailurePolicy) {
             case 2:
-                description = replace_all(description, remote, "", true);
+                remove();
                 log_empty(context, " 个宝贝 描述图片 字节集为0 已经删除 "_gbk, i, m);
                 break;
             case 3:
@@ -181,7 +232,7 @@ void run_pass(Pass pass, OfferRecord& record, const ProductContext& context,
                 if (!body.empty()) {
                     keep(body);
                 } else {
-                    description = replace_all(description, remote, "", true);
+                    remove();
                     if (pass == Pass::Background)
                         log_empty(context,
                                   " 个宝贝 描述图片 字节集为0 重新下载失败===已经删除图片 "_gbk, i,
@@ -189,6 +240,7 @@ void run_pass(Pass pass, OfferRecord& record, const ProductContext& context,
                 }
                 break;
             default:  // keep the remote address
+                failed();
                 break;
         }
     }

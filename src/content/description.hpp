@@ -21,8 +21,13 @@ std::string percent_encode_gbk(std::string_view text);
 // characters percent-encoded (GBK bytes) and every "amp;" removed. chinese is recompiled.
 std::string picture_download_address(std::string_view address, RegexMatcher& chinese);
 
-// The product's picture sub-folder name: the title without "/", "\", ".", "%", " ", ":".
+// The product's picture sub-folder name: the title without "/", "\", ".", "%", " ", ":"
+// and '"', cut at a whole character so that its file-system name fits in 255 bytes.
 std::string product_folder_name(std::string_view title);
+
+// "file://" + path with '%' and '"' percent-encoded, so the address can stand in a quoted
+// attribute of the description (and so in its quoted package field).
+std::string local_picture_address(std::string_view path);
 
 // The two matchers a worker keeps for its products' descriptions.
 struct DescriptionMatchers {
@@ -31,9 +36,11 @@ struct DescriptionMatchers {
 };
 
 // Downloads the pictures of record.description (IMG tags, then background attributes)
-// into packageFolder/<product folder>/ and rewrites their addresses to "file://" local
-// addresses, following the taobao-only option (read at every picture) and the failure
-// policy of the context. Logs its lines through the context. Never fails the product.
+// into packageFolder/<product folder>/ and rewrites each reference (the whole quoted
+// address the pattern matched, so overlapping addresses stay apart) to its "file://"
+// local address, following the taobao-only option (read at every picture) and the failure
+// policy of the context. A picture that arrives empty or cannot be saved counts in
+// record.failedPictures. Logs its lines through the context. Never fails the product.
 void localize_description_pictures(OfferRecord& record, const ProductContext& context,
                                    DescriptionMatchers& matchers);
 

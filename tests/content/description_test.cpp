@@ -12,6 +12,7 @@
 #include "support/encoding.hpp"
 #include "support/files.hpp"
 #include "support/gbk_literal.hpp"
+#include "support/text.hpp"
 
 namespace vq {
 namespace {
@@ -90,7 +91,7 @@ public:
 const std::string kJpg("\xFF\xD8\xFF\xE0\x00\x10JFIF", 10);
 const std::string kGif = "GIF89a\x01\x00";
 
-// A picture server: path -> body; unknown paths answer an empty body.
+// A picture server: path -> body; unknown paths answer a 404 page, as real hosts do.
 class Pictures {
 public:
     explicit Pictures(std::map<std::string, std::string> bodies)
@@ -98,7 +99,10 @@ public:
               const auto from = request.find(' ') + 1;
               const std::string path = request.substr(from, request.find(' ', from) - from);
               const auto it = bodies_.find(path);
-              return CaptureServer::ok(it == bodies_.end() ? std::string() : it->second);
+              if (it != bodies_.end()) return CaptureServer::ok(it->second);
+              const std::string page = "<html><body>404 Not Found</body></html>";
+              return "HTTP/1.1 404 Not Found\r\nContent-Length: " + std::to_string(page.size()) +
+                     "\r\n\r\n" + page;
           }) {}
     // The address as a description writes it, without "http://".
     std::string at(const std::string& path) const {
@@ -243,27 +247,104 @@ TEST_F(LocalizePictures, EmptyPicturesFollowTheFailurePolicy) {
     }
 }
 
-TEST_F(LocalizePictures, TaobaoOnlySkipsOtherHostsAndKeepsEvenEmptyPictures) {
-    Pictures server({{"/other/a.jpg", kJpg}});
+TEST_F(LocalizePictures, TaobaoOnlySkipsOtherHostsAndAppliesThePolicyToMissingPictures) {
+    Pictures server({{"/other/a.jpg", kJpg}, {"/taobao/b.gif", kGif}});
     const std::string other = server.at("/other/a.jpg");
-    const std::string taobao = server.at("/taobao/empty.png");
+    const std::string taobao = server.at("/taobao/b.gif");
+    const std::string missing = server.at("/taobao/gone.png");
     options_.taobaoOnly = true;
-    context_.pictureFailurePolicy = 2;  // not consulted with taobao_only
-    record_.description =
-        "<img src=\"\"http://" + other + "\"\"><img src=\"\"http://" + taobao + "\"\">";
+    context_.pictureFailurePolicy = 2;
+    record_.description = "<img src=\"\"http://" + other + "\"\"><img src=\"\"http://" + taobao +
+                          "\"\"><img src=\"\"http://" + missing + "\"\">";
     run();
 
-    // The empty picture has no known type: its name falls back to "..JPG".
+    // A missing picture is neither saved as an empty file nor pointed at: it is removed.
     EXPECT_EQ(record_.description, "<img src=\"\"http://" + other + "\"\"><img src=\"\"" +
-                                       local(taobao, ".JPG") + "\"\">");
-    EXPECT_EQ(read_file_bytes(folder() + "/" + md5_text(taobao, true) + "..JPG"), "");
+                                       local(taobao, "gif") + "\"\"><img src=\"\"\"\">");
+    EXPECT_EQ(read_file_bytes(folder() + "/" + md5_text(taobao, true) + ".gif"), kGif);
     EXPECT_EQ(files_in_folder(), 1u);
+    EXPECT_EQ(record_.failedPictures, 1);
     EXPECT_EQ(log_.lines(),
-              (std::vector<std::string>{line("  正在下载第:"_gbk, " 个宝贝 描述图片 "_gbk, 1, 2,
+              (std::vector<std::string>{line("  正在下载第:"_gbk, " 个宝贝 描述图片 "_gbk, 1, 3,
                                              "  非淘宝空间图片 已跳过\r\n"_gbk),
-                                        downloading(2, 2)}));
+                                        downloading(2, 3), downloading(3, 3),
+                                        line("  第:"_gbk, " 个宝贝 描述图片 字节集为0 已经删除 "_gbk,
+                                             3, 3)}));
     for (const std::string& request : server.request_lines())
         EXPECT_EQ(request.find("/other/"), std::string::npos) << request;
+}
+
+// An address that starts another one, and two that differ only in case, are three
+// pictures: each tag ends up at its own file holding its own bytes.
+TEST_F(LocalizePictures, OverlappingAndCaseTwinAddressesStayApart) {
+    const std::string small = kJpg + "small", big = kJpg + "big", upper = kJpg + "upper";
+    Pictures server({{"/p/a.jpg", big}, {"/p/a.jpg_100x100.jpg", small}, {"/p/A.jpg", upper}});
+    const std::string a = server.at("/p/a.jpg");
+    const std::string a_small = server.at("/p/a.jpg_100x100.jpg");
+    const std::string a_upper = server.at("/p/A.jpg");
+    for (int policy : {1, 2}) {
+        SCOPED_TRACE(policy);
+        context_.pictureFailurePolicy = policy;
+        record_.description = "<img src=\"\"http://" + a + "\"\"><img src=\"\"http://" + a_small +
+                              "\"\"><IMG src=\"\"http://" + a_upper + "\"\"><img src=\"\"http://" +
+                              a + "\"\">";
+        run();
+        EXPECT_EQ(record_.description,
+                  "<img src=\"\"" + local(a, "jpg") + "\"\"><img src=\"\"" + local(a_small, "jpg") +
+                      "\"\"><IMG src=\"\"" + local(a_upper, "jpg") + "\"\"><img src=\"\"" +
+                      local(a, "jpg") + "\"\">");
+        EXPECT_EQ(read_file_bytes(folder() + "/" + md5_text(a, true) + ".jpg"), big);
+        EXPECT_EQ(read_file_bytes(folder() + "/" + md5_text(a_small, true) + ".jpg"), small);
+        EXPECT_EQ(read_file_bytes(folder() + "/" + md5_text(a_upper, true) + ".jpg"), upper);
+        EXPECT_EQ(files_in_folder(), 3u);
+    }
+
+    // A missing picture whose address starts a good one's is removed alone.
+    Pictures partial({{"/p/b.jpg_100x100.jpg", small}});
+    const std::string b = partial.at("/p/b.jpg");
+    const std::string b_small = partial.at("/p/b.jpg_100x100.jpg");
+    context_.pictureFailurePolicy = 2;
+    record_.failedPictures = 0;
+    record_.description =
+        "<img src=\"\"http://" + b + "\"\"><img src=\"\"http://" + b_small + "\"\">";
+    run();
+    EXPECT_EQ(record_.description, "<img src=\"\"\"\"><img src=\"\"" + local(b_small, "jpg") + "\"\">");
+    EXPECT_EQ(record_.failedPictures, 1);
+}
+
+// A title too long for one file name, and a package folder holding a quote and a percent
+// sign: the pictures are still saved, and the local addresses name them.
+TEST_F(LocalizePictures, LongTitlesAndOddFolderNamesStillGetTheirPictures) {
+    Pictures server({{"/p/a.jpg", kJpg}});
+    const std::string a = server.at("/p/a.jpg");
+    context_.packageFolder = root_ + "/pk\"g 50%";
+    std::string title;
+    for (int i = 0; i < 90; ++i) title += "长"_gbk;
+    record_.title = title + "\"x";
+    record_.description = "<img src=\"\"http://" + a + "\"\">";
+    run();
+
+    const std::string name = product_folder_name(record_.title);
+    EXPECT_EQ(gbk_to_utf8(name).size(), 255u);  // 85 whole characters of 3 bytes
+    EXPECT_EQ(name, left_text(title, 170));
+    const std::string path = context_.packageFolder + "/" + name + "/" + md5_text(a, true) + ".jpg";
+    EXPECT_EQ(read_file_bytes(path), kJpg);
+    const std::string address = "file://" + root_ + "/pk%22g 50%25/" + name + "/" +
+                                md5_text(a, true) + ".jpg";
+    EXPECT_EQ(record_.description, "<img src=\"\"" + address + "\"\">");
+    EXPECT_EQ(record_.failedPictures, 0);
+}
+
+TEST_F(LocalizePictures, AFolderThatCannotBeMadeIsAFailedPictureNotASilentOne) {
+    Pictures server({{"/p/a.jpg", kJpg}});
+    const std::string a = server.at("/p/a.jpg");
+    ASSERT_TRUE(write_file_atomic(root_ + "/pkg", "a file where the package folder goes"));
+    record_.description = "<img src=\"\"http://" + a + "\"\">";
+    run();
+    EXPECT_EQ(record_.description, "<img src=\"\"http://" + a + "\"\">");
+    EXPECT_EQ(record_.failedPictures, 1);
+    EXPECT_EQ(log_.lines().back(),
+              line("  第:"_gbk, " 个宝贝 描述图片 无法写入文件 保留原图片地址 "_gbk, 1, 1));
 }
 
 TEST_F(LocalizePictures, ChineseCharactersGoOutPercentEncoded) {
@@ -273,8 +354,9 @@ TEST_F(LocalizePictures, ChineseCharactersGoOutPercentEncoded) {
     run();
     EXPECT_EQ(record_.description, "<img src=\"\"" + local(address, "jpg") + "\"\">");
     EXPECT_EQ(read_file_bytes(folder() + "/" + md5_text(address, true) + ".jpg"), kJpg);
-    for (const std::string& request : server.request_lines())
-        EXPECT_EQ(request, "GET /p/%D6%D0%CE%C4.jpg HTTP/1.0");
+    // Raw and encoded, the type fetch and the saving fetch are one request on the wire.
+    EXPECT_EQ(server.request_lines(),
+              std::vector<std::string>{"GET /p/%D6%D0%CE%C4.jpg HTTP/1.0"});
 }
 
 }  // namespace
