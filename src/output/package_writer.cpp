@@ -29,75 +29,116 @@ const std::string& format5_header() {
            "无线详情\r\n"_gbk;
 }
 
+const std::string& format4_header() {
+    return "appname:alizhuli;version:6.2.9.11627;loginid:velmora\n"
+           "offerId\tsubject\tpostCategryId\timageList\tsendGoodsAddressId\t"
+           "freightTemplateId\ttermOfferProcess\tdetails\tdetails(sub)\tproductFeatureList\t"
+           "customizedFeatureList\tskuArray\tskuPics\tproductUnitWeight\tamount\t"
+           "amountOnSale\tpriceRanges\tunitPrice\tisSupportOnlineTrade\tisSupportMix\t"
+           "isSkuOffer\tisSkuTradeSupported\tisProcessingOffer\tisPicAuthOffer\t"
+           "isPriceAuthOffer\n"
+           "产品ID\t标题\t类目\t产品图片\t发货地址\t运费设置\t有效期\t产品详情\t产品详情（sub）\t"
+           "产品属性\t自定义类目属性\tSKU属性\tSKU图片\t单位重量\t供货总量\t可售数量\t价格区间\t"
+           "单价\t是否支持网上交易\t是否支持混批\t是否SKU信息\t是否规格报价\t是否加工定制\t"
+           "是否图片授权\t是否价格授权\n"_gbk;
+}
+
 // Byte-order mark and UTF-16LE header, without a closing zero unit: the rows follow it.
 const std::string& format4_header_bytes() {
     static const std::string bytes = [] {
-        const std::string& text =
-            "appname:alizhuli;version:6.2.9.11627;loginid:velmora\n"
-            "offerId\tsubject\tpostCategryId\timageList\tsendGoodsAddressId\t"
-            "freightTemplateId\ttermOfferProcess\tdetails\tdetails(sub)\tproductFeatureList\t"
-            "customizedFeatureList\tskuArray\tskuPics\tproductUnitWeight\tamount\t"
-            "amountOnSale\tpriceRanges\tunitPrice\tisSupportOnlineTrade\tisSupportMix\t"
-            "isSkuOffer\tisSkuTradeSupported\tisProcessingOffer\tisPicAuthOffer\t"
-            "isPriceAuthOffer\n"
-            "产品ID\t标题\t类目\t产品图片\t发货地址\t运费设置\t有效期\t产品详情\t产品详情（sub）\t"
-            "产品属性\t自定义类目属性\tSKU属性\tSKU图片\t单位重量\t供货总量\t可售数量\t价格区间\t"
-            "单价\t是否支持网上交易\t是否支持混批\t是否SKU信息\t是否规格报价\t是否加工定制\t"
-            "是否图片授权\t是否价格授权\n"_gbk;
-        std::string utf16 = gbk_to_utf16le(text);
+        std::string utf16 = gbk_to_utf16le(format4_header());
         utf16.resize(utf16.size() - 2);
         return std::string("\xFF\xFE", 2) + utf16;
     }();
     return bytes;
 }
 
-// A quote inside the title would otherwise close its quoted field early.
-void append_title(std::string& row, std::string_view title) {
-    for (const char c : title) {
-        if (c == '"') row.push_back('"');
+// A value inside a row: its "*" doubled, so that no value can form the placeholder with
+// its neighbours (the file writer turns "**" back into "*"). A "*" byte is never part of a
+// double-byte character.
+void append_data(std::string& row, std::string_view value) {
+    for (const char c : value) {
+        if (c == '*') row.push_back('*');
         row.push_back(c);
     }
 }
 
+// A value whose quotes are already doubled (description, JSON texts, picture list).
 void append_quoted(std::string& row, std::string_view value) {
-    row.append(Q).append(value).append(Q);
+    row.append(Q);
+    append_data(row, value);
+    row.append(Q);
+}
+
+// A quote inside the title would otherwise close its quoted field early.
+void append_title(std::string& row, std::string_view title) {
+    append_quoted(row, double_quotes(title));
+}
+
+// A field written bare unless its value would break it (the separator, a quote or a line
+// break, e.g. an amount of "1,000"); such a value is written quoted instead.
+void append_bare(std::string& row, std::string_view value, char separator) {
+    if (value.find_first_of(std::string{separator, '"', '\r', '\n'}) == std::string_view::npos) {
+        append_data(row, value);
+    } else {
+        append_quoted(row, double_quotes(value));
+    }
 }
 
 std::string format5_row(const OfferRecord& r) {
+    const auto bare = [](std::string& row, std::string_view value) {
+        append_bare(row, value, ',');
+    };
     std::string row;
     row.reserve(r.title.size() + r.description.size() + r.pictureList.size() + r.skuText.size() +
                 512);
-    row.append(Q);
     append_title(row, r.title);
-    row.append(Q).append(",").append(r.postCategryId);
-    row.append(",|*||*|,1,|*||*|,|*||*|,1,").append(r.retailPrice);
-    row.append(",0,").append(r.amount);
-    row.append(",").append(r.termOfferProcess);
-    row.append(",").append(r.freightTemplateId);
+    row.append(",");
+    bare(row, r.postCategryId);
+    row.append(",|*||*|,1,|*||*|,|*||*|,1,");
+    bare(row, r.retailPrice);
+    row.append(",0,");
+    bare(row, r.amount);
+    row.append(",");
+    bare(row, r.termOfferProcess);
+    row.append(",");
+    bare(row, r.freightTemplateId);
     row.append(",,,,0,,1,0,|*||*|,");
     append_quoted(row, r.description);
     row.append(",|*||*|,0,0,|*||*|,,,0,");
     append_quoted(row, r.pictureList);
     row.append(",|*||*|,");
     append_quoted(row, r.skuText);
-    row.append(",|*||*|,|*||*|,|*||*|,|*||*|,0,").append(r.offerId);
-    row.append(",0,2,,1,0,0,,|*||*|,,").append(r.productUnitWeight);
+    row.append(",|*||*|,|*||*|,|*||*|,|*||*|,0,");
+    bare(row, r.offerId);
+    row.append(",0,2,,1,0,0,,|*||*|,,");
+    bare(row, r.productUnitWeight);
     row.append(",|*||*|\r\n");
     return row;
 }
 
 std::string format4_row(const OfferRecord& r) {
+    const auto bare = [](std::string& row, std::string_view value) {
+        append_bare(row, value, '\t');
+    };
     std::string row;
     row.reserve(r.title.size() + r.description.size() + r.pictureList.size() +
                 r.featureText.size() + r.skuText.size() + r.skuPictures.size() +
                 r.priceRanges.size() + 256);
-    row.append(r.offerId).append("\t").append(Q);
+    bare(row, r.offerId);
+    row.append("\t");
     append_title(row, r.title);
-    row.append(Q).append("\t").append(r.postCategryId).append("\t");
+    row.append("\t");
+    bare(row, r.postCategryId);
+    row.append("\t");
     append_quoted(row, r.pictureList);
-    row.append("\t").append(r.sendGoodsId);
-    row.append("\t").append(r.freightTemplateId);
-    row.append("\t").append(r.termOfferProcess).append("\t");
+    row.append("\t");
+    bare(row, r.sendGoodsId);
+    row.append("\t");
+    bare(row, r.freightTemplateId);
+    row.append("\t");
+    bare(row, r.termOfferProcess);
+    row.append("\t");
     append_quoted(row, r.description);
     row.append("\t|*||*|\t");
     append_quoted(row, r.featureText);
@@ -105,22 +146,50 @@ std::string format4_row(const OfferRecord& r) {
     append_quoted(row, r.skuText);
     row.append("\t");
     append_quoted(row, r.skuPictures);
-    row.append("\t").append(r.productUnitWeight);
-    row.append("\t").append(r.amount);
-    row.append("\t").append(r.amountOnSale);
-    row.append("\t").append(r.priceRanges);
+    row.append("\t");
+    bare(row, r.productUnitWeight);
+    row.append("\t");
+    bare(row, r.amount);
+    row.append("\t");
+    bare(row, r.amountOnSale);
+    // The price ranges carry their own quotes, their inner quotes already doubled.
+    row.append("\t");
+    append_data(row, r.priceRanges);
     row.append("\t0\t1\t0\t1\t0\t0\t0\t0\r\n");
     return row;
 }
 
+// Rows as the file holds them: each placeholder a quote, each doubled "*" of a value one
+// "*". Read left to right, the two never overlap: a value's "*" always come in pairs.
+std::string file_text(std::string_view rows) {
+    std::string out;
+    out.reserve(rows.size());
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        if (rows.substr(i, 3) == Q) {
+            out.push_back('"');
+            i += 2;
+        } else if (rows.substr(i, 2) == "**") {
+            out.push_back('*');
+            i += 1;
+        } else {
+            out.push_back(rows[i]);
+        }
+    }
+    return out;
+}
+
 }  // namespace
+
+const std::string& package_header_text(int format) {
+    return format == 4 ? format4_header() : format5_header();
+}
 
 std::string build_package_row(const OfferRecord& record, int format) {
     return format == 4 ? format4_row(record) : format5_row(record);
 }
 
 std::string package_file_bytes(int format, std::string_view package_rows) {
-    const std::string body = replace_all(package_rows, kQuotePlaceholder, "\"");
+    const std::string body = file_text(package_rows);
     std::string bytes;
     if (format == 4) {
         const std::string& header = format4_header_bytes();

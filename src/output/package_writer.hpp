@@ -12,13 +12,19 @@ namespace vq {
 // The placeholder for a structural double quote in rows until the file is written.
 inline constexpr std::string_view kQuotePlaceholder = "|*|";
 
+// The header lines of the format as GBK text (format 4 goes out as UTF-16LE after FF FE).
+const std::string& package_header_text(int format);
+
 // The row of the format (4: 25 TAB-separated columns, 5: 48 comma-separated columns),
 // with placeholders for structural quotes, ending in "\r\n". Quotes inside the title are
-// doubled here so they cannot end the quoted field early.
+// doubled here so they cannot end the quoted field early; a bare field whose value holds
+// the separator, a quote or a line break is quoted instead; every "*" of a value is
+// doubled, so a value holding "|*|" cannot turn into a quote.
 std::string build_package_row(const OfferRecord& record, int format);
 
 // The complete file bytes: format 5 = GBK header + rows; format 4 = FF FE + UTF-16LE
-// header + UTF-16LE rows followed by one zero code unit. Placeholders become quotes.
+// header + UTF-16LE rows followed by one zero code unit. Placeholders become quotes and
+// the doubled "*" of values single again.
 std::string package_file_bytes(int format, std::string_view package_rows);
 
 enum class PackageWriteResult { Written, Failed, Abandoned };

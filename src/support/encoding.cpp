@@ -269,6 +269,30 @@ std::string utf32_to_gbk(std::u32string_view text) {
     return out;
 }
 
+std::string utf16le_to_gbk(std::string_view utf16) {
+    const auto unit = [utf16](std::size_t i) -> char32_t {
+        return static_cast<unsigned char>(utf16[i]) |
+               static_cast<char32_t>(static_cast<unsigned char>(utf16[i + 1])) << 8;
+    };
+    std::u32string points;
+    points.reserve(utf16.size() / 2);
+    std::size_t i = 0;
+    for (; i + 1 < utf16.size(); i += 2) {
+        char32_t c = unit(i);
+        if (c == 0) return utf32_to_gbk(points);
+        if (c >= 0xD800 && c <= 0xDBFF && i + 3 < utf16.size() && unit(i + 2) >= 0xDC00 &&
+            unit(i + 2) <= 0xDFFF) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (unit(i + 2) - 0xDC00);
+            i += 2;
+        } else if (c >= 0xD800 && c <= 0xDFFF) {
+            c = kQuestion;
+        }
+        points.push_back(c);
+    }
+    if (i < utf16.size()) points.push_back(kQuestion);
+    return utf32_to_gbk(points);
+}
+
 std::string md5_text(std::string_view text, bool short_form) {
     text = up_to_nul(text);
     unsigned char digest[EVP_MAX_MD_SIZE];

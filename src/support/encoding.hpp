@@ -17,6 +17,10 @@ std::string utf8_to_gbk(std::string_view utf8);
 // unavailable.
 std::string gbk_to_utf16le(std::string_view gbk);
 
+// UTF-16LE bytes (no byte-order mark) -> GBK text, up to the first zero unit. Characters
+// GBK cannot hold, unpaired surrogates and an odd last byte become "?".
+std::string utf16le_to_gbk(std::string_view utf16);
+
 // GBK text -> UTF-8, for the front ends (terminal, window, file names). Invalid GBK
 // bytes become "?".
 std::string gbk_to_utf8(std::string_view gbk);

@@ -8,8 +8,11 @@
 #include <filesystem>
 #include <vector>
 
+#include "output/package_check.hpp"
+#include "support/encoding.hpp"
 #include "support/files.hpp"
 #include "support/gbk_literal.hpp"
+#include "support/text.hpp"
 
 using namespace vq;
 namespace fs = std::filesystem;
@@ -87,6 +90,84 @@ TEST(PackageWriter, Format4EndsWithOneZeroUnit) {
     ASSERT_GE(bytes.size(), 6u);
     EXPECT_EQ(bytes.substr(0, 2), "\xFF\xFE");
     EXPECT_EQ(bytes.substr(bytes.size() - 6), std::string("\r\0\n\0\0\0", 6));
+}
+
+// Values as sellers and answers really hold them: every row still reads back, under strict
+// quoting, into exactly its column count and the original texts.
+TEST(PackageWriter, HostileValuesReadBackWholeAndUnchanged) {
+    const std::vector<std::string> values = {
+        "a\"b",        "1,000",         "x\ty",         "|*|",      "*|",   "|*",
+        "a**b",        "ends with |",  "*",            "\"",       "",     "line\r\nbreak",
+        "中文,\"表\"|*|"_gbk,
+    };
+    for (const int format : {4, 5}) {
+        for (const std::string& v : values) {
+            SCOPED_TRACE(std::to_string(format) + ": " + v);
+            OfferRecord r = full_record(format);
+            // Bare fields take the value as it is; quoted ones arrive with quotes doubled.
+            r.title = v;
+            r.offerId = r.amount = r.retailPrice = r.productUnitWeight = r.amountOnSale = v;
+            r.postCategryId = r.sendGoodsId = r.freightTemplateId = r.termOfferProcess = v;
+            r.description = double_quotes(v);
+            r.pictureList = "n1:1:0:|;" + double_quotes(v);
+            r.featureText = r.skuText = r.skuPictures = double_quotes(v);
+            r.priceRanges = "\"" + double_quotes(v) + "\"";
+            const std::string rows =
+                build_package_row(r, format) + build_package_row(bare_record(), format);
+            const PackageTable table = read_package_table(package_file_bytes(format, rows));
+            ASSERT_EQ(table.format, format);
+            EXPECT_TRUE(table.headerMatches);
+            EXPECT_TRUE(table.terminated);
+            ASSERT_EQ(table.records.size(), 2u);
+            const PackageRecord& row = table.records[0];
+            EXPECT_EQ(row.error, "");
+            ASSERT_EQ(row.fields.size(), static_cast<std::size_t>(package_field_count(format)));
+            EXPECT_EQ(table.records[1].fields.size(), row.fields.size());
+            const auto& f = row.fields;
+            if (format == 5) {
+                for (const int column : {0, 1, 7, 9, 10, 11, 20, 30, 36, 46}) {
+                    EXPECT_EQ(f[static_cast<std::size_t>(column)], v) << column;
+                }
+                EXPECT_EQ(f[28], "n1:1:0:|;" + v);
+            } else {
+                for (const int column : {0, 1, 2, 4, 5, 6, 7, 9, 11, 12, 13, 14, 15, 16}) {
+                    EXPECT_EQ(f[static_cast<std::size_t>(column)], v) << column;
+                }
+                EXPECT_EQ(f[3], "n1:1:0:|;" + v);
+            }
+        }
+    }
+}
+
+// The strict reader finds what a seller assistant would stumble over.
+TEST(PackageReader, StrictQuotingFaultsAreFound) {
+    const std::string header = package_header_text(5);
+    const std::string fields47(47, ',');
+    struct Case {
+        std::string row;
+        std::string error;  // UTF-8
+        std::size_t fields;
+    } cases[] = {
+        {"\"a\"\"b\"" + fields47 + "\r\n", "", 48},
+        {"\"a\"b" + fields47 + "\r\n", "引号后面紧跟着其他字符", 48},
+        {"a\"b" + fields47 + "\r\n", "未加引号的字段里有引号", 48},
+        {"\"a" + fields47 + "\r\n", "引号没有闭合", 1},
+        {"a" + fields47 + ",\r\n", "", 49},
+        {"\"a\r\nb\"" + fields47, "", 48},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.row);
+        const PackageTable table = read_package_table(header + c.row);
+        ASSERT_EQ(table.records.size(), 1u);
+        EXPECT_EQ(table.records[0].error, utf8_to_gbk(c.error));
+        EXPECT_EQ(table.records[0].fields.size(), c.fields);
+        EXPECT_EQ(table.records[0].line, 4);
+    }
+    EXPECT_EQ(read_package_table("title,cid\r\n").format, 0);
+    EXPECT_FALSE(read_package_table("version 1.00,\r\n").headerMatches);
+    const std::string format4 = package_file_bytes(4, "");
+    EXPECT_TRUE(read_package_table(format4).terminated);
+    EXPECT_FALSE(read_package_table(format4.substr(0, format4.size() - 2)).terminated);
 }
 
 class PackageFileTest : public ::testing::Test {

@@ -1,0 +1,275 @@
+#include "output/package_check.hpp"
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+
+#include "content/pictures.hpp"
+#include "output/package_writer.hpp"
+#include "support/encoding.hpp"
+#include "support/files.hpp"
+#include "support/gbk_literal.hpp"
+#include "support/regex_matcher.hpp"
+#include "support/text.hpp"
+
+namespace vq {
+namespace {
+
+// Quote, separator and line-break bytes are never part of a GBK double-byte character, so
+// the table is read byte by byte.
+std::vector<PackageRecord> parse_records(std::string_view text, char separator) {
+    std::vector<PackageRecord> records;
+    const std::size_t n = text.size();
+    std::size_t i = 0;
+    int line = 1;
+    const auto at_field_end = [&] {
+        return i >= n || text[i] == separator || text[i] == '\r' || text[i] == '\n';
+    };
+    while (i < n) {
+        PackageRecord record;
+        record.line = line;
+        const auto fault = [&record](std::string_view what) {
+            if (record.error.empty()) record.error = what;
+        };
+        for (;;) {
+            std::string field;
+            if (text[i] == '"') {
+                bool closed = false;
+                for (++i; i < n; ++i) {
+                    if (text[i] == '"') {
+                        if (i + 1 < n && text[i + 1] == '"') {
+                            field += '"';
+                            ++i;
+                            continue;
+                        }
+                        closed = true;
+                        ++i;
+                        break;
+                    }
+                    if (text[i] == '\n') ++line;
+                    field += text[i];
+                }
+                if (!closed) fault("引号没有闭合"_gbk);
+                if (!at_field_end()) fault("引号后面紧跟着其他字符"_gbk);
+            }
+            for (; !at_field_end(); ++i) {
+                if (text[i] == '"') fault("未加引号的字段里有引号"_gbk);
+                field += text[i];
+            }
+            record.fields.push_back(std::move(field));
+            if (i < n && text[i] == separator) {
+                ++i;
+                if (i < n) continue;
+                record.fields.emplace_back();  // a separator ends the text: one more field
+            }
+            break;
+        }
+        if (i < n && text[i] == '\r') ++i;
+        if (i < n && text[i] == '\n') ++i;
+        ++line;
+        records.push_back(std::move(record));
+    }
+    return records;
+}
+
+std::string number(std::size_t value) { return std::to_string(value); }
+
+// "%XX" sequences of a local address back to their bytes.
+std::string percent_decoded(std::string_view text) {
+    const auto hex = [](char c) {
+        if (c >= '0' && c <= '9') return c - '0';
+        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+        return -1;
+    };
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '%' && i + 2 < text.size() && hex(text[i + 1]) >= 0 &&
+            hex(text[i + 2]) >= 0) {
+            out += static_cast<char>(hex(text[i + 1]) * 16 + hex(text[i + 2]));
+            i += 2;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
+struct FileLook {
+    bool exists = false;
+    std::uintmax_t size = 0;
+    std::string head;  // the first bytes
+};
+
+FileLook look_at(std::string_view gbk_path) {
+    FileLook look;
+    std::error_code error;
+    const std::filesystem::path path(native_path(gbk_path));
+    if (!std::filesystem::is_regular_file(path, error)) return look;
+    look.size = std::filesystem::file_size(path, error);
+    if (error) return look;
+    look.exists = true;
+    std::ifstream in(path, std::ios::binary);
+    char bytes[16];
+    in.read(bytes, sizeof bytes);
+    look.head.assign(bytes, static_cast<std::size_t>(in.gcount()));
+    return look;
+}
+
+class Checker {
+public:
+    Checker(PackageCheck& result, std::string_view folder) : r_(result), folder_(folder) {}
+
+    void row(int k, const PackageRecord& record) {
+        const int expected = package_field_count(r_.format);
+        const std::size_t title_column = r_.format == 4 ? 1 : 0;
+        const std::string title =
+            record.fields.size() > title_column ? record.fields[title_column] : std::string();
+        prefix_ = "第 "_gbk + number(static_cast<std::size_t>(k)) + " 行「"_gbk + title + "」："_gbk;
+        if (!record.error.empty()) {
+            problem(record.error + "（文件第 "_gbk + number(static_cast<std::size_t>(record.line)) +
+                    " 行）"_gbk);
+        }
+        if (static_cast<int>(record.fields.size()) != expected) {
+            problem("有 "_gbk + number(record.fields.size()) + " 个字段，应为 "_gbk +
+                    number(static_cast<std::size_t>(expected)) + " 个"_gbk);
+            return;  // the columns cannot be trusted
+        }
+        main_pictures(k, record.fields[r_.format == 4 ? 3 : 28]);
+        description(record.fields[r_.format == 4 ? 7 : 20]);
+    }
+
+private:
+    void problem(const std::string& what) { r_.problems.push_back(prefix_ + what); }
+
+    void main_pictures(int k, const std::string& column) {
+        const std::string extension = r_.format == 4 ? ".ali" : ".tbi";
+        int position = 0;
+        for (const std::string& entry : split_text(column, ":|;")) {
+            ++r_.mainPictures;
+            const std::string name = text_before(entry, ":");
+            if (name.empty() || entry.substr(name.size()) != ":1:" + std::to_string(position)) {
+                problem("主图列表项不对：“"_gbk + entry + "”"_gbk);
+            }
+            ++position;
+            if (name.empty()) continue;
+            const auto [first, added] = names_.emplace(name, k);
+            if (!added) {
+                problem("主图 "_gbk + name + " 与第 "_gbk +
+                        number(static_cast<std::size_t>(first->second)) + " 行的主图同名"_gbk);
+            }
+            const std::string file = name + extension;
+            FileLook look = look_at(folder_ + "/" + file);
+            if (!look.exists) {
+                problem("主图 "_gbk + file + " 不存在"_gbk);
+            } else if (look.size == 0) {
+                problem("主图 "_gbk + file + " 是空文件"_gbk);
+            } else {
+                const std::string type = detect_picture_type(look.head);
+                if (type.ends_with(".JPG")) {
+                    problem("主图 "_gbk + file + " 不是图片（开头字节 "_gbk +
+                            type.substr(0, type.size() - 4) + "）"_gbk);
+                }
+            }
+        }
+    }
+
+    void description(const std::string& text) {
+        static constexpr std::string_view kScheme = "file://";
+        for (std::size_t at = text.find(kScheme); at != std::string::npos;
+             at = text.find(kScheme, at + kScheme.size())) {
+            ++r_.localPictures;
+            const std::size_t from = at + kScheme.size();
+            const std::size_t end = text.find('"', from);
+            const std::string path = percent_decoded(
+                std::string_view(text).substr(from, end == std::string::npos ? end : end - from));
+            const FileLook look = look_at(path);
+            if (!look.exists) {
+                problem("描述图片 "_gbk + path + " 不存在"_gbk);
+            } else if (look.size == 0) {
+                problem("描述图片 "_gbk + path + " 是空文件"_gbk);
+            }
+        }
+        for (const char* pattern : {"<IMG .*?\"http://(.*?)\".*?>", "background=\"http://(.*?)\""}) {
+            matcher_.compile(pattern);
+            r_.remotePictures += matcher_.find_all(text);
+        }
+    }
+
+    PackageCheck& r_;
+    std::string folder_;
+    std::string prefix_;
+    std::map<std::string, int> names_;  // main picture name -> first row naming it
+    RegexMatcher matcher_{RegexMatcher::Dialect::Script};
+};
+
+}  // namespace
+
+int package_field_count(int format) {
+    return format == 4 ? 25 : 48;
+}
+
+PackageTable read_package_table(std::string_view bytes) {
+    PackageTable table;
+    std::string text;
+    char separator = ',';
+    if (bytes.substr(0, 2) == "\xFF\xFE") {
+        table.format = 4;
+        separator = '\t';
+        std::string_view units = bytes.substr(2);
+        std::size_t zero = 0;
+        while (zero + 1 < units.size() && (units[zero] != '\0' || units[zero + 1] != '\0'))
+            zero += 2;
+        table.terminated = zero + 2 == units.size();
+        text = utf16le_to_gbk(units);
+    } else if (bytes.substr(0, 8) == "version ") {
+        table.format = 5;
+        text.assign(bytes);
+    } else {
+        return table;
+    }
+    const std::string& header = package_header_text(table.format);
+    table.headerMatches = text.starts_with(header);
+    std::vector<PackageRecord> records = parse_records(text, separator);
+    constexpr std::size_t kHeaderLines = 3;
+    if (records.size() > kHeaderLines) {
+        table.records.assign(std::make_move_iterator(records.begin() + kHeaderLines),
+                             std::make_move_iterator(records.end()));
+    }
+    return table;
+}
+
+PackageCheck check_package(std::string_view table_path, std::string_view package_folder) {
+    PackageCheck r;
+    const std::optional<std::string> bytes = read_file_bytes(table_path);
+    if (!bytes) {
+        r.summary = "无法读取数据包文件："_gbk + std::string(table_path);
+        return r;
+    }
+    const PackageTable table = read_package_table(*bytes);
+    if (table.format == 0) {
+        r.summary = "不是数据包文件（开头既不是 FF FE，也不是 version）："_gbk + std::string(table_path);
+        return r;
+    }
+    r.readable = true;
+    r.format = table.format;
+    r.rows = static_cast<int>(table.records.size());
+    if (!table.headerMatches) {
+        r.problems.push_back("表头：与格式 "_gbk + std::to_string(r.format) + " 的表头不符"_gbk);
+    }
+    if (!table.terminated) r.problems.push_back("文件末尾：缺少结束符 00 00"_gbk);
+
+    Checker checker(r, package_folder);
+    int k = 0;
+    for (const PackageRecord& record : table.records) checker.row(++k, record);
+
+    r.summary = "检查：宝贝 "_gbk + std::to_string(r.rows) + " 个，主图 "_gbk +
+                std::to_string(r.mainPictures) + " 张，本地描述图片 "_gbk +
+                std::to_string(r.localPictures) + " 张，网络图片地址 "_gbk +
+                std::to_string(r.remotePictures) + " 个，问题 "_gbk +
+                std::to_string(r.problems.size()) + " 个"_gbk;
+    return r;
+}
+
+}  // namespace vq

@@ -1,0 +1,57 @@
+#pragma once
+// Reading a package back as the seller assistant does (strict quoting), and checking it
+// before upload: header, field counts, and every picture a row names.
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vq {
+
+// One record of a package table under strict quoting. Fields are GBK.
+struct PackageRecord {
+    int line = 0;  // 1-based line of the file where the record starts
+    std::vector<std::string> fields;
+    std::string error;  // GBK; empty when the record obeys strict quoting
+};
+
+// A package table split into records; the format follows from the first bytes: FF FE is
+// format 4 (UTF-16LE, TAB-separated), "version " format 5 (GBK, comma-separated).
+struct PackageTable {
+    int format = 0;  // 0: the bytes are not a package table
+    bool headerMatches = false;
+    bool terminated = true;               // format 4: the closing zero unit is there
+    std::vector<PackageRecord> records;   // the rows, header records excluded
+};
+
+// Splits table bytes into the header and the row records. A quoted field may hold
+// separators and line breaks; "" inside it is one quote; a quote must be followed by the
+// separator or the end of the line; an unquoted field may not hold a quote; a quoted
+// field must be closed. Breaking any of these is recorded on the record, and reading
+// goes on.
+PackageTable read_package_table(std::string_view bytes);
+
+// Fields of a row in the format: 48 (format 5) or 25 (format 4).
+int package_field_count(int format);
+
+struct PackageCheck {
+    bool readable = false;  // false: the file could not be read as a package table
+    int format = 0;
+    int rows = 0;
+    int mainPictures = 0;
+    int localPictures = 0;   // description pictures pointing at files of the package
+    int remotePictures = 0;  // description pictures still at their web address
+    std::vector<std::string> problems;  // GBK, one line per problem, naming row and picture
+    std::string summary;                // GBK, one line
+
+    bool clean() const { return readable && problems.empty(); }
+};
+
+// Checks the table at table_path and the pictures it names in package_folder (the folder
+// beside the table): header bytes, the field count of every row under strict quoting,
+// every main picture (named once in the package, present, not empty, a picture by its
+// first bytes) and every local description picture (present, not empty). Description
+// pictures still at a web address are counted, not reported. GBK paths.
+PackageCheck check_package(std::string_view table_path, std::string_view package_folder);
+
+}  // namespace vq

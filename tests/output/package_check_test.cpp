@@ -1,0 +1,158 @@
+#include "output/package_check.hpp"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <functional>
+
+#include "output/package_writer.hpp"
+#include "support/encoding.hpp"
+#include "support/files.hpp"
+#include "support/gbk_literal.hpp"
+#include "support/text.hpp"
+
+using namespace vq;
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kJpg("\xFF\xD8\xFF\xE0\x00\x10JFIF\x00\x01 picture", 20);
+
+// A package of three products on disk: main pictures, one local description picture and
+// one description picture left at its web address.
+class PackageCheckTest : public ::testing::Test {
+public:  // the damage table reaches in
+    void SetUp() override {
+        char tmpl[] = "/tmp/vq-check-XXXXXX";
+        dir_ = mkdtemp(tmpl);
+        folder_ = dir_ + "/pkg";
+        table_ = dir_ + "/pkg.csv";
+        ASSERT_TRUE(make_directory(folder_));
+        ASSERT_TRUE(make_directory(folder_ + "/sub"));
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    std::string picture(const std::string& name) const {
+        return folder_ + "/" + name + (format_ == 4 ? ".ali" : ".tbi");
+    }
+
+    // Rows for the products; mutate changes records before they are written.
+    void write_package(const std::function<void(std::vector<OfferRecord>&)>& mutate = {}) {
+        std::vector<OfferRecord> records;
+        for (int p = 1; p <= 3; ++p) {
+            OfferRecord r;
+            r.offerId = std::to_string(p);
+            r.title = "宝贝"_gbk + std::to_string(p);
+            for (int k = 0; k < 2; ++k) {
+                const std::string name = "p" + std::to_string(p) + "k" + std::to_string(k);
+                r.pictureList += name + ":1:" + std::to_string(k) + ":|;";
+                EXPECT_TRUE(write_file_atomic(picture(name), kJpg));
+            }
+            records.push_back(r);
+        }
+        const std::string local = folder_ + "/sub/d.jpg";
+        ASSERT_TRUE(write_file_atomic(local, kJpg));
+        records[0].description = "<img src=\"\"file://" + local +
+                                 "\"\"><IMG src=\"\"http://img.example/x.jpg\"\">";
+        if (mutate) mutate(records);
+        std::string rows;
+        for (const OfferRecord& r : records) rows += build_package_row(r, format_);
+        ASSERT_TRUE(write_file_atomic(table_, package_file_bytes(format_, rows)));
+    }
+
+    PackageCheck check() const { return check_package(table_, folder_); }
+
+    std::string dir_, folder_, table_;
+    int format_ = 5;
+};
+
+TEST_F(PackageCheckTest, AWholePackageIsCleanAndCounted) {
+    for (const int format : {5, 4}) {
+        SCOPED_TRACE(format);
+        format_ = format;
+        write_package();
+        const PackageCheck c = check();
+        EXPECT_TRUE(c.clean());
+        EXPECT_EQ(c.format, format);
+        EXPECT_TRUE(c.problems.empty()) << gbk_to_utf8(c.problems.front());
+        EXPECT_EQ(c.rows, 3);
+        EXPECT_EQ(c.mainPictures, 6);
+        EXPECT_EQ(c.localPictures, 1);
+        EXPECT_EQ(c.remotePictures, 1);  // counted, not a problem
+        EXPECT_EQ(c.summary,
+                  "检查：宝贝 3 个，主图 6 张，本地描述图片 1 张，网络图片地址 1 个，问题 0 个"_gbk);
+    }
+}
+
+// Each fault gives one line naming the row's title and the picture.
+TEST_F(PackageCheckTest, EveryFaultIsNamedWithItsRowAndPicture) {
+    struct Case {
+        const char* what;
+        std::function<void(PackageCheckTest&)> damage;
+        std::string line;  // UTF-8
+    } cases[] = {
+        {"missing", [](PackageCheckTest& t) { fs::remove(t.picture("p2k1")); },
+         "第 2 行「宝贝2」：主图 p2k1.tbi 不存在"},
+        {"empty", [](PackageCheckTest& t) { write_file_atomic(t.picture("p1k0"), ""); },
+         "第 1 行「宝贝1」：主图 p1k0.tbi 是空文件"},
+        {"error page",
+         [](PackageCheckTest& t) { write_file_atomic(t.picture("p3k0"), "<html>404</html>"); },
+         "第 3 行「宝贝3」：主图 p3k0.tbi 不是图片（开头字节 3C68746D6C）"},
+        {"named twice",
+         [](PackageCheckTest& t) {
+             t.write_package([](std::vector<OfferRecord>& r) {
+                 r[2].pictureList = "p1k1:1:0:|;";
+             });
+         },
+         "第 3 行「宝贝3」：主图 p1k1 与第 1 行的主图同名"},
+        {"description picture",
+         [](PackageCheckTest& t) { fs::remove(t.folder_ + "/sub/d.jpg"); },
+         "第 1 行「宝贝1」：描述图片 <folder>/sub/d.jpg 不存在"},
+        {"positions",
+         [](PackageCheckTest& t) {
+             t.write_package([](std::vector<OfferRecord>& r) {
+                 r[1].pictureList = "p2k0:1:0:|;p2k1:1:2:|;";
+             });
+         },
+         "第 2 行「宝贝2」：主图列表项不对：“p2k1:1:2”"},
+        {"field count",
+         [](PackageCheckTest& t) {
+             t.write_package([](std::vector<OfferRecord>& r) { r[0].amount = "1"; });
+             std::string bytes = *read_file_bytes(t.table_);
+             bytes.replace(bytes.find(",0,1,"), 5, ",0,1,,");
+             write_file_atomic(t.table_, bytes);
+         },
+         "第 1 行「宝贝1」：有 49 个字段，应为 48 个"},
+        {"header",
+         [](PackageCheckTest& t) {
+             std::string bytes = *read_file_bytes(t.table_);
+             bytes.replace(bytes.find("title,cid"), 9, "title;cid");
+             write_file_atomic(t.table_, bytes);
+         },
+         "表头：与格式 5 的表头不符"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        write_package();
+        c.damage(*this);
+        const PackageCheck result = check();
+        EXPECT_TRUE(result.readable);
+        EXPECT_FALSE(result.clean());
+        const std::string expected = replace_all(c.line, "<folder>", folder_);
+        ASSERT_EQ(result.problems.size(), 1u);
+        EXPECT_EQ(gbk_to_utf8(result.problems[0]), expected);
+        EXPECT_TRUE(result.summary.ends_with("问题 1 个"_gbk));
+    }
+}
+
+TEST_F(PackageCheckTest, WhatIsNoPackageIsSaidSo) {
+    EXPECT_FALSE(check().readable);  // no file at all
+    ASSERT_TRUE(write_file_atomic(table_, "name,price\r\nx,1\r\n"));
+    const PackageCheck c = check();
+    EXPECT_FALSE(c.readable);
+    EXPECT_FALSE(c.clean());
+    EXPECT_NE(c.summary.find(table_), std::string::npos);
+}
+
+}  // namespace
