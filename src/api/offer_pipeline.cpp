@@ -56,9 +56,9 @@ std::optional<std::string> ProductPipeline::process_product(int n) {
     context.worker = worker_;
     context.productNumber = n;
     context.productCount = env_.state->productCount();
-    context.packageFolder = env_.state->package_folder();
-    context.outputFormat = env_.state->outputFormat.load();
-    context.pictureFailurePolicy = env_.state->pictureFailurePolicy.load();
+    context.packageFolder = env_.settings.packageFolder;
+    context.outputFormat = env_.settings.outputFormat;
+    context.pictureFailurePolicy = env_.settings.pictureFailurePolicy;
     context.options = env_.options;
 
     const std::string t = number(worker_);
@@ -71,6 +71,7 @@ std::optional<std::string> ProductPipeline::process_product(int n) {
     record.listTitle = env_.list->field(n - 1, kTitleColumn);
     int attempts = 0;
     lastProduct_ = n;
+    lastFailedPictures_ = 0;
 
     context.log_line("线程："_gbk + t + "  开始下载 第："_gbk + counter + " 个宝贝:"_gbk +
                      record.listTitle + "\r\n");
@@ -110,6 +111,7 @@ std::optional<std::string> ProductPipeline::process_product(int n) {
         if (!proceed()) return std::nullopt;
     }
     download_main_pictures(answer_, record, context);
+    lastFailedPictures_ = record.failedPictures;
     if (!proceed()) return std::nullopt;
 
     std::optional<std::string> row;

@@ -18,6 +18,7 @@ namespace vq {
 struct RunEnvironment {
     ProductList* list = nullptr;
     BatchState* state = nullptr;
+    RunSettings settings;  // the run's own copy, taken at START
     const LiveOptions* options = nullptr;
     LogSink* log = nullptr;
     const Clock* clock = nullptr;
@@ -37,6 +38,8 @@ public:
     std::optional<std::string> process_product(int n);
 
     int last_product_number() const { return lastProduct_; }
+    // Pictures of the last processed product that could not be fetched or saved.
+    int last_failed_pictures() const { return lastFailedPictures_; }
     int credential_cursor() const { return cursor_; }
 
 private:
@@ -49,6 +52,7 @@ private:
     RunEnvironment env_;
     int cursor_ = 0;
     int lastProduct_ = 0;
+    int lastFailedPictures_ = 0;
     XmlDocument answer_;
     DescriptionMatchers matchers_;
 };

@@ -4,6 +4,7 @@
 
 #include "api/offer_pipeline.hpp"
 #include "net/http_client.hpp"
+#include "output/package_check.hpp"
 #include "output/package_writer.hpp"
 #include "support/files.hpp"
 #include "support/gbk_literal.hpp"
@@ -30,9 +31,10 @@ std::string number(int value) { return std::to_string(value); }
 }  // namespace
 
 struct BatchController::Run {
-    explicit Run(LogSink* target) : log(target, token) {}
+    Run(LogSink* target, RunSettings taken) : log(target, token), settings(std::move(taken)) {}
     CancelToken token;
     FencedLog log;
+    const RunSettings settings;
     // Orders a stop against the completion: whichever takes it first decides whether the
     // run completes (package, totals) or is abandoned.
     std::mutex commitMutex;
@@ -88,9 +90,14 @@ StartResult BatchController::start_run() {
 
     const int rows = list.row_count();
     if (rows < 1) return {};
-    if (ports_.outputPath->get().empty()) {
+    RunSettings settings;
+    settings.outputPath = ports_.outputPath->get();
+    if (settings.outputPath.empty()) {
         return {false, "请检查保存的文件名是否正确！"_gbk};
     }
+    settings.packageFolder = state.package_folder();
+    settings.outputFormat = state.outputFormat.load() == 4 ? 4 : 5;
+    settings.pictureFailurePolicy = state.pictureFailurePolicy.load();
     if (rows > kMostProducts) {
         return {false, "每次采集数量不超过1000个，如超过，请按帮助拆分为几次分别采集！"_gbk};
     }
@@ -104,9 +111,9 @@ StartResult BatchController::start_run() {
     // The threads of the previous run have ended (completed or stopped); collect them.
     join_previous();
     state.reset_run(count);
-    make_directory(state.package_folder());
+    make_directory(settings.packageFolder);
 
-    auto run = std::make_shared<Run>(ports_.log);
+    auto run = std::make_shared<Run>(ports_.log, std::move(settings));
     {
         std::lock_guard lock(mutex_);
         run_ = run;
@@ -136,6 +143,7 @@ void BatchController::run_worker(const std::shared_ptr<Run>& run, int worker) {
     environment.log = &run->log;
     environment.clock = clock_;
     environment.token = &run->token;
+    environment.settings = run->settings;
     ProductPipeline pipeline(worker, environment);
     BatchState& state = *ports_.state;
 
@@ -145,7 +153,7 @@ void BatchController::run_worker(const std::shared_ptr<Run>& run, int worker) {
         if (n == 0) break;
         std::optional<std::string> row = pipeline.process_product(n);
         if (run->token.is_cancelled()) return;
-        if (row) state.append_package_row(*row);
+        if (row) state.append_package_row(*row, pipeline.last_failed_pictures());
         const int done = ++run->done;
         if (ports_.observer) {
             const BatchState::Counters counters = state.counters();
@@ -164,7 +172,12 @@ void BatchController::finish_worker(const std::shared_ptr<Run>& run, int worker,
 void BatchController::complete_run(const std::shared_ptr<Run>& run, int worker,
                                    int last_product) {
     BatchState& state = *ports_.state;
+    const RunSettings& settings = run->settings;
     const BatchState::Counters counters = state.complete();
+    const auto log = [&](const std::string& text) {
+        run->log.append_log(log_time_stamp(*clock_) + " " + text + "\r\n");
+    };
+    log("图片失败："_gbk + number(counters.failedPictures) + " 张"_gbk);
     run->log.append_log(log_time_stamp(*clock_) + " 线程："_gbk + number(worker) + " 第："_gbk +
                         number(last_product) + "/" + number(counters.productCount) +
                         " 个宝贝 下载完成！成功： "_gbk + number(counters.succeeded) +
@@ -174,7 +187,8 @@ void BatchController::complete_run(const std::shared_ptr<Run>& run, int worker,
     totals.productCount = counters.productCount;
     totals.succeeded = counters.succeeded;
     totals.failed = counters.failed;
-    totals.packagePath = ports_.outputPath->get();
+    totals.failedPictures = counters.failedPictures;
+    totals.packagePath = settings.outputPath;
 
     const auto claim_completion = [&run] {
         std::lock_guard lock(run->commitMutex);
@@ -183,11 +197,24 @@ void BatchController::complete_run(const std::shared_ptr<Run>& run, int worker,
         return true;
     };
     const PackageWriteResult written =
-        write_package_file(state.outputFormat.load(), totals.packagePath,
-                           state.take_package_rows(), run->log, *clock_, claim_completion);
+        write_package_file(settings.outputFormat, settings.outputPath, state.take_package_rows(),
+                           run->log, *clock_, claim_completion);
     if (written == PackageWriteResult::Abandoned) return;
     if (written == PackageWriteResult::Failed && !claim_completion()) return;
     totals.packageWritten = written == PackageWriteResult::Written;
+
+    if (totals.packageWritten) {
+        // Read back as the seller assistant will read it, before the user uploads it.
+        const PackageCheck check = check_package(settings.outputPath, settings.packageFolder);
+        int shown = 0;
+        for (const std::string& problem : check.problems) {
+            if (++shown > kMostCheckLines) break;
+            log(problem);
+        }
+        log(check.summary);
+        totals.checkSummary = check.summary;
+        totals.checkClean = check.clean();
+    }
 
     if (ports_.observer) ports_.observer->run_completed(totals);
     set_state(RunState::Idle);

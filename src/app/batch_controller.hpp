@@ -6,6 +6,9 @@
 // each request) and never while holding a lock. Stop aborts requests in flight and joins
 // the workers before it returns, so nothing of a stopped run touches the state, the list,
 // the log or the package afterwards, and START is possible again at once.
+//
+// Where the package goes, its format and the picture failure policy are taken at START
+// (RunSettings): changing them during a run applies to the next run.
 
 #include <atomic>
 #include <functional>
@@ -26,8 +29,13 @@ struct RunTotals {
     int productCount = 0;
     int succeeded = 0;
     int failed = 0;
+    int failedPictures = 0;  // pictures of the packaged products not fetched or not saved
     bool packageWritten = false;
     std::string packagePath;  // GBK, the output path the package was written to
+    // The check of the written package: its summary line (GBK) and whether it found
+    // nothing wrong. Empty and false when no package was written.
+    std::string checkSummary;
+    bool checkClean = false;
 };
 
 // What a front end hears of a run. Calls come from worker threads (and from the thread
@@ -76,6 +84,8 @@ public:
 
     static constexpr int kWorkers = 5;
     static constexpr int kMostProducts = 1000;
+    // Problems of the package check written to the log, at most; the summary counts all.
+    static constexpr int kMostCheckLines = 100;
 
 private:
     struct Run;

@@ -46,10 +46,11 @@ int BatchState::claim_next_product() {
     return ++counters_.nextProduct;
 }
 
-void BatchState::append_package_row(std::string_view row) {
+void BatchState::append_package_row(std::string_view row, int failed_pictures) {
     std::lock_guard lock(runMutex_);
     packageRows_.append(row);
     ++counters_.succeeded;
+    counters_.failedPictures += failed_pictures;
 }
 
 bool BatchState::finish_worker() {

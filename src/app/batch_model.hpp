@@ -47,6 +47,9 @@ struct OfferRecord {
     std::string termOfferProcess;
     std::string description;
     std::string pictureList;
+    // Pictures of this product that could not be fetched or saved (the product still
+    // succeeds; the run reports the total).
+    int failedPictures = 0;
 };
 
 // The log pane. One call appends one whole text (callers end lines with CR LF) and never
@@ -108,13 +111,15 @@ public:
         int finishedWorkers = 0;
         int succeeded = 0;
         int failed = 0;
+        int failedPictures = 0;  // of the products in the package
     };
     // START: counters to zero, packageRows emptied, productCount = count.
     void reset_run(int product_count);
     // Claim: the next product number n (1-based), or 0 when none is left.
     int claim_next_product();
-    // Append: adds a finished row and raises succeeded.
-    void append_package_row(std::string_view row);
+    // Append: adds a finished row and raises succeeded (and failedPictures by the
+    // product's failed pictures).
+    void append_package_row(std::string_view row, int failed_pictures = 0);
     // Finish: raises finishedWorkers; true for the worker that raised it to 5.
     bool finish_worker();
     // Completion: failed = productCount - succeeded; returns the counters.
@@ -136,6 +141,15 @@ private:
     std::string packageName_;
 };
 
+// What a run takes at START and keeps to its end: a path chosen or a format saved during
+// the run applies to the next one, so a package never ends up split in two.
+struct RunSettings {
+    std::string outputPath;     // the table file, GBK
+    std::string packageFolder;  // outputFolder + packageName, no trailing separator
+    int outputFormat = 5;
+    int pictureFailurePolicy = 0;
+};
+
 // What the steps of one product need to know about their run: where to log, the numbers
 // of their log lines, where pictures go and the options in force.
 struct ProductContext {
@@ -148,6 +162,8 @@ struct ProductContext {
     int outputFormat = 5;
     int pictureFailurePolicy = 0;
     const LiveOptions* options = nullptr;
+    // Stamps of main picture names; null = the process's one sequence.
+    MillisSequence* millis = nullptr;
 
     // Appends the time stamp followed by text (which ends with "\r\n") as one line.
     void log_line(std::string_view text) const;

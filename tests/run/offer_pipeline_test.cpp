@@ -18,6 +18,8 @@ protected:
         environment.state = &state;
         environment.options = &options;
         environment.log = &log;
+        environment.settings.packageFolder = package_folder();
+        environment.settings.outputFormat = 5;
         return vq::ProductPipeline(worker, environment);
     }
 
