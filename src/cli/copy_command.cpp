@@ -149,10 +149,14 @@ int copy_command(const std::vector<std::string>& args) {
         } else {
             RunTotals totals;
             if (console.wait_for_completion(&InterruptCatcher::interrupted, totals)) {
-                std::printf("%s%d\n%s%d\n%s%d\n", terminal_text("下载总数： "_gbk).c_str(),
+                std::printf("%s%d\n%s%d\n%s%d\n%s%d\n", terminal_text("下载总数： "_gbk).c_str(),
                             totals.productCount, terminal_text("成功下载： "_gbk).c_str(),
                             totals.succeeded, terminal_text("下载失败： "_gbk).c_str(),
-                            totals.failed);
+                            totals.failed, terminal_text("图片失败："_gbk).c_str(),
+                            totals.failedPictures);
+                if (!totals.checkSummary.empty()) {
+                    std::printf("%s\n", terminal_text(totals.checkSummary).c_str());
+                }
                 code = totals.packageWritten ? 0 : 1;
             } else {
                 controller.stop_run();

@@ -1,0 +1,44 @@
+// vq check: reads a package back as the seller assistant would and reports what would make
+// its upload fail or look wrong.
+
+#include <cstdio>
+
+#include "app/startup.hpp"
+#include "cli/cli_common.hpp"
+#include "cli/commands.hpp"
+#include "cli/console.hpp"
+#include "output/package_check.hpp"
+#include "support/gbk_literal.hpp"
+
+namespace vq::cli {
+
+namespace {
+
+constexpr const char* kUsage = "usage: vq check PACKAGE.csv\n";
+
+}  // namespace
+
+int check_command(const std::vector<std::string>& args) {
+    if (args.size() != 1 || args[0].empty() || args[0][0] == '-') {
+        std::fputs(kUsage, stderr);
+        return 2;
+    }
+    const OutputPathChoice package = derive_output_path(absolute_gbk_path(args[0]));
+    if (!package.ok) {
+        print_error(package.message);
+        return 2;
+    }
+    const PackageCheck check = check_package(package.path, package.folder + package.name);
+    if (!check.readable) {
+        print_error(check.summary);
+        return 2;
+    }
+    for (const std::string& problem : check.problems) {
+        std::printf("%s\n", terminal_text(problem).c_str());
+    }
+    std::printf("%s\n", terminal_text(check.summary).c_str());
+    std::fflush(stdout);
+    return check.clean() ? 0 : 1;
+}
+
+}  // namespace vq::cli
