@@ -30,8 +30,9 @@ const QString kPauseCaption = QStringLiteral("暂停");
 const QString kContinueCaption = QStringLiteral("继续");
 
 // Fixed, so the bottom-right placement comes out exactly where it is computed.
-constexpr int kCompletionWidth = 280;
-constexpr int kCompletionHeight = 190;
+constexpr int kCompletionWidth = 300;
+constexpr int kCompletionHeight = 270;
+const QString kWarningStyle = QStringLiteral("color: #b3261e;");
 
 }  // namespace
 
@@ -69,9 +70,12 @@ CompletionWindow::CompletionWindow(QWidget* parent) : QWidget(parent, Qt::Window
     total_ = make_line(QStringLiteral("completionTotal"));
     succeeded_ = make_line(QStringLiteral("completionSucceeded"));
     failed_ = make_line(QStringLiteral("completionFailed"));
+    pictures_ = make_line(QStringLiteral("completionPictures"));
+    check_ = make_line(QStringLiteral("completionCheck"));
+    check_->setWordWrap(true);
     unwritten_ = make_line(QStringLiteral("completionUnwritten"));
     unwritten_->setText(QStringLiteral("数据包文件未能写入，请查看操作记录！"));
-    unwritten_->setStyleSheet(QStringLiteral("color: #b3261e;"));
+    unwritten_->setStyleSheet(kWarningStyle);
     unwritten_->hide();
 
     layout->addStretch(1);
@@ -86,11 +90,16 @@ CompletionWindow::CompletionWindow(QWidget* parent) : QWidget(parent, Qt::Window
     connect(close_, &QPushButton::clicked, this, &QWidget::close);
 }
 
-void CompletionWindow::show_totals(int product_count, int succeeded, int failed, bool written) {
-    unwritten_->setVisible(!written);
-    total_->setText(QStringLiteral("下载总数： ") + QString::number(product_count));
-    succeeded_->setText(QStringLiteral("成功下载： ") + QString::number(succeeded));
-    failed_->setText(QStringLiteral("下载失败： ") + QString::number(failed));
+void CompletionWindow::show_totals(const RunTotals& totals) {
+    unwritten_->setVisible(!totals.packageWritten);
+    total_->setText(QStringLiteral("下载总数： ") + QString::number(totals.productCount));
+    succeeded_->setText(QStringLiteral("成功下载： ") + QString::number(totals.succeeded));
+    failed_->setText(QStringLiteral("下载失败： ") + QString::number(totals.failed));
+    pictures_->setText(QStringLiteral("图片失败：") + QString::number(totals.failedPictures));
+    pictures_->setStyleSheet(totals.failedPictures > 0 ? kWarningStyle : QString());
+    check_->setText(qt_text(totals.checkSummary));
+    check_->setStyleSheet(totals.checkClean ? QString() : kWarningStyle);
+    check_->setVisible(!totals.checkSummary.empty());
     show();
 
     QScreen* where = screen();
@@ -143,6 +152,13 @@ RunPanel::RunPanel(WindowCore& core, WindowServices& services, QWidget* parent)
     pathRow->addWidget(path_, 1);
     pathRow->addWidget(change_);
     layout->addLayout(pathRow);
+    nextRunNote_ = new QLabel(
+        QStringLiteral("正在生成的数据包仍写到开始时的保存路径；新路径从下一次生成数据包起使用。"),
+        this);
+    nextRunNote_->setObjectName(QStringLiteral("nextRunNote"));
+    nextRunNote_->setStyleSheet(QStringLiteral("color: #8a6a3c;"));
+    nextRunNote_->hide();
+    layout->addWidget(nextRunNote_);
 
     auto* runRow = new QHBoxLayout;
     runRow->setSpacing(6);
@@ -185,10 +201,7 @@ RunPanel::RunPanel(WindowCore& core, WindowServices& services, QWidget* parent)
     // late report of an earlier run cannot put the buttons in the wrong state.
     connect(&core_.observer, &GuiRunObserver::stateChanged, this, [this](int) { update_buttons(); });
     connect(&core_.observer, &GuiRunObserver::progress, this, &RunPanel::show_progress);
-    connect(&core_.observer, &GuiRunObserver::completed, this,
-            [this](int count, int succeeded, int failed, bool written, const QString&) {
-                show_completion(count, succeeded, failed, written);
-            });
+    connect(&core_.observer, &GuiRunObserver::completed, this, &RunPanel::show_completion);
 
     show_progress(0, 0, 0);
     update_buttons();
@@ -239,6 +252,8 @@ bool RunPanel::apply_output_path(const QString& chosen) {
     path_->setToolTip(shown);
     core_.outputPath.set(choice.path);
     core_.state.set_output(choice.folder, choice.name);
+    // A run took its path at START and keeps it; say so where the path was changed.
+    nextRunNote_->setVisible(core_.controller.state() != RunState::Idle);
     return true;
 }
 
@@ -249,6 +264,7 @@ void RunPanel::update_buttons() {
     pause_->setEnabled(!idle);
     stop_->setEnabled(!idle);
     pause_->setText(state == RunState::Held ? kContinueCaption : kPauseCaption);
+    if (idle) nextRunNote_->hide();
 }
 
 void RunPanel::show_progress(int done, int total, int succeeded) {
@@ -261,12 +277,12 @@ void RunPanel::show_progress(int done, int total, int succeeded) {
                              .arg(done - succeeded));
 }
 
-void RunPanel::show_completion(int product_count, int succeeded, int failed, bool written) {
-    show_progress(product_count, product_count, succeeded);
+void RunPanel::show_completion(const RunTotals& totals) {
+    show_progress(totals.productCount, totals.productCount, totals.succeeded);
     // A run of no products is complete at once: a full bar, not an empty one.
     progress_->setValue(progress_->maximum());
     if (!completion_) completion_ = new CompletionWindow(this);
-    completion_->show_totals(product_count, succeeded, failed, written);
+    completion_->show_totals(totals);
     emit completionShown();
 }
 

@@ -6,6 +6,8 @@
 #include <QPlainTextEdit>
 #include <QWidget>
 
+#include "app/batch_controller.hpp"
+
 class QLabel;
 class QLineEdit;
 class QProgressBar;
@@ -22,14 +24,16 @@ class CompletionWindow : public QWidget {
     Q_OBJECT
 public:
     explicit CompletionWindow(QWidget* parent = nullptr);
-    // Fills the three labels and shows the window at the bottom right of its screen.
-    // written: whether the package file was written; when not, a line says so, so a full
-    // disk never passes for a finished package.
-    void show_totals(int product_count, int succeeded, int failed, bool written = true);
+    // Fills the labels and shows the window at the bottom right of its screen. When the
+    // package file was not written a line says so, so a full disk never passes for a
+    // finished package; failed pictures and a check with problems show in red.
+    void show_totals(const RunTotals& totals);
 
     QLabel* total_label() const { return total_; }        // "下载总数： " + count
     QLabel* succeeded_label() const { return succeeded_; }  // "成功下载： " + succeeded
     QLabel* failed_label() const { return failed_; }        // "下载失败： " + failed
+    QLabel* pictures_label() const { return pictures_; }    // "图片失败：" + failed pictures
+    QLabel* check_label() const { return check_; }          // the package check's summary
     QLabel* unwritten_label() const { return unwritten_; }  // shown when nothing was written
 
     QPushButton* close_button() const { return close_; }
@@ -38,6 +42,8 @@ private:
     QLabel* total_ = nullptr;
     QLabel* succeeded_ = nullptr;
     QLabel* failed_ = nullptr;
+    QLabel* pictures_ = nullptr;
+    QLabel* check_ = nullptr;
     QLabel* unwritten_ = nullptr;
     QPushButton* close_ = nullptr;
 };
@@ -67,6 +73,8 @@ public:
     QPushButton* stop_button() const { return stop_; }
     QPushButton* change_button() const { return change_; }
     QLineEdit* output_path_box() const { return path_; }
+    // Shown while a run goes on after the path was changed: the run keeps its own path.
+    QLabel* next_run_note() const { return nextRunNote_; }
     QProgressBar* progress_bar() const { return progress_; }
     // Null until a run has completed once.
     CompletionWindow* completion_window() const { return completion_; }
@@ -79,7 +87,7 @@ private:
     void update_buttons();
     // "已完成 done/total  成功 s  失败 f"
     void show_progress(int done, int total, int succeeded);
-    void show_completion(int product_count, int succeeded, int failed, bool written);
+    void show_completion(const RunTotals& totals);
 
     WindowCore& core_;
     WindowServices& services_;
@@ -88,6 +96,7 @@ private:
     QPushButton* stop_ = nullptr;
     QPushButton* change_ = nullptr;
     QLineEdit* path_ = nullptr;
+    QLabel* nextRunNote_ = nullptr;
     QProgressBar* progress_ = nullptr;
     CompletionWindow* completion_ = nullptr;
 };

@@ -57,6 +57,13 @@ SettingsPage::SettingsPage(WindowCore& core, WindowServices& services, QWidget* 
                              content);
     intro->setObjectName(QStringLiteral("settingsIntro"));
     column->addWidget(intro);
+    runNote_ = new QLabel(QStringLiteral("正在生成数据包：本次仍按开始时的失败处理方式和数据包格式进行，"
+                                         "保存的设置从下一次生成数据包起生效。"),
+                          content);
+    runNote_->setObjectName(QStringLiteral("settingsNote"));
+    runNote_->setWordWrap(true);
+    runNote_->hide();
+    column->addWidget(runNote_);
 
     auto* pictures = new QGroupBox(QStringLiteral("宝贝图片选项"), content);
     auto* grid = new QGridLayout(pictures);
@@ -112,6 +119,10 @@ SettingsPage::SettingsPage(WindowCore& core, WindowServices& services, QWidget* 
     connect(taobaoOnly_, &QCheckBox::toggled, this,
             [this](bool on) { core_.options.taobaoOnly.store(on); });
     connect(save_, &QPushButton::clicked, this, &SettingsPage::save_options);
+    // A run keeps the format and policy it started with; the note says so while it runs.
+    connect(&core_.observer, &GuiRunObserver::stateChanged, this, [this](int) {
+        runNote_->setVisible(core_.controller.state() != RunState::Idle);
+    });
 }
 
 void SettingsPage::load_options() {

@@ -6,6 +6,7 @@
 
 class QCheckBox;
 class QComboBox;
+class QLabel;
 class QPushButton;
 class QRadioButton;
 
@@ -30,6 +31,8 @@ public:
     QRadioButton* taobao_format_button() const { return taobaoFormat_; }    // type 5
     QRadioButton* alibaba_format_button() const { return alibabaFormat_; }  // type 4
     QPushButton* save_button() const { return save_; }
+    // Shown while a run goes on: what is saved applies to the next run.
+    QLabel* run_note() const { return runNote_; }
 
 private:
     WindowCore& core_;
@@ -40,6 +43,7 @@ private:
     QRadioButton* taobaoFormat_ = nullptr;
     QRadioButton* alibabaFormat_ = nullptr;
     QPushButton* save_ = nullptr;
+    QLabel* runNote_ = nullptr;
 };
 
 }  // namespace vq::gui

@@ -41,8 +41,7 @@ void GuiRunObserver::run_progress(int done, int total, int succeeded) {
 }
 
 void GuiRunObserver::run_completed(const RunTotals& totals) {
-    emit completed(totals.productCount, totals.succeeded, totals.failed, totals.packageWritten,
-                   qt_text(totals.packagePath));
+    emit completed(totals);
 }
 
 namespace {

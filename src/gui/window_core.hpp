@@ -15,6 +15,9 @@
 #include "source/listing_reader.hpp"
 #include "support/clock.hpp"
 
+// Carried over to the GUI thread by queued signals.
+Q_DECLARE_METATYPE(vq::RunTotals)
+
 namespace vq::gui {
 
 // The log pane's port. append_log may come from any thread; texts are gathered and handed
@@ -47,8 +50,7 @@ public:
 signals:
     void stateChanged(int state);  // a RunState
     void progress(int done, int total, int succeeded);
-    // path: the package's output path; written: whether the package file was written
-    void completed(int productCount, int succeeded, int failed, bool written, const QString& path);
+    void completed(const vq::RunTotals& totals);
 };
 
 // Owns the state of the program while the window lives. Create after QApplication.
