@@ -245,6 +245,47 @@ Product make_product(const CatalogueOptions& options, int shop, int index, ShopT
     return p;
 }
 
+// What the hostile option adds to a product; the variants go round with the index.
+void make_hostile(Product& p) {
+    static const char* const kValues[] = {"5\" 英寸", "A\\B", "x|*|y", "1,2\t3"};
+    const std::size_t i = static_cast<std::size_t>(p.index);
+    switch (i % 4) {
+        case 0:
+            p.title = "\"" + p.title + "\" 1,000件";
+            break;
+        case 1:
+            for (int k = 0; k < 30; ++k) p.title += "超长标题";
+            break;
+        case 2:
+            p.title += "\t含税 \\ 5\"寸";
+            break;
+        default:
+            p.title = "*|" + p.title + "|*|**";  // cleaned to blanks
+            break;
+    }
+    for (std::size_t k = 0; k < p.features.size(); ++k) p.features[k].value = kValues[(i + k) % 4];
+    const auto odd_size = [](SkuItem& s) {
+        if (s.fid == kSizeFid) s.value += "\"码,|*|";
+    };
+    for (SkuItem& s : p.skus) {
+        odd_size(s);
+        for (SkuItem& c : s.children) odd_size(c);
+    }
+    if (i % 2 == 0) p.amount = "1,000";
+    p.slogan = "特价|*|**包邮\"大促\"\\";
+    // The first address starts the second; the third differs from the first only in case.
+    for (const char* tail : {"_ov.jpg", "_ov.jpg_100x100.jpg", "_OV.jpg"}) {
+        p.descriptionImages.push_back({PictureHost::Plain, "/desc/" + p.offerId + tail, "", true});
+    }
+    if (i % 3 == 0) {
+        const auto at = p.mainPictures.begin() + 1;
+        p.mainPictures.insert(at, {PictureHost::Plain, "/main/" + p.offerId + "_404.jpg", "", false});
+        PictureRef nothing{PictureHost::Taobao, "/main/" + p.offerId + "_empty.jpg", "", true};
+        nothing.empty = true;
+        p.mainPictures.push_back(nothing);
+    }
+}
+
 }  // namespace
 
 std::string_view template_name(ShopTemplate t) {
@@ -313,6 +354,7 @@ Catalogue Catalogue::generate(const CatalogueOptions& options) {
 
         for (int i = 0; i < options.productsPerShop; ++i) {
             Product p = make_product(options, n, i, shop.layout, ids);
+            if (options.hostile) make_hostile(p);
             // Uneven categories, so that one of them needs more than one page.
             p.category = i % 2 == 0 ? 0 : (i % 4 == 1 ? 1 : 2);
             const int global = static_cast<int>(c.products_.size());

@@ -31,7 +31,8 @@ struct PictureRef {
     PictureHost host = PictureHost::Plain;
     std::string path;       // UTF-8, from "/"; may hold Chinese characters
     std::string htmlQuery;  // as written in a page, "&" already "&amp;"; empty for most
-    bool exists = true;     // false: the host answers 404 for it
+    bool exists = true;     // false: the host answers 404 (with a page) for it
+    bool empty = false;     // true: the host answers 200 with no bytes
 };
 
 struct Feature {
@@ -108,6 +109,11 @@ struct CatalogueOptions {
     int mainPictures = 0;
     int descriptionPictures = 0;
     int itemsPerPage = 20;  // on every listing page; below 1 counts as 1
+    // Values as sellers really type them, on every product: quotes, commas, tabs,
+    // backslashes and "|*|" in titles, attributes, sizes and descriptions; titles too long
+    // for a file name; picture addresses that start others or differ only in case; main
+    // pictures that answer 404 or nothing.
+    bool hostile = false;
 };
 
 class Catalogue {

@@ -25,9 +25,12 @@ constexpr const char* kUsage =
     "                       [--malformed-rate R] [--reset-rate R] [--hang-rate R]\n"
     "                       [--huge-rate R] [--site-ini PATH] [--picture-bytes N]\n"
     "                       [--main-pictures N] [--description-pictures N]\n"
-    "                       [--items-per-page N]\n"
+    "                       [--items-per-page N] [--hostile-values]\n"
     "                       [--list-file PATH [--list-shop N]]\n"
     "Serves on 127.0.0.1 (port 0: any free port) and prints the port as the first line.\n"
+    "--hostile-values gives every product values as sellers really type them (quotes,\n"
+    "commas, tabs, \"|*|\", over-long titles, overlapping picture addresses, main pictures\n"
+    "answering 404 or nothing).\n"
     "Rates are chances from 0 to 1. --list-file writes the products of one shop (default 1)\n"
     "as a product list file (GBK, title||id||price||address), as a filled list would be.\n";
 
@@ -59,6 +62,10 @@ bool parse(int argc, char** argv, vq::sim::SimOptions& options, std::string& sit
     for (int i = 1; i < argc; ++i) {
         const std::string name = argv[i];
         if (name == "--help" || name == "-h") return false;
+        if (name == "--hostile-values") {
+            options.hostile = true;
+            continue;
+        }
         if (i + 1 >= argc) {
             std::fprintf(stderr, "marketplace-sim: %s needs a value\n", name.c_str());
             return false;

@@ -182,7 +182,11 @@ struct MarketplaceSim::Impl {
     SimOptions options;
     Catalogue catalogue;
     int port = -1;
-    std::map<std::string, PictureType> pictures;  // host + "\n" + GBK path
+    struct PictureEntry {
+        PictureType type;
+        bool empty = false;
+    };
+    std::map<std::string, PictureEntry> pictures;  // host + "\n" + GBK path
 
     std::unique_ptr<httplib::Server> server;
     std::thread listener;
@@ -229,7 +233,7 @@ void MarketplaceSim::Impl::register_pictures() {
         const std::optional<PictureType> type = picture_type_for_path(pic.path);
         if (!type) return;
         pictures[std::string(picture_host_name(pic.host)) + ".localhost\n" +
-                 utf8_to_gbk(pic.path)] = *type;
+                 utf8_to_gbk(pic.path)] = {*type, pic.empty};
     };
     for (const Product& p : catalogue.products()) {
         for (const PictureRef& pic : p.mainPictures) add(pic);
@@ -416,9 +420,10 @@ Answer MarketplaceSim::Impl::picture_answer(const std::string& host, const httpl
     // req.path has %XX decoded, so GBK bytes sent raw or encoded meet the same entry; the
     // query plays no part.
     const auto it = pictures.find(host + "\n" + req.path);
-    if (it == pictures.end()) return {404, "", "text/plain"};
-    return {200, make_picture(it->second, host + req.path, options.pictureBytes),
-            std::string(picture_content_type(it->second))};
+    if (it == pictures.end()) return {404, render_missing_page(), kPageType};
+    const std::string type(picture_content_type(it->second.type));
+    if (it->second.empty) return {200, "", type};
+    return {200, make_picture(it->second.type, host + req.path, options.pictureBytes), type};
 }
 
 void MarketplaceSim::Impl::send(Answer answer, Fault fault, Kind kind, std::uint64_t detail,
@@ -551,7 +556,8 @@ int MarketplaceSim::start(const SimOptions& options) {
     d.options = options;
     d.catalogue = Catalogue::generate({options.seed, options.shops, options.productsPerShop,
                                        options.keys, options.mainPictures,
-                                       options.descriptionPictures, options.itemsPerPage});
+                                       options.descriptionPictures, options.itemsPerPage,
+                                       options.hostile});
     d.register_pictures();
     d.reset_stats();
     {

@@ -20,7 +20,8 @@
 //   - every seventh product page (index 5, 12, ...) writes "<title >";
 //   - some description pictures have Chinese characters in the path (served for raw and
 //     percent-encoded GBK), "&amp;" in the query, a lower-case tag, a repeat, or no picture
-//     behind them (404).
+//     behind them (404, with a page as real hosts send);
+//   - with `hostile`, values as sellers really type them (see CatalogueOptions).
 // "/__catalog" lists all of it.
 
 #include <cstddef>
@@ -45,6 +46,7 @@ struct SimOptions {
     int mainPictures = 0;          // see CatalogueOptions
     int descriptionPictures = 0;
     int itemsPerPage = 20;  // on every listing page
+    bool hostile = false;   // see CatalogueOptions
 };
 
 // Bytes of a "huge" answer, streamed and never held in memory.
