@@ -176,6 +176,10 @@ void RunPanelTest::runToCompletionShowsTheTotals() {
         QCOMPARE(window->total_label()->text(), QStringLiteral("下载总数： 5"));
         QCOMPARE(window->succeeded_label()->text(), QStringLiteral("成功下载： 4"));
         QCOMPARE(window->failed_label()->text(), QStringLiteral("下载失败： 1"));
+        QCOMPARE(window->pictures_label()->text(), QStringLiteral("图片失败：0"));
+        QVERIFY(window->check_label()->isVisible());
+        QVERIFY(window->check_label()->text().startsWith(QStringLiteral("检查：宝贝 4 个，")));
+        QVERIFY(window->check_label()->text().endsWith(QStringLiteral("问题 0 个")));
         QVERIFY(!window->unwritten_label()->isVisible());
         const QRect screen = window->screen()->geometry();
         const QRect frame = window->frameGeometry();
@@ -231,12 +235,18 @@ void RunPanelTest::pauseContinueAndStop() {
     QCOMPARE(pause->text(), QStringLiteral("暂停"));
     QCOMPARE(p.core.controller.state(), vq::RunState::Running);
 
+    // A path chosen during the run is for the next run, and the panel says so.
+    QVERIFY(!p.panel.next_run_note()->isVisibleTo(&p.panel));
+    QVERIFY(p.panel.apply_output_path(home.file(QStringLiteral("next.csv"))));
+    QVERIFY(p.panel.next_run_note()->isVisibleTo(&p.panel));
+
     // Stop while held: nothing of the run is left behind.
     pause->click();
     QCOMPARE(pause->text(), QStringLiteral("继续"));
     stop->click();
     QVERIFY(p.idle_buttons());
     QCOMPARE(p.core.controller.state(), vq::RunState::Idle);
+    QVERIFY(!p.panel.next_run_note()->isVisibleTo(&p.panel));
     QTest::qWait(500);  // late reports of the stopped run must not change anything
     QVERIFY(p.idle_buttons());
     QCOMPARE(shown.size(), 0);
@@ -256,6 +266,7 @@ void RunPanelTest::unwrittenPackageIsSaid() {
     vq::gui::CompletionWindow* window = p.panel.completion_window();
     QCOMPARE(window->total_label()->text(), QStringLiteral("下载总数： 0"));
     QVERIFY(window->unwritten_label()->isVisible());
+    QVERIFY(!window->check_label()->isVisible());  // nothing written, nothing checked
 }
 
 QTEST_MAIN(RunPanelTest)

@@ -155,6 +155,34 @@ TEST_F(BatchControllerTest, ListShortenedDuringTheRunCountsTheMissingAsFailed) {
     EXPECT_EQ(observer.totals.failed, 5);
 }
 
+// A path chosen or a format saved during a run belongs to the next run: the package is
+// written whole, in one format, where the run started it.
+TEST_F(BatchControllerTest, SettingsChangedDuringARunApplyToTheNextRun) {
+    start_slow_run(20, 12);
+    ASSERT_TRUE(observer.wait_progress(2));
+    state.set_output(folder.path + "/", "other");
+    outputPath.set(folder.path + "/other.csv");
+    state.outputFormat = 4;
+    state.pictureFailurePolicy = 2;
+    ASSERT_TRUE(observer.wait_completed());
+    EXPECT_EQ(observer.totals.packagePath, package_path());
+    EXPECT_TRUE(observer.totals.checkClean) << vq::gbk_to_utf8(observer.totals.checkSummary);
+    const auto rows = runtest::read_package_strictly(package_path(), folder.path);
+    EXPECT_EQ(rows.size(), 12u);  // format 5 throughout, read as such
+    EXPECT_FALSE(vq::file_exists(folder.path + "/other.csv"));
+    EXPECT_FALSE(std::filesystem::exists(folder.path + "/other"));
+
+    // The next run takes the new ones.
+    ASSERT_TRUE(observer.wait_idle());
+    observer.completions = 0;
+    ASSERT_TRUE(controller->start_run().started);
+    ASSERT_TRUE(observer.wait_completed());
+    const auto bytes = vq::read_file_bytes(folder.path + "/other.csv");
+    ASSERT_TRUE(bytes);
+    EXPECT_EQ(bytes->substr(0, 2), "\xFF\xFE");
+    EXPECT_TRUE(std::filesystem::is_directory(folder.path + "/other"));
+}
+
 TEST_F(BatchControllerTest, AWorkerThatCannotStartDoesNotHoldUpTheRun) {
     start_sim();
     fill_list(6);

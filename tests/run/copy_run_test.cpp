@@ -174,6 +174,95 @@ TEST_F(CopyRunTest, AlibabaAssistantPackage) {
     EXPECT_EQ(ids, list_ids());
 }
 
+// The title a product's subject becomes once cleaned (the stand-in writes "&" as "&amp;").
+std::string cleaned_title(std::string title) {
+    for (char& c : title) {
+        if (c == '&' || c == '*' || c == '|' || c == '?') c = ' ';
+    }
+    return title;
+}
+
+std::string picture_url(const vq::sim::PictureRef& picture, int port) {
+    return "http://" + std::string(vq::sim::picture_host_name(picture.host)) + ".localhost:" +
+           std::to_string(port) + picture.path;
+}
+
+// Values as sellers type them, at latency 0, in both formats: every row reads back under
+// strict quoting into its column count and its original texts, every picture name is used
+// once, and every picture file holds the bytes fetched for its position.
+TEST_F(CopyRunTest, HostileValuesMakeAPackageThatReadsBackWhole) {
+    vq::sim::SimOptions options;
+    options.hostile = true;
+    start_sim(options);
+    for (const int format : {5, 4}) {
+        SCOPED_TRACE(format);
+        observer.completions = 0;
+        list.replace_all({});
+        std::filesystem::remove_all(package_folder());
+        run_to_completion(format, 16);
+        ASSERT_EQ(observer.totals.succeeded, 16);
+        EXPECT_TRUE(observer.totals.checkClean) << vq::gbk_to_utf8(observer.totals.checkSummary);
+
+        const auto rows = runtest::read_package_strictly(package_path(), folder.path);
+        ASSERT_EQ(rows.size(), 16u);
+        const std::size_t id_column = format == 4 ? 0 : 36, title_column = format == 4 ? 1 : 0;
+        const std::size_t picture_column = format == 4 ? 3 : 28;
+        const std::size_t description_column = format == 4 ? 7 : 20;
+        const std::string extension = format == 4 ? ".ali" : ".tbi";
+        std::set<std::string> names;
+        int expected_failures = 0;
+        for (const auto& row : rows) {
+            const vq::sim::Product* p = sim.catalogue().find_offer(row[id_column]);
+            ASSERT_NE(p, nullptr) << row[id_column];
+            EXPECT_EQ(row[title_column], cleaned_title(p->title));
+            if (format == 5) {
+                EXPECT_EQ(row[9], p->amount);  // "1,000" whole in its field
+            }
+
+            std::vector<std::string> fetched;
+            for (const auto& picture : p->mainPictures) {
+                if (picture.exists && !picture.empty) {
+                    fetched.push_back(vq::fetch_picture(picture_url(picture, sim.port())));
+                } else {
+                    ++expected_failures;
+                }
+            }
+            expected_failures += p->missing_description_pictures();
+            const auto listed = picture_names(row[picture_column]);
+            ASSERT_EQ(listed.size(), fetched.size());
+            for (std::size_t k = 0; k < listed.size(); ++k) {
+                EXPECT_TRUE(names.insert(listed[k]).second) << "used twice: " << listed[k];
+                EXPECT_EQ(vq::read_file_bytes(package_folder() + "/" + listed[k] + extension),
+                          fetched[k])
+                    << k;
+            }
+
+            // The address that starts another and its case twin each point at their own file.
+            const std::string& description = row[description_column];
+            for (const char* tail : {"_ov.jpg", "_ov.jpg_100x100.jpg", "_OV.jpg"}) {
+                const std::string address =
+                    "img.localhost:" + std::to_string(sim.port()) + "/desc/" + p->offerId + tail;
+                const std::string bytes = vq::fetch_picture("http://" + address);
+                ASSERT_FALSE(bytes.empty());
+                const std::string file = vq::md5_text(address, true) + ".jpg";
+                const auto at = description.find("/" + file + "\"");
+                EXPECT_NE(at, std::string::npos) << file;
+                const std::size_t from = description.rfind("file://", at) + 7;
+                const std::string path = description.substr(from, at + 1 + file.size() - from);
+                EXPECT_EQ(vq::read_file_bytes(vq::utf8_to_gbk(path)), bytes) << path;
+                EXPECT_EQ(description.find("http://" + address + "\""), std::string::npos);
+            }
+        }
+        // Nothing but the listed pictures lies in the package folder itself.
+        std::size_t files = 0;
+        for (const auto& entry : std::filesystem::directory_iterator(package_folder()))
+            files += entry.is_regular_file();
+        EXPECT_EQ(files, names.size());
+        EXPECT_EQ(observer.totals.failedPictures, expected_failures);
+        EXPECT_GT(expected_failures, 0);
+    }
+}
+
 TEST_F(CopyRunTest, FaultsNeverLoseCountOrTheRun) {
     vq::sim::SimOptions options;
     options.faults.error = 0.4;

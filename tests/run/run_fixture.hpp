@@ -53,6 +53,27 @@ inline int wait_process(pid_t pid, const std::string& folder, std::string& out, 
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+// The rows of a package table as Python's csv module reads it with strict=True (UTF-8
+// fields); fails the test when the reader refuses the file or a row's column count.
+inline std::vector<std::vector<std::string>> read_package_strictly(const std::string& path,
+                                                                    const std::string& folder) {
+    std::string out, err;
+    const int code = wait_process(
+        spawn_process({"/usr/bin/python3", VQ_PACKAGE_READER, path}, folder), folder, out, err);
+    EXPECT_EQ(code, 0) << err;
+    std::vector<std::vector<std::string>> rows;
+    const auto hex = [](char c) { return c <= '9' ? c - '0' : c - 'a' + 10; };
+    for (const std::string& line : vq::split_text(out, "\n")) {
+        std::vector<std::string>& row = rows.emplace_back();
+        for (const std::string& field : vq::split_text(line + " ", " ")) {
+            std::string& text = row.emplace_back();
+            for (std::size_t i = 0; i + 1 < field.size(); i += 2)
+                text += static_cast<char>(hex(field[i]) * 16 + hex(field[i + 1]));
+        }
+    }
+    return rows;
+}
+
 class RecordingLog : public vq::LogSink {
 public:
     void append_log(std::string_view text) override {

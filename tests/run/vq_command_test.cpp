@@ -47,7 +47,7 @@ TEST_F(VqCommandTest, CopiesAListAndPrintsTheTotals) {
                    "--desc-pictures", "--log", folder.path + "/run.log"}),
               0)
         << stderr_text;
-    EXPECT_NE(stdout_text.find("下载总数： 6\n成功下载： 6\n下载失败： 0\n"), std::string::npos)
+    EXPECT_NE(stdout_text.find("下载总数： 6\n成功下载： 6\n下载失败： 0\n图片失败："), std::string::npos)
         << stdout_text;
     EXPECT_NE(stdout_text.find("文件写成功！"), std::string::npos);
     const auto package = vq::read_file_bytes(out);
@@ -58,6 +58,42 @@ TEST_F(VqCommandTest, CopiesAListAndPrintsTheTotals) {
     const auto raw_log = vq::read_file_bytes(folder.path + "/run.log");
     ASSERT_TRUE(raw_log);
     EXPECT_NE(raw_log->find(vq::utf8_to_gbk("文件写成功！\r\n")), std::string::npos);
+}
+
+// vq copy checks what it wrote; vq check says the same of a package, and what broke it.
+TEST_F(VqCommandTest, CopyChecksItsPackageAndCheckFindsWhatBreaksOne) {
+    vq::sim::SimOptions options;
+    options.hostile = true;
+    start_sim(options);
+    prepare(6, sim.site_ini());
+    const std::string out = folder.path + "/shop.csv";
+    ASSERT_EQ(run({"copy", "--list", list_file, "--out", out, "--home", home, "--desc-pictures",
+                   "--policy", "2"}),
+              0)
+        << stderr_text;
+    // Products 1 and 4 each have a main picture answering 404 and one answering nothing;
+    // product 5's description names a picture nobody has.
+    EXPECT_NE(stdout_text.find("下载失败： 0\n图片失败：5\n检查：宝贝 6 个，主图 "), std::string::npos)
+        << stdout_text;
+    EXPECT_NE(stdout_text.find("问题 0 个\n"), std::string::npos);
+
+    EXPECT_EQ(run({"check", out}), 0) << stderr_text;
+    EXPECT_TRUE(stdout_text.starts_with("检查：宝贝 6 个，")) << stdout_text;
+
+    const auto rows = runtest::read_package_strictly(out, folder.path);
+    ASSERT_EQ(rows.size(), 6u);
+    const std::string first = vq::split_text(rows[2][28], ":")[0];
+    ASSERT_TRUE(vq::write_file_atomic(folder.path + "/shop/" + first + ".tbi", "<html>404</html>"));
+    EXPECT_EQ(run({"check", out}), 1);
+    EXPECT_NE(stdout_text.find("第 "), std::string::npos);
+    EXPECT_NE(stdout_text.find("主图 " + first + ".tbi 不是图片"), std::string::npos) << stdout_text;
+    EXPECT_NE(stdout_text.find("问题 1 个"), std::string::npos);
+
+    ASSERT_TRUE(vq::write_file_atomic(out, "not a package"));
+    EXPECT_EQ(run({"check", out}), 2);
+    EXPECT_NE(stderr_text.find("不是数据包文件"), std::string::npos);
+    EXPECT_EQ(run({"check", folder.path + "/none.csv"}), 2);
+    EXPECT_EQ(run({"check"}), 2);
 }
 
 TEST_F(VqCommandTest, RefusesToStartWithoutKeyPairsOrAUsableOutputName) {
