@@ -30,7 +30,7 @@ const QString kPauseCaption = QStringLiteral("暂停");
 const QString kContinueCaption = QStringLiteral("继续");
 
 // Fixed, so the bottom-right placement comes out exactly where it is computed.
-constexpr int kCompletionWidth = 300;
+constexpr int kCompletionWidth = 360;
 constexpr int kCompletionHeight = 270;
 const QString kWarningStyle = QStringLiteral("color: #b3261e;");
 
