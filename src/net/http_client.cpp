@@ -83,10 +83,28 @@ struct Transfer {
     explicit operator bool() const { return easy != nullptr; }
 };
 
+// Control bytes in a header line would let a value (an address from a page, a cookie)
+// end the line and start header lines of its own; they go out percent-encoded.
+std::string header_safe(std::string_view line) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(line.size());
+    for (const unsigned char c : line) {
+        if (c < 0x20 || c == 0x7F) {
+            out += '%';
+            out += kHex[c >> 4];
+            out += kHex[c & 15];
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
 struct HeaderList {
     curl_slist* list = nullptr;
     void add(const std::string& line) {
-        if (curl_slist* grown = curl_slist_append(list, line.c_str())) list = grown;
+        if (curl_slist* grown = curl_slist_append(list, header_safe(line).c_str())) list = grown;
     }
     ~HeaderList() { curl_slist_free_all(list); }
 };
@@ -288,7 +306,8 @@ std::string fetch_via_request_object(std::string_view url, std::string_view meth
     curl_easy_setopt(easy, CURLOPT_URL, target.c_str());
 
     HeaderList headers;
-    headers.add("Referrer: " + std::string(referrer.empty() ? url : referrer));
+    // The address goes into the header as it goes into the request line.
+    headers.add("Referrer: " + wire_url(referrer.empty() ? url : referrer));
     headers.add(std::string("Accept: ") + kAcceptList);
     headers.add("Accept-Language: zh-cn");
     headers.add("Content-Type: application/x-www-form-urlencoded");
@@ -347,7 +366,9 @@ std::string fetch_with_timeout(std::string_view url, std::string_view method, st
     std::string block(extra_headers);
     if (!contains_text(block, "Accept: ", true))
         block += std::string("Accept: ") + kAcceptList + "\r\n";
-    if (!contains_text(block, "Referer: ", true)) block += "Referer: " + std::string(url) + "\r\n";
+    // The address goes into the header as it goes into the request line: a line break in it
+    // would otherwise split the block into header lines of the address's choosing.
+    if (!contains_text(block, "Referer: ", true)) block += "Referer: " + wire_url(url) + "\r\n";
     if (!contains_text(block, "Accept-Language: ", true)) block += "Accept-Language: zh-cn\r\n";
     const bool post = verb == "POST";
     if (post && !body.empty()) {

@@ -103,10 +103,35 @@ TEST(DirectClient, HeaderBlockRules) {
     }
 }
 
-TEST(DirectClient, PathBytesThatCannotStandInARequestLineAreEncoded) {
+// An address from a page may hold line breaks: neither the request line nor any header
+// line may carry them, or the page's author could add header lines of their own.
+TEST(AllClients, AddressBytesThatCannotStandInALineAreEncodedEverywhere) {
     CaptureServer server(CaptureServer::ok("ok"));
-    EXPECT_EQ(fetch_with_timeout(server.base() + "/a b\r\nX-Injected: 1\xB1\xA6"), "ok");
-    EXPECT_EQ(server.head().substr(0, 48), "GET /a%20b%0D%0AX-Injected:%201%B1%A6 HTTP/1.1\r\n");
+    const std::string url = server.base() + "/a b\r\nX-Injected: 1\xB1\xA6";
+    const std::string encoded = "/a%20b%0D%0AX-Injected:%201%B1%A6";
+    EXPECT_EQ(fetch_with_timeout(url), "ok");
+    EXPECT_EQ(fetch_via_request_object(url), "ok");
+    EXPECT_EQ(fetch_with_timeout(server.base() + "/c", "", "", "a=1\r\nX-Injected: 2\x7F"), "ok");
+    EXPECT_EQ(fetch_via_request_object(server.base() + "/d", "", "", "", nullptr, "", 0, "", "",
+                                       "http://r/\nX-Injected: 3"),
+              "ok");
+    ASSERT_EQ(server.requests().size(), 4u);
+    EXPECT_EQ(server.head(0).substr(0, 48), "GET " + encoded + " HTTP/1.1\r\n");
+    EXPECT_NE(server.head(0).find("\r\nReferer: " + server.base() + encoded + "\r\n"),
+              std::string::npos);
+    EXPECT_NE(server.head(1).find("\r\nReferrer: " + server.base() + encoded + "\r\n"),
+              std::string::npos);
+    EXPECT_NE(server.head(2).find("\r\nCookie: a=1%0D%0AX-Injected: 2%7F"), std::string::npos);
+    EXPECT_NE(server.head(3).find("\r\nReferrer: http://r/%0AX-Injected:%203\r\n"),
+              std::string::npos);
+    for (std::size_t i = 0; i < 4; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(server.head(i).find("\r\nX-Injected"), std::string::npos);
+        for (const char c : server.head(i)) {
+            const auto b = static_cast<unsigned char>(c);
+            EXPECT_TRUE(c == '\r' || c == '\n' || (b >= 0x20 && b != 0x7F)) << int(b);
+        }
+    }
 }
 
 TEST(DirectClient, RefusesWhatItCannotSend) {

@@ -1,5 +1,7 @@
 #include "api/offer_pipeline.hpp"
+#include "net/capture_server.hpp"
 #include "run_fixture.hpp"
+#include "source/listing_reader.hpp"
 #include "support/gbk_literal.hpp"
 
 namespace {
@@ -102,6 +104,35 @@ TEST_F(OfferPipelineTest, AVanishedRowIsRequestedWithAnEmptyIdAndGivesNoRow) {
     EXPECT_EQ(gateway_requests(), 1 + static_cast<int>(state.credentials().size()));
     // No description pictures were asked for, so no product folder exists.
     EXPECT_FALSE(std::filesystem::exists(package_folder()));
+}
+
+// The listing pattern's (.*?) crosses line breaks, so a page's item link can bring CR LF
+// into an offer id. Down the whole road, from the page to the signed gateway request, no
+// header line of the page author's making may come out.
+TEST_F(OfferPipelineTest, ALineBreakInAListedIdAddsNoHeaderToTheGatewayRequest) {
+    vq::test::CaptureServer gateway(vq::test::CaptureServer::ok("<rsp></rsp>"));
+    vq::SiteSettings site;
+    site.gateway_host = "127.0.0.1:" + std::to_string(gateway.port());
+    vq::set_site_settings(site);
+    const std::string page = vq::utf8_to_gbk(
+        "<a class=\"item-name\" href=\"http://shop/item.htm?id=123\r\nX-Injected: 1\r\n"
+        "Cookie: stolen=1\" target=\"_blank\">杯子</a><span class=\"c-price\">1.00</span>");
+    vq::ListingScanner scanner;
+    const vq::ListingPage scanned = scanner.scan(page, "item.host");
+    ASSERT_EQ(scanned.rows.size(), 1u);
+    ASSERT_NE(scanned.rows[0].offerId.find("\r\nX-Injected"), std::string::npos);
+    list.append_row(scanned.rows[0]);
+    state.set_credentials({{"1234567", "secret"}});
+
+    vq::ProductPipeline pipeline = make_pipeline();
+    EXPECT_FALSE(pipeline.process_product(1).has_value());
+    ASSERT_EQ(gateway.requests().size(), 1u);
+    const std::string head = gateway.head(0);
+    EXPECT_EQ(head.find("\r\nX-Injected"), std::string::npos) << head;
+    EXPECT_EQ(head.find("\r\nCookie: stolen"), std::string::npos) << head;
+    EXPECT_NE(head.find("offerId=123%0D%0AX-Injected:%201%0D%0ACookie:%20stolen=1"),
+              std::string::npos)
+        << head;
 }
 
 }  // namespace
