@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+#include <vector>
+
 #include <functional>
 #include <string>
 
@@ -120,6 +123,29 @@ TEST(Faults, EachKindDoesWhatItSays) {
             stats.find("\nfault-" + std::string(k.kind) + " " + std::to_string(k.requests) + "\n"),
             std::string::npos)
             << stats;
+    }
+}
+
+// A hung answer holds a server thread only while its client waits: more hangs than the
+// server has threads, all given up by their clients, and the server still answers.
+TEST(Faults, HungAnswersEndWhenTheirClientsLeave) {
+    SimOptions options;
+    options.faults.hang = 1.0;
+    RunningSim s(options);
+    // Two waves of hung requests, each given up by its client: together far more than the
+    // server's 64 threads, and after each the server still answers.
+    for (int wave = 0; wave < 2; ++wave) {
+        SCOPED_TRACE(wave);
+        std::vector<std::thread> clients;
+        for (int i = 0; i < 70; ++i) {
+            clients.emplace_back(
+                [&s, i] { s.get("detail", "/offer/" + std::to_string(i) + ".html", 1); });
+        }
+        for (std::thread& t : clients) t.join();
+        const auto stats = s.get("detail", "/__stats", 20);
+        ASSERT_TRUE(stats);
+        EXPECT_EQ(stats->status, 200);
+        EXPECT_NE(stats->body.find("\nfault-hang "), std::string::npos);
     }
 }
 

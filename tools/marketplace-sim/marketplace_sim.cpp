@@ -1,12 +1,18 @@
 #include "marketplace-sim/marketplace_sim.hpp"
 
+#include <arpa/inet.h>
+#include <dirent.h>
 #include <httplib.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -221,6 +227,11 @@ struct MarketplaceSim::Impl {
     Answer picture_answer(const std::string& host, const httplib::Request& req);
     Answer config_answer(const httplib::Request& req);
     void send(Answer answer, Fault fault, Kind kind, std::uint64_t detail, httplib::Response& res);
+    // A hung answer: nothing is sent until the client hangs up, the server stops or
+    // kMostHang has passed, so each hang holds a server thread only as long as its client
+    // waits.
+    void hang(const httplib::Request& req);
+    int connection_socket(const httplib::Request& req) const;
 
     std::string stats_text() const;
     void reset_stats();
@@ -426,6 +437,47 @@ Answer MarketplaceSim::Impl::picture_answer(const std::string& host, const httpl
     return {200, make_picture(it->second.type, host + req.path, options.pictureBytes), type};
 }
 
+// httplib hands a handler no socket: the connection is the one of this server's sockets
+// whose peer is the request's client port.
+int MarketplaceSim::Impl::connection_socket(const httplib::Request& req) const {
+    DIR* fds = opendir("/proc/self/fd");
+    if (fds == nullptr) return -1;
+    int found = -1;
+    while (const dirent* entry = readdir(fds)) {
+        const int fd = std::atoi(entry->d_name);
+        if (fd <= 0 || fd == dirfd(fds)) continue;
+        sockaddr_in peer{}, local{};
+        socklen_t peerLength = sizeof peer, localLength = sizeof local;
+        if (getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &peerLength) != 0 ||
+            getsockname(fd, reinterpret_cast<sockaddr*>(&local), &localLength) != 0 ||
+            peer.sin_family != AF_INET) {
+            continue;
+        }
+        if (ntohs(peer.sin_port) == req.remote_port && ntohs(local.sin_port) == port) {
+            found = fd;
+            break;
+        }
+    }
+    closedir(fds);
+    return found;
+}
+
+void MarketplaceSim::Impl::hang(const httplib::Request& req) {
+    constexpr auto kMostHang = std::chrono::minutes(5);
+    const int fd = connection_socket(req);
+    const auto until = std::chrono::steady_clock::now() + kMostHang;
+    while (!wait_or_stop(std::chrono::milliseconds(100)) &&
+           std::chrono::steady_clock::now() < until) {
+        if (fd < 0) continue;
+        // The client hung up: end of file (or an error) on its connection.
+        pollfd p{fd, POLLIN | POLLRDHUP, 0};
+        if (poll(&p, 1, 0) <= 0) continue;
+        if (p.revents & (POLLHUP | POLLERR | POLLRDHUP)) return;
+        char byte;
+        if (recv(fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT) == 0) return;
+    }
+}
+
 void MarketplaceSim::Impl::send(Answer answer, Fault fault, Kind kind, std::uint64_t detail,
                                 httplib::Response& res) {
     res.status = answer.status;
@@ -468,9 +520,7 @@ void MarketplaceSim::Impl::send(Answer answer, Fault fault, Kind kind, std::uint
                                      });
             return;
         }
-        case Fault::Hang:
-            while (!wait_or_stop(std::chrono::milliseconds(1000))) {
-            }
+        case Fault::Hang:  // held in hang() until the client left; nobody reads this
             res.status = 503;
             return;
         case Fault::Huge: {
@@ -523,6 +573,7 @@ void MarketplaceSim::Impl::handle(const httplib::Request& req, httplib::Response
     const std::string request = host + " " + req.target;
     const Fault fault = decide_fault(options.faults, options.seed, request, occurrence);
     if (fault != Fault::None) count_fault(fault);
+    if (fault == Fault::Hang) hang(req);
 
     Answer answer;
     switch (kind) {
@@ -566,7 +617,7 @@ int MarketplaceSim::start(const SimOptions& options) {
     }
 
     auto server = std::make_unique<httplib::Server>();
-    // Hanging answers hold a thread each until stop.
+    // A hanging answer holds a thread while its client waits for it.
     server->new_task_queue = [] { return new httplib::ThreadPool(64); };
     // Idle kept-alive connections hold a thread too; keep stop prompt.
     server->set_keep_alive_timeout(1);
