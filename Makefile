@@ -34,6 +34,9 @@ bench: build
 	$(BUILD_DIR)/bench/support_bench --benchmark_counters_tabular=true
 	$(BUILD_DIR)/bench/net_bench --benchmark_counters_tabular=true
 	$(BUILD_DIR)/bench/copy_bench --latency-ms 0 --latency-ms 20
+	# Memory with large pictures: each product one 60 MB main picture.
+	$(BUILD_DIR)/bench/copy_bench --products 20 --main-pictures 1 --description-pictures 0 \
+	  --picture-bytes 60000000 --latency-ms 0
 	$(BUILD_DIR)/bench/listing_bench --latency-ms 0 --latency-ms 20
 
 demo: build

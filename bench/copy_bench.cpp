@@ -2,6 +2,7 @@
 // the process: wall time, CPU time and peak memory of vq, and the requests it made.
 //
 //   copy_bench [--vq PATH] [--products N] [--latency-ms L ...] [--work DIR]
+//              [--main-pictures N] [--description-pictures N] [--picture-bytes N]
 //
 // The package goes to a scratch folder under DIR (default: the temporary folder); on a
 // disk the kernel's file creation is a large part of vq's system time, on tmpfs it is not.
@@ -34,6 +35,8 @@ long stat_count(const std::string& stats, const std::string& kind) {
 int main(int argc, char** argv) {
     std::string vq = (std::filesystem::path(argv[0]).parent_path() / "../src/cli/vq").string();
     int products = 1000;
+    int mainPictures = 3, descriptionPictures = 4;
+    std::size_t pictureBytes = 0;
     std::vector<int> latencies;
     std::filesystem::path base = std::filesystem::temp_directory_path();
     for (int i = 1; i + 1 < argc; i += 2) {
@@ -42,6 +45,9 @@ int main(int argc, char** argv) {
         else if (name == "--products") products = std::atoi(argv[i + 1]);
         else if (name == "--latency-ms") latencies.push_back(std::atoi(argv[i + 1]));
         else if (name == "--work") base = argv[i + 1];
+        else if (name == "--main-pictures") mainPictures = std::atoi(argv[i + 1]);
+        else if (name == "--description-pictures") descriptionPictures = std::atoi(argv[i + 1]);
+        else if (name == "--picture-bytes") pictureBytes = std::strtoull(argv[i + 1], nullptr, 10);
     }
     if (latencies.empty()) latencies = {0, 20};
     // Before the stand-in's catalogue exists, so that it stays out of vq's peak memory.
@@ -52,9 +58,11 @@ int main(int argc, char** argv) {
     }
 
     const std::filesystem::path work = base / ("vq-copy-bench-" + std::to_string(getpid()));
-    std::printf("vq copy of %d products (3 main + 4 description pictures each, description "
-                "pictures on, format 5) into %s\n",
-                products, base.c_str());
+    std::printf("vq copy of %d products (%d main + %d description pictures each%s, description "
+                "pictures %s, format 5) into %s\n",
+                products, mainPictures, descriptionPictures,
+                pictureBytes ? (" of " + std::to_string(pictureBytes) + " bytes").c_str() : "",
+                descriptionPictures > 0 ? "on" : "off", base.c_str());
     std::printf("%8s %9s %9s %9s %12s %10s %9s %12s %10s\n", "latency", "wall s", "cpu s", "sys s",
                 "cpu ms/prod", "peak MB", "requests", "req/product", "wall/floor");
     int failures = 0;
@@ -67,8 +75,9 @@ int main(int argc, char** argv) {
         options.shops = 1;
         options.productsPerShop = products;
         options.latencyMs = latency;
-        options.mainPictures = 3;
-        options.descriptionPictures = 4;
+        options.mainPictures = mainPictures;
+        options.descriptionPictures = descriptionPictures;
+        options.pictureBytes = pictureBytes;
         if (sim.start(options) <= 0) {
             std::fprintf(stderr, "copy_bench: the stand-in did not start\n");
             return 1;
@@ -86,7 +95,8 @@ int main(int argc, char** argv) {
         const bench::Measured m =
             launcher.run({vq, "copy", "--home", (work / "home").string(), "--list",
                           (work / "list.txt").string(), "--out", (work / "out/pkg.csv").string(),
-                          "--desc-pictures", "--policy", "3", "--format", "5"},
+                          descriptionPictures > 0 ? "--desc-pictures" : "--no-desc-pictures",
+                          "--policy", "3", "--format", "5"},
                          (work / "stdout.txt").string());
         const std::string stats = sim.stats_text();
         sim.stop();

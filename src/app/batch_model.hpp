@@ -13,6 +13,8 @@
 
 namespace vq {
 
+class PictureSource;
+
 // One row of the product list; columns 0 to 3 are title, price, address, offerId.
 struct ProductEntry {
     std::string title;
@@ -164,6 +166,8 @@ struct ProductContext {
     const LiveOptions* options = nullptr;
     // Stamps of main picture names; null = the process's one sequence.
     MillisSequence* millis = nullptr;
+    // Where pictures are fetched from; null = the network.
+    PictureSource* pictures = nullptr;
 
     // Appends the time stamp followed by text (which ends with "\r\n") as one line.
     void log_line(std::string_view text) const;

@@ -138,13 +138,6 @@ void log_empty(const ProductContext& c, std::string_view what, int i, int m) {
     log_picture(c, "  第:"_gbk, what, i, m, "\r\n");
 }
 
-// The file name part of a picture's type, from a copy of its first bytes (the detector
-// consumes what it is given).
-std::string picture_type(const std::string& body) {
-    std::string head = body.substr(0, 10);
-    return detect_picture_type(head);
-}
-
 // The reference a match stands for, exactly as the description writes it: the quote, the
 // scheme in its own case, the address and the closing quote. Replacing this whole text
 // leaves an address that merely starts the same (a.jpg and a.jpg_100x100.jpg) alone.
@@ -187,24 +180,28 @@ void run_pass(Pass pass, OfferRecord& record, const ProductContext& context,
         log_downloading(context, i, m);
 
         // One fetch serves both the type and the file when both go to the same address.
-        std::string body = fetch_picture(fetch_address);
-        const std::string file = md5_text(address, true) + "." + picture_type(body);
+        PictureSource& source = picture_source(context);
+        PictureFetch got = source.fetch(fetch_address, folder);
+        const std::string file = md5_text(address, true) + "." + picture_type(got);
         const std::string path = folder + "/" + file;
         // Still standing: not yet pointed at a local copy by an earlier match of this address.
         const auto standing = [&] { return contains_text(description, reference); };
         const auto failed = [&] {
             if (standing()) ++record.failedPictures;
         };
-        // Two workers may save the same picture at once; the rename leaves one whole copy.
-        const auto keep = [&](const std::string& bytes) {
-            if (!write_file_atomic(path, bytes)) {
-                // The description keeps the remote address rather than name a missing file.
-                log_empty(context, " 个宝贝 描述图片 无法写入文件 保留原图片地址 "_gbk, i, m);
-                failed();
-                return;
+        // A fetched picture is renamed into place whole: two workers saving the same picture
+        // at once leave one whole copy. One that had nowhere to go keeps its web address
+        // rather than name a missing file. False when there was no picture at all.
+        const auto keep = [&](PictureFetch& fetched) {
+            if (fetched.fetched() && fetched.file.commit(path)) {
+                description = replace_all(description, reference,
+                                          "\"" + local_picture_address(path) + "\"");
+                return true;
             }
-            description = replace_all(description, reference,
-                                      "\"" + local_picture_address(path) + "\"");
+            if (!fetched.fetched() && !fetched.unwritable()) return false;
+            log_empty(context, " 个宝贝 描述图片 无法写入文件 保留原图片地址 "_gbk, i, m);
+            failed();
+            return true;
         };
         const auto remove = [&] {
             failed();
@@ -216,11 +213,8 @@ void run_pass(Pass pass, OfferRecord& record, const ProductContext& context,
         const std::string download_address =
             taobao_only ? fetch_address : picture_download_address(address, matchers.chinese);
         if (picture_wire_address(download_address) != picture_wire_address(fetch_address))
-            body = fetch_picture(download_address);
-        if (!body.empty()) {
-            keep(body);
-            continue;
-        }
+            got = source.fetch(download_address, folder);
+        if (keep(got)) continue;
         switch (context.pictureFailurePolicy) {
             case 2:
                 remove();
@@ -228,10 +222,8 @@ void run_pass(Pass pass, OfferRecord& record, const ProductContext& context,
                 break;
             case 3:
                 log_empty(context, " 个宝贝 描述图片 字节集为0 正在重新下载 "_gbk, i, m);
-                body = fetch_picture(download_address);
-                if (!body.empty()) {
-                    keep(body);
-                } else {
+                got = source.fetch(download_address, folder);
+                if (!keep(got)) {
                     remove();
                     if (pass == Pass::Background)
                         log_empty(context,

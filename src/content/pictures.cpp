@@ -43,6 +43,31 @@ std::string detect_picture_type(std::string& bytes) {
     return std::string(v.substr(0, 10)) + ".JPG";
 }
 
+namespace {
+
+class NetworkPictures final : public PictureSource {
+public:
+    PictureFetch fetch(std::string_view url, std::string_view gbk_folder) override {
+        return fetch_picture_into(url, gbk_folder);
+    }
+};
+
+}  // namespace
+
+PictureSource& network_pictures() {
+    static NetworkPictures source;
+    return source;
+}
+
+PictureSource& picture_source(const ProductContext& context) {
+    return context.pictures ? *context.pictures : network_pictures();
+}
+
+std::string picture_type(const PictureFetch& fetched) {
+    std::string head = fetched.head;  // the detector consumes what it is given
+    return detect_picture_type(head);
+}
+
 void download_main_pictures(XmlDocument& answer, OfferRecord& record,
                             const ProductContext& context) {
     static constexpr std::string_view kList =
@@ -61,19 +86,24 @@ void download_main_pictures(XmlDocument& answer, OfferRecord& record,
         const std::string number = std::to_string(k);
         context.log_line("  正在下载 第："_gbk + number + "  张 宝贝主图数据... \r\n"_gbk);
         const std::string url = answer.node_text(kUri);
-        std::string body = fetch_picture(url);
-        if (body.empty()) body = fetch_picture(url);  // one more try before giving it up
+        PictureSource& source = picture_source(context);
+        // Fetched straight into the package folder, where it is renamed into place whole.
+        PictureFetch got = source.fetch(url, context.packageFolder);
+        if (!got.fetched() && !got.unwritable()) {
+            got = source.fetch(url, context.packageFolder);  // one more try before giving up
+        }
 
         std::string_view failure;
-        if (body.empty()) {
+        if (got.unwritable()) {
+            failure = "  张 宝贝主图无法写入文件 已从数据包中略去\r\n"_gbk;
+        } else if (!got.fetched()) {
             failure = "  张 宝贝主图下载失败 已从数据包中略去\r\n"_gbk;
         } else {
             const std::string name =
                 md5_text(unique_millis_text(clock, millis) + record.title + record.offerId);
             std::string path = context.packageFolder + "/" + name;
             path += extension;
-            // Readers of the package folder see no half-written picture.
-            if (write_file_atomic(path, body)) {
+            if (got.file.commit(path)) {
                 record.pictureList += name;
                 record.pictureList += ":1:";
                 record.pictureList += std::to_string(position++);

@@ -4,9 +4,27 @@
 #include <string>
 
 #include "app/batch_model.hpp"
+#include "net/http_client.hpp"
 #include "support/xml_document.hpp"
 
 namespace vq {
+
+// Where pictures come from: the network, unless a test or a fuzz target puts something else
+// in a product's context.
+class PictureSource {
+public:
+    virtual ~PictureSource() = default;
+    // The picture at url, staged in gbk_folder (see fetch_picture_into).
+    virtual PictureFetch fetch(std::string_view url, std::string_view gbk_folder) = 0;
+};
+
+PictureSource& network_pictures();
+
+// The context's source, else the network.
+PictureSource& picture_source(const ProductContext& context);
+
+// The file extension of a fetched picture, from its first bytes (detect_picture_type).
+std::string picture_type(const PictureFetch& fetched);
 
 // A file extension from the first bytes of a picture ("jpg", "gif", "png", ...; for an
 // unknown header the hex rendering of up to 10 bytes followed by ".JPG"). Empties bytes.

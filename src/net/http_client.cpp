@@ -2,6 +2,7 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <memory>
@@ -109,21 +110,37 @@ struct HeaderList {
     ~HeaderList() { curl_slist_free_all(list); }
 };
 
-// What one exchange collects. Headers are those of the final response only.
+constexpr std::size_t kHeadBytes = 16;
+
+// What one exchange collects. Headers are those of the final response only. With a file
+// the body goes there as it arrives, and only its first bytes are kept in memory.
 struct Exchange {
     std::string body;
     std::string headers;
     bool too_large = false;
+    StagedFile* file = nullptr;
+    std::uint64_t received = 0;
+    bool unwritable = false;
 };
 
 size_t on_body(char* data, size_t size, size_t count, void* user) {
     auto* ex = static_cast<Exchange*>(user);
     const size_t n = size * count;
-    if (ex->body.size() + n > kMaxBodyBytes) {
+    if (ex->received + n > kMaxBodyBytes) {
         ex->too_large = true;
         return 0;  // aborts the transfer
     }
-    ex->body.append(data, n);
+    ex->received += n;
+    if (ex->file == nullptr) {
+        ex->body.append(data, n);
+        return n;
+    }
+    if (ex->body.size() < kHeadBytes)
+        ex->body.append(data, std::min(n, kHeadBytes - ex->body.size()));
+    if (!ex->file->append(std::string_view(data, n))) {
+        ex->unwritable = true;
+        return 0;
+    }
     return n;
 }
 
@@ -432,14 +449,16 @@ std::string picture_wire_address(std::string_view url) {
     return wire_url(url.substr(0, url.find('#')));
 }
 
-std::string fetch_picture(std::string_view url) {
+namespace {
+
+// One picture download into ex; true for a 2xx answer that arrived whole.
+bool perform_picture(std::string_view url, Exchange& ex) {
     const std::string target = picture_wire_address(url);
-    if (target.empty()) return {};
+    if (target.empty()) return false;
     Transfer h;
-    if (!h) return {};
+    if (!h) return false;
     const int t = default_timeout_seconds() * 1000;
 
-    Exchange ex;
     CURL* easy = h.easy;
     set_common_options(easy, ex, t, true);
     curl_easy_setopt(easy, CURLOPT_URL, target.c_str());
@@ -449,11 +468,52 @@ std::string fetch_picture(std::string_view url) {
     headers.add("Accept: */*");
     curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers.list);
 
-    if (!perform(h, t)) return {};
+    if (!perform(h, t)) return false;
     long status = 0;
     curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
-    if (status < 200 || status > 299) return {};
+    return status >= 200 && status <= 299;
+}
+
+}  // namespace
+
+std::string fetch_picture(std::string_view url) {
+    Exchange ex;
+    if (!perform_picture(url, ex)) return {};
     return std::move(ex.body);
+}
+
+PictureFetch fetch_picture_into(std::string_view url, std::string_view gbk_folder) {
+    PictureFetch result;
+    result.file = StagedFile(gbk_folder);
+    if (!result.file.ok()) {
+        result.outcome = PictureFetch::Outcome::Unwritable;
+        return result;
+    }
+    Exchange ex;
+    ex.file = &result.file;
+    const bool ok = perform_picture(url, ex);
+    if (ex.unwritable) {
+        result.outcome = PictureFetch::Outcome::Unwritable;
+    } else if (ok && ex.received > 0) {
+        result.outcome = PictureFetch::Outcome::Fetched;
+        result.head = std::move(ex.body);
+    }
+    if (!result.fetched()) result.file = StagedFile();
+    return result;
+}
+
+PictureFetch staged_picture(std::string_view bytes, std::string_view gbk_folder) {
+    PictureFetch result;
+    if (bytes.empty()) return result;
+    result.file = StagedFile(gbk_folder);
+    if (!result.file.append(bytes)) {
+        result.outcome = PictureFetch::Outcome::Unwritable;
+        result.file = StagedFile();
+        return result;
+    }
+    result.outcome = PictureFetch::Outcome::Fetched;
+    result.head = std::string(bytes.substr(0, kHeadBytes));
+    return result;
 }
 
 namespace {

@@ -11,6 +11,8 @@
 #include <string>
 #include <string_view>
 
+#include "support/files.hpp"
+
 namespace vq {
 
 // A stop signal shared between the thread that stops a run and the threads doing its
@@ -95,6 +97,29 @@ std::string fetch_with_timeout(std::string_view url, std::string_view method = {
 // "#" on dropped, redirects followed (http/https only). Empty on any failure, and for any
 // final status outside 2xx (an error page is not a picture).
 std::string fetch_picture(std::string_view url);
+
+// A picture fetched straight into a staged file in the folder where it will be kept, so
+// its bytes are never held in memory (the size cap still applies).
+struct PictureFetch {
+    enum class Outcome {
+        Fetched,     // a 2xx answer with at least one byte, all of it in the file
+        Failed,      // no picture: a network failure, a non-2xx answer or no bytes
+        Unwritable,  // the bytes had nowhere to go: the folder or the disk refused them
+    };
+    Outcome outcome = Outcome::Failed;
+    StagedFile file;
+    std::string head;  // the first bytes (up to 16), for telling the picture's type
+
+    bool fetched() const { return outcome == Outcome::Fetched; }
+    bool unwritable() const { return outcome == Outcome::Unwritable; }
+};
+
+// fetch_picture into a staged file in gbk_folder.
+PictureFetch fetch_picture_into(std::string_view url, std::string_view gbk_folder);
+
+// Bytes already at hand, staged in gbk_folder as if they had just been fetched (empty
+// bytes are a failed fetch).
+PictureFetch staged_picture(std::string_view bytes, std::string_view gbk_folder);
 
 // The address fetch_picture puts on the wire for url (fragment dropped, blanks, controls
 // and double-byte characters percent-encoded): two addresses with the same wire address

@@ -81,6 +81,65 @@ bool write_file_atomic(std::string_view gbk_path, std::string_view bytes) {
     return replace_file(gbk_path, bytes, false, {}) == ReplaceResult::Written;
 }
 
+StagedFile::StagedFile(std::string_view gbk_folder) {
+    std::string pattern = native_path(gbk_folder) + "/.vq-part-XXXXXX";
+    fd_ = ::mkostemp(pattern.data(), O_CLOEXEC);
+    if (fd_ < 0) return;
+    ::fchmod(fd_, 0644);  // an ordinary document, not mkstemp's owner-only file
+    temp_ = std::move(pattern);
+}
+
+StagedFile::~StagedFile() {
+    discard();
+}
+
+StagedFile::StagedFile(StagedFile&& other) noexcept
+    : temp_(std::move(other.temp_)), fd_(other.fd_), size_(other.size_), failed_(other.failed_) {
+    other.fd_ = -1;
+    other.temp_.clear();
+}
+
+StagedFile& StagedFile::operator=(StagedFile&& other) noexcept {
+    if (this != &other) {
+        discard();
+        temp_ = std::move(other.temp_);
+        fd_ = other.fd_;
+        size_ = other.size_;
+        failed_ = other.failed_;
+        other.fd_ = -1;
+        other.temp_.clear();
+    }
+    return *this;
+}
+
+void StagedFile::discard() {
+    if (fd_ >= 0) ::close(fd_);
+    if (!temp_.empty()) ::unlink(temp_.c_str());
+    fd_ = -1;
+    temp_.clear();
+}
+
+bool StagedFile::append(std::string_view bytes) {
+    if (!ok()) return false;
+    if (!write_all(fd_, bytes)) {
+        failed_ = true;
+        return false;
+    }
+    size_ += bytes.size();
+    return true;
+}
+
+bool StagedFile::commit(std::string_view gbk_path) {
+    const bool written = ok() && ::close(fd_) == 0;
+    fd_ = -1;
+    if (!written || ::rename(temp_.c_str(), native_path(gbk_path).c_str()) != 0) {
+        discard();
+        return false;
+    }
+    temp_.clear();
+    return true;
+}
+
 bool make_directory(std::string_view gbk_path) {
     const std::string path = native_path(gbk_path);
     if (::mkdir(path.c_str(), 0777) == 0) return true;

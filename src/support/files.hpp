@@ -2,6 +2,7 @@
 // File access for GBK paths: the one place where the system's GBK path texts become the
 // platform's file names (UTF-8). Failures are results, never exceptions.
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -27,6 +28,36 @@ enum class ReplaceResult { Written, Failed, Abandoned };
 // false abandons the write. On anything but Written no temporary file is left.
 ReplaceResult replace_file(std::string_view gbk_path, std::string_view bytes, bool sync,
                            const std::function<bool()>& may_commit);
+
+// A file written in pieces beside where it will go and renamed into place only when whole,
+// so readers never see part of it; removed when dropped without being committed.
+class StagedFile {
+public:
+    StagedFile() = default;
+    // Creates a temporary file in the folder (GBK path); ok() tells whether it could.
+    explicit StagedFile(std::string_view gbk_folder);
+    ~StagedFile();
+    StagedFile(StagedFile&& other) noexcept;
+    StagedFile& operator=(StagedFile&& other) noexcept;
+    StagedFile(const StagedFile&) = delete;
+    StagedFile& operator=(const StagedFile&) = delete;
+
+    // Created, and every write so far went through.
+    bool ok() const { return fd_ >= 0 && !failed_; }
+    // False (and the file no longer ok) when the bytes could not all be written.
+    bool append(std::string_view bytes);
+    std::uint64_t size() const { return size_; }
+    // Closes the file and renames it over the GBK path; false, and the file removed, when
+    // it cannot.
+    bool commit(std::string_view gbk_path);
+
+private:
+    void discard();
+    std::string temp_;  // native path
+    int fd_ = -1;
+    std::uint64_t size_ = 0;
+    bool failed_ = false;
+};
 
 // Creates one folder level; true when it exists afterwards.
 bool make_directory(std::string_view gbk_path);

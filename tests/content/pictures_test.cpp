@@ -191,6 +191,20 @@ TEST_F(MainPictures, NameFromMillisTitleAndOfferIdWithTheFormatsExtension) {
               log_time_stamp(clock) + "  开始下载 第：4/7  个宝贝   宝贝主图数据！\r\n"_gbk);
 }
 
+TEST_F(MainPictures, APictureWithNowhereToGoIsLeftOutAndSaid) {
+    CaptureServer server(CaptureServer::ok("picture"));
+    const std::string folder = context_.packageFolder;
+    context_.packageFolder += "/missing";
+    XmlDocument answer;
+    ASSERT_TRUE(answer.load_bytes(
+        answer_with({"<originalImageURI>" + server.base() + "/a.jpg</originalImageURI>"})));
+    download_main_pictures(answer, record_, context_);
+    context_.packageFolder = folder;
+    EXPECT_EQ(record_.pictureList, "");
+    EXPECT_EQ(record_.failedPictures, 1);
+    EXPECT_EQ(log_texts()[2], "  第：4/7  个宝贝 第：1  张 宝贝主图无法写入文件 已从数据包中略去\r\n"_gbk);
+}
+
 TEST_F(MainPictures, NoPicturesGiveAnEmptyList) {
     XmlDocument answer;
     ASSERT_TRUE(answer.load_bytes(answer_with({})));

@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <stdlib.h>
+
 #include <chrono>
+#include <filesystem>
 #include <thread>
 
 #include "net/capture_server.hpp"
@@ -225,6 +228,44 @@ TEST(PictureClient, Http10AcceptAllAndNoFragment) {
     EXPECT_EQ(picture_wire_address("http://h/%D6%D0%20a.gif"), "http://h/%D6%D0%20a.gif");
 }
 
+// A picture goes straight into a staged file beside where it will be kept: the bytes are
+// all there, only the first ones in memory, and nothing is left behind by a failure.
+TEST(PictureClient, FetchedIntoAStagedFile) {
+    char tmpl[] = "/tmp/vq-staged-XXXXXX";
+    const std::string folder = mkdtemp(tmpl);
+    const auto entries = [&folder] {
+        return std::distance(std::filesystem::directory_iterator(folder),
+                             std::filesystem::directory_iterator());
+    };
+    std::string picture = "\x89PNG\r\n\x1A\n";
+    while (picture.size() < 300000) picture += "picture bytes ";
+    CaptureServer server([&picture](const std::string& request) {
+        if (request.find(" /p.png ") != std::string::npos) return CaptureServer::ok(picture);
+        return std::string("HTTP/1.1 404 Not Found\r\nContent-Length: 4\r\n\r\ngone");
+    });
+
+    PictureFetch got = fetch_picture_into(server.base() + "/p.png", folder);
+    ASSERT_TRUE(got.fetched());
+    EXPECT_EQ(got.head, picture.substr(0, 16));
+    EXPECT_EQ(got.file.size(), picture.size());
+    EXPECT_EQ(entries(), 1);  // staged beside its place
+    ASSERT_TRUE(got.file.commit(folder + "/p.png"));
+    EXPECT_EQ(read_file_bytes(folder + "/p.png"), picture);
+
+    EXPECT_EQ(fetch_picture_into(server.base() + "/gone.png", folder).outcome,
+              PictureFetch::Outcome::Failed);
+    EXPECT_EQ(fetch_picture_into(folder + "/x", folder).outcome, PictureFetch::Outcome::Failed);
+    EXPECT_EQ(fetch_picture_into(server.base() + "/p.png", folder + "/missing").outcome,
+              PictureFetch::Outcome::Unwritable);
+    EXPECT_EQ(entries(), 1);  // no staged file outlives its fetch
+
+    const PictureFetch bytes = staged_picture("GIF89a", folder);
+    EXPECT_TRUE(bytes.fetched());
+    EXPECT_EQ(bytes.head, "GIF89a");
+    EXPECT_FALSE(staged_picture("", folder).fetched());
+    std::filesystem::remove_all(folder);
+}
+
 TEST(Redirects, FollowedOnlyToHttp) {
     CaptureServer server([](const std::string& request) {
         if (request.find(" /old ") != std::string::npos)
@@ -259,6 +300,13 @@ TEST(Limits, AnEndlessBodyFailsAtTheCap) {
     CaptureServer server("", CaptureServer::Mode::Endless);
     EXPECT_EQ(fetch_with_timeout(server.base() + "/big"), "");
     EXPECT_EQ(fetch_picture(server.base() + "/big.jpg"), "");
+    // Into a file the cap holds too, and the part already written goes.
+    char tmpl[] = "/tmp/vq-endless-XXXXXX";
+    const std::string folder = mkdtemp(tmpl);
+    EXPECT_EQ(fetch_picture_into(server.base() + "/big.jpg", folder).outcome,
+              PictureFetch::Outcome::Failed);
+    EXPECT_TRUE(std::filesystem::is_empty(folder));
+    std::filesystem::remove_all(folder);
 }
 
 TEST(Cancel, StopsRequestsInFlightAndRefusesNewOnes) {

@@ -54,4 +54,37 @@ TEST_F(FilesTest, FailuresAreResults) {
     EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
 }
 
+TEST_F(FilesTest, StagedFileAppearsWholeOrNotAtAll) {
+    const auto entries = [this] {
+        return std::distance(fs::directory_iterator(dir_), fs::directory_iterator());
+    };
+    {
+        StagedFile staged(dir_);
+        ASSERT_TRUE(staged.ok());
+        EXPECT_TRUE(staged.append("part one, "));
+        EXPECT_TRUE(staged.append("part two"));
+        EXPECT_EQ(staged.size(), 18u);
+        EXPECT_FALSE(file_exists(dir_ + "/p.jpg"));
+        ASSERT_TRUE(staged.commit(dir_ + "/p.jpg"));
+    }
+    EXPECT_EQ(read_file_bytes(dir_ + "/p.jpg"), "part one, part two");
+    EXPECT_EQ(entries(), 1);
+    {
+        StagedFile dropped(dir_);
+        dropped.append("never kept");
+        StagedFile moved = std::move(dropped);
+        EXPECT_EQ(entries(), 2);
+    }
+    EXPECT_EQ(entries(), 1);  // dropped without a commit: gone
+
+    StagedFile nowhere(dir_ + "/missing");
+    EXPECT_FALSE(nowhere.ok());
+    EXPECT_FALSE(nowhere.append("x"));
+    EXPECT_FALSE(nowhere.commit(dir_ + "/q.jpg"));
+    StagedFile blocked(dir_);
+    ASSERT_TRUE(make_directory(dir_ + "/taken"));
+    EXPECT_FALSE(blocked.commit(dir_ + "/taken"));  // a folder in the way
+    EXPECT_EQ(entries(), 2);
+}
+
 }  // namespace
