@@ -19,7 +19,8 @@ const std::string& package_header_text(int format);
 // with placeholders for structural quotes, ending in "\r\n". Quotes inside the title are
 // doubled here so they cannot end the quoted field early; a bare field whose value holds
 // the separator, a quote or a line break is quoted instead; every "*" of a value is
-// doubled, so a value holding "|*|" cannot turn into a quote.
+// doubled, so a value holding "|*|" cannot turn into a quote; a byte that starts no whole
+// GBK character becomes "?".
 std::string build_package_row(const OfferRecord& record, int format);
 
 // The complete file bytes: format 5 = GBK header + rows; format 4 = FF FE + UTF-16LE

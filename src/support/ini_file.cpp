@@ -113,6 +113,15 @@ bool has_line_break(std::string_view text) {
     return text.find_first_of("\r\n") != npos;
 }
 
+// A name whose last byte is a lead byte: written as "[name]", that byte would take the "]"
+// as its second half, and the section could never be found again.
+bool ends_in_lone_lead_byte(std::string_view name) {
+    std::size_t last = 0;
+    for (std::size_t i = 0; i < name.size(); i += gbk_char_length(name, i)) last = i;
+    return !name.empty() && last == name.size() - 1 &&
+           is_gbk_lead_byte(static_cast<unsigned char>(name.back()));
+}
+
 std::mutex& write_mutex() {
     static std::mutex m;
     return m;
@@ -145,7 +154,7 @@ bool IniFile::set_value(std::string_view section, std::string_view key, std::str
     key = trim(key);
     if (section.empty() || key.empty() || has_line_break(section) || has_line_break(key) ||
         has_line_break(value) || key.find('=') != npos || key.front() == ';' ||
-        key.front() == '[') {
+        key.front() == '[' || ends_in_lone_lead_byte(section)) {
         return false;
     }
     const std::string_view eol = line_break_of(bytes_);

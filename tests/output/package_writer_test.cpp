@@ -139,6 +139,35 @@ TEST(PackageWriter, HostileValuesReadBackWholeAndUnchanged) {
     }
 }
 
+// A lead byte cut off from its second byte would take the closing quote as its second half
+// in a GBK reader (format 5) or in the UTF-16 conversion (format 4).
+TEST(PackageWriter, BytesThatStartNoCharacterBecomeQuestionMarks) {
+    for (const int format : {4, 5}) {
+        SCOPED_TRACE(format);
+        OfferRecord r = bare_record();
+        r.title = "x\x81";
+        r.description = "\xFF\xB1\xA6\x81";
+        r.offerId = "9\x81";
+        const std::string bytes = package_file_bytes(format, build_package_row(r, format));
+        const PackageTable table = read_package_table(bytes);
+        ASSERT_EQ(table.records.size(), 1u);
+        EXPECT_EQ(table.records[0].error, "");
+        const auto& f = table.records[0].fields;
+        ASSERT_EQ(f.size(), static_cast<std::size_t>(package_field_count(format)));
+        EXPECT_EQ(f[format == 4 ? 1 : 0], "x?");
+        EXPECT_EQ(f[format == 4 ? 7 : 20], "?\xB1\xA6?");
+        EXPECT_EQ(f[format == 4 ? 0 : 36], "9?");
+        if (format == 5) {
+            // Every lead byte of the file has its second byte.
+            for (std::size_t i = 0; i < bytes.size(); i += gbk_char_length(bytes, i)) {
+                EXPECT_FALSE(is_gbk_lead_byte(static_cast<unsigned char>(bytes[i])) &&
+                             gbk_char_length(bytes, i) == 1)
+                    << i;
+            }
+        }
+    }
+}
+
 // The strict reader finds what a seller assistant would stumble over.
 TEST(PackageReader, StrictQuotingFaultsAreFound) {
     const std::string header = package_header_text(5);

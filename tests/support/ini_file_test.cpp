@@ -127,12 +127,20 @@ TEST(IniFileWrite, RefusesWhatWouldBreakTheFile) {
         {"", "k", "v"},       {" ", "k", "v"},   {"S", "", "v"},     {"S", "a=b", "v"},
         {"S", ";k", "v"},     {"S", "[k", "v"},  {"S", "k", "a\nb"}, {"S", "k", "a\rb"},
         {"S\r\nT", "k", "v"}, {"S", "k\n", "v"},
+        // A lead byte at the end of a section name would take the "]" as its second half.
+        {"\x81", "k", "v"},    {"S\xB1", "k", "v"},
     };
     for (const auto& c : cases) {
         IniFile ini;
         ini.set_bytes(kSmall);
         EXPECT_FALSE(ini.set_value(c.section, c.key, c.value)) << c.section << "/" << c.key;
         EXPECT_EQ(ini.bytes(), kSmall);
+    }
+    // Whole characters, and a lead byte inside a name, are fine and read back.
+    for (const char* section : {"\xB1\xA6", "\x81]x"}) {
+        IniFile ini;
+        ASSERT_TRUE(ini.set_value(section, "k\x81", "v"));
+        EXPECT_EQ(ini.value(section, "k\x81"), "v");
     }
 }
 
