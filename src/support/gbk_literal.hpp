@@ -1,5 +1,9 @@
 #pragma once
 // "年"_gbk: a source literal (UTF-8) as GBK text, converted once per literal.
+//
+// clang 14 crashes on a "..."_gbk inside a braced list after values it can build at
+// compile time (a std::string from a plain literal, say), when it tries that initializer
+// as a constant: give such a value a name of its own first.
 
 #include <algorithm>
 #include <cstddef>

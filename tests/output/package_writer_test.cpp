@@ -95,11 +95,10 @@ TEST(PackageWriter, Format4EndsWithOneZeroUnit) {
 // Values as sellers and answers really hold them: every row still reads back, under strict
 // quoting, into exactly its column count and the original texts.
 TEST(PackageWriter, HostileValuesReadBackWholeAndUnchanged) {
-    const std::vector<std::string> values = {
-        "a\"b",        "1,000",         "x\ty",         "|*|",      "*|",   "|*",
-        "a**b",        "ends with |",  "*",            "\"",       "",     "line\r\nbreak",
-        "中文,\"表\"|*|"_gbk,
+    std::vector<std::string> values = {
+        "a\"b", "1,000", "x\ty", "|*|", "*|", "|*", "a**b", "ends with |", "*", "\"", "", "line\r\nbreak",
     };
+    values.push_back("中文,\"表\"|*|"_gbk);
     for (const int format : {4, 5}) {
         for (const std::string& v : values) {
             SCOPED_TRACE(std::to_string(format) + ": " + v);

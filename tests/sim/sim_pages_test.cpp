@@ -228,6 +228,7 @@ TEST(Pages, ListsCarryTheirCountAndOnlyTheirItems) {
                 cups.push_back(i);
         }
         ASSERT_FALSE(cups.empty());
+        const std::string cup = percent_encoded("杯"_gbk);
         const std::vector<Case> more = {
             {"scid", n, "/search.htm?&search=y&scid=" + cats[0].id + tail + "2", cats[0].products,
              2},
@@ -237,8 +238,7 @@ TEST(Pages, ListsCarryTheirCountAndOnlyTheirItems) {
             {"offerlist_", n, "/page/offerlist_" + cats[0].id + ".htm", cats[0].products, 1},
             {"offerlist_ with the page glued on", n,
              "/page/offerlist_" + cats[0].id + ".htm&pageNum=2", cats[0].products, 2},
-            {"keywords", n, "/search.htm?keywords=" + percent_encoded("杯"_gbk) + "&pageNum=1",
-             cups, 1},
+            {"keywords", n, "/search.htm?keywords=" + cup + "&pageNum=1", cups, 1},
             {"keywords without results", n, "/search.htm?keywords=zzz&pageNum=1", {}, 1},
             {"unknown category", n, "/search.htm?&search=y&scid=1" + tail + "1", {}, 1},
         };
