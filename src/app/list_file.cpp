@@ -17,11 +17,13 @@ bool ends_line(char c) {
 
 std::string format_list_text(const std::vector<ProductEntry>& rows) {
     std::string text;
+    // A field ending in a lead byte would swallow the separator's first "|" when read back
+    // and lose its row: such a byte is written as "?".
     for (const ProductEntry& row : rows) {
-        text.append(row.title).append(kSeparator);
-        text.append(row.offerId).append(kSeparator);
-        text.append(row.price).append(kSeparator);
-        text.append(row.address).append("\r\n");
+        text.append(whole_characters(row.title)).append(kSeparator);
+        text.append(whole_characters(row.offerId)).append(kSeparator);
+        text.append(whole_characters(row.price)).append(kSeparator);
+        text.append(whole_characters(row.address)).append("\r\n");
     }
     // The text ends with CR LF, so only blanks before the first title are removed.
     return trim_blanks(text);

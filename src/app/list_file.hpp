@@ -13,7 +13,8 @@
 namespace vq {
 
 // The file text of the rows in order, each line ended by CR LF; blanks (ASCII and
-// full-width) are trimmed from both ends of the whole text. Empty for no rows.
+// full-width) are trimmed from both ends of the whole text, and a byte that starts no whole
+// GBK character is written as "?". Empty for no rows.
 std::string format_list_text(const std::vector<ProductEntry>& rows);
 
 // The rows of a list file's bytes. Lines end at CR, LF, NUL or Ctrl-Z; a line split at

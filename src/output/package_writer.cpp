@@ -55,25 +55,12 @@ const std::string& format4_header_bytes() {
 
 // A value inside a row: its "*" doubled, so that no value can form the placeholder with
 // its neighbours (the file writer turns "**" back into "*"; a "*" byte is never part of a
-// double-byte character). A byte that starts no whole GBK character (a lead byte cut off
-// from its second byte, 0xFF) becomes "?": a reader would otherwise take the next byte,
-// a closing quote say, as its second half.
+// double-byte character). Bytes that start no whole character become "?" (see
+// whole_characters), and so does a NUL byte, which would end the format-4 text early.
 void append_data(std::string& row, std::string_view value) {
-    for (std::size_t i = 0; i < value.size(); ++i) {
-        const auto c = static_cast<unsigned char>(value[i]);
-        if (is_gbk_lead_byte(c)) {
-            if (gbk_char_length(value, i) == 2) {
-                row.append(value.substr(i, 2));
-                ++i;
-            } else {
-                row.push_back('?');
-            }
-        } else if (c == 0xFF) {
-            row.push_back('?');
-        } else {
-            if (c == '*') row.push_back('*');
-            row.push_back(static_cast<char>(c));
-        }
+    for (const char c : whole_characters(value)) {
+        if (c == '*') row.push_back('*');
+        row.push_back(c == '\0' ? '?' : c);
     }
 }
 

@@ -20,7 +20,7 @@ const std::string& package_header_text(int format);
 // doubled here so they cannot end the quoted field early; a bare field whose value holds
 // the separator, a quote or a line break is quoted instead; every "*" of a value is
 // doubled, so a value holding "|*|" cannot turn into a quote; a byte that starts no whole
-// GBK character becomes "?".
+// GBK character, and a NUL byte, becomes "?".
 std::string build_package_row(const OfferRecord& record, int format);
 
 // The complete file bytes: format 5 = GBK header + rows; format 4 = FF FE + UTF-16LE

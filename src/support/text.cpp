@@ -235,6 +235,22 @@ std::string text_after_last(std::string_view text, std::string_view separator) {
                    : std::string(text.substr(static_cast<std::size_t>(pos) - 1 + separator.size()));
 }
 
+std::string whole_characters(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) {
+        const std::size_t length = gbk_char_length(text, i);
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (length == 1 && (is_gbk_lead_byte(c) || c == 0xFF)) {
+            out += '?';
+        } else {
+            out.append(text.substr(i, length));
+        }
+        i += length;
+    }
+    return out;
+}
+
 std::string double_quotes(std::string_view text) {
     std::string out;
     out.reserve(text.size());

@@ -62,6 +62,11 @@ std::string right_text(std::string_view text, int count);
 // falls on a second byte), shortened to whole characters.
 std::string middle_text(std::string_view text, int start, int count);
 
+// The text with every byte that starts no whole character (a lead byte without its second
+// byte, 0xFF) replaced by "?": written next to a separator or a quote, such a byte would
+// take that for its second half in any GBK reader.
+std::string whole_characters(std::string_view text);
+
 // Every double quote doubled, so the text can stand inside a quoted CSV field. (A quote
 // byte is never part of a double-byte character.)
 std::string double_quotes(std::string_view text);

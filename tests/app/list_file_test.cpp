@@ -28,6 +28,14 @@ TEST(ListText, FieldOrderSeparatorsAndTrimmedEnds) {
     EXPECT_EQ(format_list_text({}), "");
 }
 
+// A field ending in a lead byte would take the separator's first "|" for its second half
+// and lose the whole row on reading; the byte is written as "?" instead.
+TEST(ListText, AFieldEndingInALeadByteKeepsItsRow) {
+    const std::vector<ProductEntry> rows = {row("cup\xB1", "1\xCB", "2", "http://a/\xB1\xA6\x81")};
+    expect_rows(parse_list_text(format_list_text(rows)),
+                {row("cup?", "1?", "2", "http://a/\xB1\xA6?")});
+}
+
 TEST(ListText, OnlyFourPieceLinesBecomeRows) {
     const std::string bytes =
         "title||id||price||address\r\n"     // a header is just another four-piece line

@@ -139,14 +139,15 @@ TEST(PackageWriter, HostileValuesReadBackWholeAndUnchanged) {
 }
 
 // A lead byte cut off from its second byte would take the closing quote as its second half
-// in a GBK reader (format 5) or in the UTF-16 conversion (format 4).
-TEST(PackageWriter, BytesThatStartNoCharacterBecomeQuestionMarks) {
+// in a GBK reader (format 5) or in the UTF-16 conversion (format 4); a NUL would end the
+// format-4 text there.
+TEST(PackageWriter, BytesThatStartNoCharacterAndNulsBecomeQuestionMarks) {
     for (const int format : {4, 5}) {
         SCOPED_TRACE(format);
         OfferRecord r = bare_record();
         r.title = "x\x81";
         r.description = "\xFF\xB1\xA6\x81";
-        r.offerId = "9\x81";
+        r.offerId = std::string("9\0\x81", 3);  // a NUL would end the format-4 text
         const std::string bytes = package_file_bytes(format, build_package_row(r, format));
         const PackageTable table = read_package_table(bytes);
         ASSERT_EQ(table.records.size(), 1u);
@@ -155,7 +156,7 @@ TEST(PackageWriter, BytesThatStartNoCharacterBecomeQuestionMarks) {
         ASSERT_EQ(f.size(), static_cast<std::size_t>(package_field_count(format)));
         EXPECT_EQ(f[format == 4 ? 1 : 0], "x?");
         EXPECT_EQ(f[format == 4 ? 7 : 20], "?\xB1\xA6?");
-        EXPECT_EQ(f[format == 4 ? 0 : 36], "9?");
+        EXPECT_EQ(f[format == 4 ? 0 : 36], "9??");
         if (format == 5) {
             // Every lead byte of the file has its second byte.
             for (std::size_t i = 0; i < bytes.size(); i += gbk_char_length(bytes, i)) {
