@@ -20,17 +20,8 @@
 #include <vector>
 
 #include "marketplace-sim/marketplace_sim.hpp"
+#include "copy_setup.hpp"
 #include "measured_process.hpp"
-
-namespace {
-
-// "kind count" lines of the stand-in's statistics.
-long stat_count(const std::string& stats, const std::string& kind) {
-    const auto at = stats.find(kind + " ");
-    return at == std::string::npos ? 0 : std::stol(stats.substr(at + kind.size() + 1));
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
     std::string vq = (std::filesystem::path(argv[0]).parent_path() / "../src/cli/vq").string();
@@ -67,9 +58,6 @@ int main(int argc, char** argv) {
                 "cpu ms/prod", "peak MB", "requests", "req/product", "wall/floor");
     int failures = 0;
     for (const int latency : latencies) {
-        std::filesystem::remove_all(work);
-        std::filesystem::create_directories(work / "home/options");
-        std::filesystem::create_directories(work / "out");
         vq::sim::MarketplaceSim sim;
         vq::sim::SimOptions options;
         options.shops = 1;
@@ -82,15 +70,7 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "copy_bench: the stand-in did not start\n");
             return 1;
         }
-        std::ofstream(work / "home/options/site.ini", std::ios::binary) << sim.site_ini();
-        // The list file as the program writes one: title||id||price||address, CR LF.
-        {
-            std::ofstream list(work / "list.txt", std::ios::binary);
-            for (const auto& p : sim.catalogue().products()) {
-                list << "item " << p.offerId << "||" << p.offerId << "||" << p.price
-                     << "||http://detail.localhost/offer/" << p.offerId << ".html\r\n";
-            }
-        }
+        bench::prepare_copy(sim, work);
         sim.reset_stats();
         const bench::Measured m =
             launcher.run({vq, "copy", "--home", (work / "home").string(), "--list",
@@ -100,7 +80,8 @@ int main(int argc, char** argv) {
                          (work / "stdout.txt").string());
         const std::string stats = sim.stats_text();
         sim.stop();
-        const long requests = stat_count(stats, "gateway") + stat_count(stats, "picture") + stat_count(stats, "config");
+        const long requests = bench::stat_count(stats, "gateway") + bench::stat_count(stats, "picture") +
+                              bench::stat_count(stats, "config");
         const double floor = requests * latency / 1000.0 / 5.0;
         char ratio[32] = "-";
         if (latency > 0) std::snprintf(ratio, sizeof ratio, "%.3f", m.wallSeconds / floor);

@@ -18,18 +18,13 @@
 #include <string>
 
 #include "marketplace-sim/marketplace_sim.hpp"
+#include "copy_setup.hpp"
 #include "measured_process.hpp"
 #include "output/package_check.hpp"
 #include "support/encoding.hpp"
 #include "support/files.hpp"
 
 namespace {
-
-// "name count" lines of the stand-in's statistics.
-long stat_count(const std::string& stats, const std::string& name) {
-    const auto at = stats.find("\n" + name + " ");
-    return at == std::string::npos ? 0 : std::stol(stats.substr(at + name.size() + 2));
-}
 
 // The number after a total line's caption in vq's output, or -1.
 int total(const std::string& output, const std::string& caption) {
@@ -59,9 +54,6 @@ int main(int argc, char** argv) {
     }
 
     const std::filesystem::path work = base / ("vq-soak-bench-" + std::to_string(getpid()));
-    std::filesystem::remove_all(work);
-    std::filesystem::create_directories(work / "home/options");
-    std::filesystem::create_directories(work / "out");
     vq::sim::MarketplaceSim sim;
     vq::sim::SimOptions options;
     options.shops = 1;
@@ -79,15 +71,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "soak_bench: the stand-in did not start\n");
         return 1;
     }
-    std::ofstream(work / "home/options/site.ini", std::ios::binary)
-        << sim.site_ini() << "http_timeout_seconds=" << kTimeoutSeconds << "\r\n";
-    {
-        std::ofstream list(work / "list.txt", std::ios::binary);
-        for (const auto& p : sim.catalogue().products()) {
-            list << "item " << p.offerId << "||" << p.offerId << "||" << p.price
-                 << "||http://detail.localhost/offer/" << p.offerId << ".html\r\n";
-        }
-    }
+    bench::prepare_copy(sim, work,
+                        "http_timeout_seconds=" + std::to_string(kTimeoutSeconds) + "\r\n");
     sim.reset_stats();
     const std::string table = (work / "out/pkg.csv").string();
     const bench::Measured m =
@@ -95,15 +80,15 @@ int main(int argc, char** argv) {
                       (work / "list.txt").string(), "--out", table, "--desc-pictures", "--policy",
                       "3", "--format", "5"},
                      (work / "stdout.txt").string());
-    const std::string stats = "\n" + sim.stats_text();
+    const std::string stats = sim.stats_text();
     sim.stop();
 
     const std::string output = vq::read_file_bytes((work / "stdout.txt").string()).value_or("");
     const int succeeded = total(output, "成功下载： ");
     const int failed = total(output, "下载失败： ");
-    const long requests =
-        stat_count(stats, "gateway") + stat_count(stats, "picture") + stat_count(stats, "config");
-    const long hangs = stat_count(stats, "fault-hang");
+    const long requests = bench::stat_count(stats, "gateway") +
+                          bench::stat_count(stats, "picture") + bench::stat_count(stats, "config");
+    const long hangs = bench::stat_count(stats, "fault-hang");
 
     const vq::PackageTable read =
         vq::read_package_table(vq::read_file_bytes(table).value_or(""));

@@ -84,14 +84,15 @@ struct Transfer {
     explicit operator bool() const { return easy != nullptr; }
 };
 
-// Control bytes in a header line would let a value (an address from a page, a cookie)
-// end the line and start header lines of its own; they go out percent-encoded.
-std::string header_safe(std::string_view line) {
+// The text with every byte for which encode holds written as "%" and two upper-case hex
+// digits.
+template <typename Encode>
+std::string percent_encoded(std::string_view text, Encode encode) {
     static constexpr char kHex[] = "0123456789ABCDEF";
     std::string out;
-    out.reserve(line.size());
-    for (const unsigned char c : line) {
-        if (c < 0x20 || c == 0x7F) {
+    out.reserve(text.size());
+    for (const unsigned char c : text) {
+        if (encode(c)) {
             out += '%';
             out += kHex[c >> 4];
             out += kHex[c & 15];
@@ -100,6 +101,12 @@ std::string header_safe(std::string_view line) {
         }
     }
     return out;
+}
+
+// Control bytes in a header line would let a value (an address from a page, a cookie)
+// end the line and start header lines of its own; they go out percent-encoded.
+std::string header_safe(std::string_view line) {
+    return percent_encoded(line, [](unsigned char c) { return c < 0x20 || c == 0x7F; });
 }
 
 struct HeaderList {
@@ -159,19 +166,7 @@ size_t on_header(char* data, size_t size, size_t count, void* user) {
 // double-byte characters) go out percent-encoded with upper-case digits; libcurl would
 // otherwise encode the latter itself, in lower case.
 std::string wire_url(std::string_view url) {
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    std::string out;
-    out.reserve(url.size());
-    for (unsigned char c : url) {
-        if (c <= 0x20 || c >= 0x7F) {
-            out += '%';
-            out += kHex[c >> 4];
-            out += kHex[c & 15];
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out;
+    return percent_encoded(url, [](unsigned char c) { return c <= 0x20 || c >= 0x7F; });
 }
 
 void set_common_options(CURL* easy, Exchange& ex, int timeout_ms, bool cookie_engine) {
