@@ -9,7 +9,7 @@ TSAN_TESTS ?= BatchControllerTest.*:OfferPipelineTest.*:CopyRunTest.*:ListingRea
 # The unit and run suites again under AddressSanitizer and UndefinedBehaviorSanitizer, built
 # with clang, which also keeps the project building with it.
 ASAN_DIR ?= build-asan
-ASAN_SUITES ?= support_tests api_tests app_tests content_tests output_tests source_tests \
+ASAN_SUITES ?= support_tests api_tests model_tests app_tests content_tests output_tests source_tests \
   net_tests run_tests
 FUZZ_DIR ?= build-fuzz
 FUZZ_SECONDS ?= 60

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/batch_model.hpp"
+#include "model/batch_model.hpp"
 
 namespace vqtest {
 

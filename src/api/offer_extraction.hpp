@@ -3,7 +3,7 @@
 
 #include <string_view>
 
-#include "app/batch_model.hpp"
+#include "model/batch_model.hpp"
 #include "support/xml_document.hpp"
 
 namespace vq {

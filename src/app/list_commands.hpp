@@ -7,8 +7,8 @@
 #include <string_view>
 #include <vector>
 
-#include "app/batch_model.hpp"
-#include "app/product_list.hpp"
+#include "model/batch_model.hpp"
+#include "model/product_list.hpp"
 
 namespace vq {
 

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/batch_model.hpp"
+#include "model/batch_model.hpp"
 
 namespace vq {
 

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "app/list_file.hpp"
-#include "app/product_list.hpp"
+#include "model/product_list.hpp"
 #include "cli/cli_common.hpp"
 #include "cli/commands.hpp"
 #include "cli/console.hpp"

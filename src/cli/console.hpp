@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/batch_controller.hpp"
+#include "run/batch_controller.hpp"
 
 namespace vq::cli {
 

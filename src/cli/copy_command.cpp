@@ -6,7 +6,7 @@
 #include <unistd.h>
 
 #include "api/site_settings.hpp"
-#include "app/batch_controller.hpp"
+#include "run/batch_controller.hpp"
 #include "app/list_file.hpp"
 #include "app/options.hpp"
 #include "app/startup.hpp"

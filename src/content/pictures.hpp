@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "app/batch_model.hpp"
+#include "model/batch_model.hpp"
 #include "net/http_client.hpp"
 #include "support/xml_document.hpp"
 

@@ -19,7 +19,7 @@
 #include <mutex>
 
 #include "app/list_commands.hpp"
-#include "app/product_list.hpp"
+#include "model/product_list.hpp"
 #include "gui/qt_text.hpp"
 #include "gui/window_core.hpp"
 #include "gui/window_services.hpp"

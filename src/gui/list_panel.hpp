@@ -10,7 +10,7 @@
 #include <memory>
 #include <vector>
 
-#include "app/batch_model.hpp"
+#include "model/batch_model.hpp"
 
 class QLabel;
 class QMenu;

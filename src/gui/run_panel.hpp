@@ -6,7 +6,7 @@
 #include <QPlainTextEdit>
 #include <QWidget>
 
-#include "app/batch_controller.hpp"
+#include "run/batch_controller.hpp"
 
 class QLabel;
 class QLineEdit;

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/batch_model.hpp"
+#include "model/batch_model.hpp"
 
 namespace vq {
 

@@ -6,8 +6,8 @@
 #include <string>
 #include <string_view>
 
-#include "app/batch_model.hpp"
-#include "app/product_list.hpp"
+#include "model/batch_model.hpp"
+#include "model/product_list.hpp"
 #include "source/listing_reader.hpp"
 #include "support/clock.hpp"
 

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "api/site_settings.hpp"
-#include "app/batch_model.hpp"
+#include "model/batch_model.hpp"
 #include "gui/qt_text.hpp"
 #include "gui/window_services.hpp"
 #include "marketplace-sim/marketplace_sim.hpp"

@@ -1,4 +1,4 @@
-#include "api/offer_pipeline.hpp"
+#include "run/offer_pipeline.hpp"
 #include "net/capture_server.hpp"
 #include "run_fixture.hpp"
 #include "source/listing_reader.hpp"

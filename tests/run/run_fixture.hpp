@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "api/site_settings.hpp"
-#include "app/batch_controller.hpp"
+#include "run/batch_controller.hpp"
 #include "marketplace-sim/marketplace_sim.hpp"
 #include "net/http_client.hpp"
 #include "support/encoding.hpp"

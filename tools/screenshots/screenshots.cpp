@@ -21,7 +21,7 @@
 #include <functional>
 
 #include "api/site_settings.hpp"
-#include "app/product_list.hpp"
+#include "model/product_list.hpp"
 #include "gui/address_bar.hpp"
 #include "gui/list_panel.hpp"
 #include "gui/main_window.hpp"

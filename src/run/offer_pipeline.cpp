@@ -1,4 +1,4 @@
-#include "api/offer_pipeline.hpp"
+#include "run/offer_pipeline.hpp"
 
 #include "api/offer_extraction.hpp"
 #include "api/offer_request.hpp"

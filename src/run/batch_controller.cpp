@@ -1,8 +1,8 @@
-#include "app/batch_controller.hpp"
+#include "run/batch_controller.hpp"
 
 #include <system_error>
 
-#include "api/offer_pipeline.hpp"
+#include "run/offer_pipeline.hpp"
 #include "net/http_client.hpp"
 #include "output/package_check.hpp"
 #include "output/package_writer.hpp"

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "app/product_list.hpp"
+#include "model/product_list.hpp"
 
 namespace {
 

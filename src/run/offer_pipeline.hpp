@@ -6,8 +6,8 @@
 #include <string>
 #include <string_view>
 
-#include "app/batch_model.hpp"
-#include "app/product_list.hpp"
+#include "model/batch_model.hpp"
+#include "model/product_list.hpp"
 #include "content/description.hpp"
 #include "net/http_client.hpp"
 #include "support/xml_document.hpp"

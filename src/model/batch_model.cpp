@@ -1,4 +1,4 @@
-#include "app/batch_model.hpp"
+#include "model/batch_model.hpp"
 
 namespace vq {
 

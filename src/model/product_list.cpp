@@ -1,4 +1,4 @@
-#include "app/product_list.hpp"
+#include "model/product_list.hpp"
 
 #include <algorithm>
 
