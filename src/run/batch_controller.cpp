@@ -62,12 +62,20 @@ RunState BatchController::state() const {
     return state_;
 }
 
-void BatchController::set_state(RunState state) {
+bool BatchController::change_state(const std::shared_ptr<Run>& run,
+                                   const std::function<std::optional<RunState>(RunState)>& next) {
+    std::lock_guard order(notifyMutex_);
+    RunState changed;
     {
         std::lock_guard lock(mutex_);
-        state_ = state;
+        if (run && run_ != run) return false;
+        const std::optional<RunState> to = next(state_);
+        if (!to) return false;
+        state_ = changed = *to;
+        if (run_) run_->token.set_held(changed == RunState::Held);
     }
-    if (ports_.observer) ports_.observer->run_state_changed(state);
+    if (ports_.observer) ports_.observer->run_state_changed(changed);
+    return true;
 }
 
 void BatchController::join_previous() {
@@ -84,6 +92,7 @@ void BatchController::join_previous() {
 }
 
 StartResult BatchController::start_run() {
+    std::lock_guard starting(startMutex_);
     if (state() != RunState::Idle) return {};
     ProductList& list = *ports_.list;
     BatchState& state = *ports_.state;
@@ -114,11 +123,11 @@ StartResult BatchController::start_run() {
     make_directory(settings.packageFolder);
 
     auto run = std::make_shared<Run>(ports_.log, std::move(settings));
-    {
-        std::lock_guard lock(mutex_);
+    // Only START leaves Idle, and START is serialised, so this cannot be refused.
+    change_state(nullptr, [this, &run](RunState) -> std::optional<RunState> {
         run_ = run;
-    }
-    set_state(RunState::Running);
+        return RunState::Running;
+    });
 
     for (int worker = 1; worker <= kWorkers; ++worker) {
         try {
@@ -217,20 +226,15 @@ void BatchController::complete_run(const std::shared_ptr<Run>& run, int worker,
     }
 
     if (ports_.observer) ports_.observer->run_completed(totals);
-    set_state(RunState::Idle);
+    change_state(run, [](RunState) { return std::optional(RunState::Idle); });
 }
 
 void BatchController::toggle_pause() {
-    std::shared_ptr<Run> run;
-    RunState next;
-    {
-        std::lock_guard lock(mutex_);
-        if (state_ == RunState::Idle || !run_) return;
-        run = run_;
-        next = state_ == RunState::Running ? RunState::Held : RunState::Running;
-    }
-    run->token.set_held(next == RunState::Held);
-    set_state(next);
+    // Read and written in one step, so a completion in between cannot be overwritten.
+    change_state(nullptr, [](RunState now) -> std::optional<RunState> {
+        if (now == RunState::Idle) return std::nullopt;
+        return now == RunState::Running ? RunState::Held : RunState::Running;
+    });
 }
 
 void BatchController::stop_run() {
@@ -249,7 +253,7 @@ void BatchController::stop_run() {
         }
     }
     join_previous();
-    if (stopped) set_state(RunState::Idle);
+    if (stopped) change_state(run, [](RunState) { return std::optional(RunState::Idle); });
 }
 
 }  // namespace vq

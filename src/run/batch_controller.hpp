@@ -14,6 +14,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -92,12 +93,18 @@ private:
     void run_worker(const std::shared_ptr<Run>& run, int worker);
     void finish_worker(const std::shared_ptr<Run>& run, int worker, int last_product);
     void complete_run(const std::shared_ptr<Run>& run, int worker, int last_product);
-    void set_state(RunState state);
+    // One checked step: under the lock, `next` sees the state and says what it becomes
+    // (nothing = no change); with `run` given, only while that run is still the current one.
+    // Observers hear the changes in the order they were made.
+    bool change_state(const std::shared_ptr<Run>& run,
+                      const std::function<std::optional<RunState>(RunState)>& next);
     void join_previous();
 
     RunPorts ports_;
     const Clock* clock_;
     ThreadLauncher launcher_;
+    std::mutex startMutex_;     // one START at a time
+    std::mutex notifyMutex_;    // keeps state changes and their notifications in one order
     mutable std::mutex mutex_;  // guards state_, run_
     RunState state_ = RunState::Idle;
     std::shared_ptr<Run> run_;

@@ -199,3 +199,34 @@ TEST_F(BatchControllerTest, AWorkerThatCannotStartDoesNotHoldUpTheRun) {
 }
 
 }  // namespace
+
+// Pause and continue pressed over and over while runs complete: whatever the order, each
+// run ends Idle, the observer hears Idle last, and START works again.
+TEST_F(BatchControllerTest, PauseAgainstCompletionAlwaysEndsIdle) {
+    make_controller(5);
+    for (int round = 0; round < 200; ++round) {
+        // Rows without ids: the run completes as soon as it starts.
+        list.append_row({"a", "1", "x", ""});
+        const int before = observer.completion_count();
+        ASSERT_TRUE(controller->start_run().started) << "round " << round;
+        std::atomic<bool> done{false};
+        std::thread presser([&] {
+            while (!done) controller->toggle_pause();
+        });
+        const auto until = std::chrono::steady_clock::now() + 10s;
+        while (observer.completion_count() == before && std::chrono::steady_clock::now() < until) {
+            std::this_thread::yield();
+        }
+        // Keep pressing across the completion's own change to Idle.
+        std::this_thread::sleep_for(1ms);
+        done = true;
+        presser.join();
+        ASSERT_EQ(observer.completion_count(), before + 1) << "round " << round;
+        while (controller->state() != RunState::Idle && std::chrono::steady_clock::now() < until) {
+            std::this_thread::sleep_for(1ms);
+        }
+        ASSERT_EQ(controller->state(), RunState::Idle) << "round " << round;
+        std::lock_guard lock(observer.mutex_);
+        ASSERT_EQ(observer.states.back(), RunState::Idle) << "round " << round;
+    }
+}
