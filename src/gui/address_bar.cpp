@@ -22,6 +22,7 @@
 #include "gui/window_core.hpp"
 #include "gui/window_services.hpp"
 #include "source/address_classification.hpp"
+#include "support/gbk_literal.hpp"
 
 namespace vq::gui {
 
@@ -163,6 +164,10 @@ void AddressBar::fill_example() {
 }
 
 void AddressBar::add_to_list() {
+    if (waitingReaders_ && !commandRunning_) {
+        stop_reading();
+        return;
+    }
     if (adding_) return;
     if (command_.joinable()) command_.join();  // returned already; only the join is left
 
@@ -191,6 +196,16 @@ void AddressBar::add_to_list() {
         update_add_button();
         services_.message(this, QStringLiteral("提示"), QStringLiteral("系统繁忙，请稍后再试！"));
     }
+}
+
+void AddressBar::stop_reading() {
+    if (!core_.readers.running()) return;
+    // Requests in flight are aborted, so this returns at once.
+    core_.readers.stop();
+    core_.log.append_log(log_time_stamp(core_.clock ? *core_.clock : system_clock()) +
+                         "  已停止读取宝贝列表，已添加的宝贝留在列表中。\r\n"_gbk);
+    waitingReaders_ = false;
+    update_add_button();
 }
 
 void AddressBar::import_list() {
@@ -233,7 +248,9 @@ void AddressBar::readers_ended() {
 
 void AddressBar::update_add_button() {
     const bool busy = commandRunning_ || waitingReaders_;
-    add_->setEnabled(!busy);
+    const bool reading = waitingReaders_ && !commandRunning_;
+    add_->setText(reading ? QStringLiteral("停止读取") : QStringLiteral("添加到列表"));
+    add_->setEnabled(!busy || reading);
     const bool wasAdding = adding_;
     adding_ = busy;
     if (wasAdding && !busy) emit addFinished();

@@ -1,7 +1,7 @@
 #pragma once
 // The address row of the "采集" page: the address label and box with its hints, the example
-// button, "添加到列表" and "导入列表". Adding runs off the GUI thread; the button stays
-// disabled until the command and any listing readers it started have finished.
+// button, "添加到列表" and "导入列表". Adding runs off the GUI thread; the button is disabled
+// while the command runs and becomes "停止读取" while the listing readers it started read.
 
 #include <QWidget>
 
@@ -33,7 +33,9 @@ public:
     void on_address_box_pressed();
     void on_address_box_left();
     void fill_example();  // the example button: the site's example shop
-    void add_to_list();   // "添加到列表"
+    void add_to_list();   // "添加到列表"; "停止读取" while readers run
+    // Stops the readers as exit does; the rows already added stay in the list.
+    void stop_reading();
     void import_list();   // "导入列表"
 
     // True while an add command or the readers it started still run.

@@ -190,6 +190,11 @@ AddOutcome Command::start_job(ListingJob job, const std::string& pages) const {
     log("  宝贝页码从第 1 页到第  "_gbk + pages + "  页下载，总页码数是 "_gbk + pages +
         " 页！\r\n"_gbk);
     job.pageCount = page_count_integer(pages);
+    if (job.pageCount > kMostListingPages) {
+        log("  页码数 "_gbk + pages + " 超过上限，只读取前 "_gbk +
+            std::to_string(kMostListingPages) + " 页！\r\n"_gbk);
+        job.pageCount = kMostListingPages;
+    }
     job.nextPage = 0;
     if (!ports_.readers) return AddOutcome::JobStarted;
     if (!ports_.readers->start(std::move(job))) {

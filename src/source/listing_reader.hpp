@@ -20,6 +20,9 @@
 namespace vq {
 
 inline constexpr int kListingReaderCount = 5;
+// Pages one job reads at most: a page that claims more (a broken or hostile shop says
+// "2000000000页") would otherwise keep the readers fetching without end.
+inline constexpr int kMostListingPages = 1000;
 
 // One shop or list job. The readers work on their own copy taken when the job starts, so
 // an add made meanwhile (a single product, a changed mode) cannot change their page

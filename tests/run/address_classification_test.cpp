@@ -179,6 +179,20 @@ TEST_F(AddAddressTest, ShopCountsAndFullWidthPageCountStartAJob) {
     EXPECT_EQ(log.count_containing("  宝贝页码从第 1 页到第  ３  页下载，总页码数是 ３ 页！\r\n"), 1);
 }
 
+// A shop that claims two billion pages: the job reads the first 1000 and ends.
+TEST_F(AddAddressTest, PageCountBeyondTheCapReadsTheFirstThousandPages) {
+    serve("/page/offerlist.htm", listing_page({}, gbk("<em class=\"page-count\">2000000000</em>页")));
+    serve("/page/offerlist.htm?&pageNum=1", listing_page({"11", "12"}, ""));
+    ASSERT_EQ(add(base() + "/", "店铺"), AddOutcome::JobStarted);
+    readers.wait();
+    EXPECT_EQ(readers.job().pageCount, vq::kMostListingPages);
+    EXPECT_EQ(readers.job().nextPage, vq::kMostListingPages);
+    EXPECT_EQ(requests_for("/page/offerlist.htm?&pageNum=1000"), 1);
+    EXPECT_EQ(requests_for("/page/offerlist.htm?&pageNum=1001"), 0);
+    EXPECT_EQ(list.row_count(), 2);
+    EXPECT_EQ(log.count_containing("  页码数 2000000000 超过上限，只读取前 1000 页！\r\n"), 1);
+}
+
 TEST_F(AddAddressTest, ShopWithoutPageCountOrPageStartsNothing) {
     serve("/page/offerlist.htm", listing_page({}, gbk("<em>0</em>条")));
     EXPECT_EQ(add(base() + "/", "店铺"), AddOutcome::NotFound);

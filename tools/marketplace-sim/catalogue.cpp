@@ -317,6 +317,7 @@ Catalogue Catalogue::generate(const CatalogueOptions& options) {
     Catalogue c;
     c.seed_ = options.seed;
     c.itemsPerPage_ = std::max(1, options.itemsPerPage);
+    c.claimedPages_ = std::max(0, options.claimedPages);
 
     SplitMix64 keyStream(stream_seed(options.seed, "keys", 0));
     std::set<std::string> appkeys;

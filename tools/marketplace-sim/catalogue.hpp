@@ -114,6 +114,9 @@ struct CatalogueOptions {
     // for a file name; picture addresses that start others or differ only in case; main
     // pictures that answer 404 or nothing.
     bool hostile = false;
+    // Every listing page with items claims this many pages (0: the true count), as a
+    // broken or hostile shop does; pages past the real ones list nothing.
+    int claimedPages = 0;
 };
 
 class Catalogue {
@@ -127,6 +130,10 @@ public:
 
     // Listing pages needed for a number of listed items.
     int pages_for(int items) const { return (items + itemsPerPage_ - 1) / itemsPerPage_; }
+    // The page count a listing page of `items` items shows.
+    int claimed_pages_for(int items) const {
+        return claimedPages_ > 0 && items > 0 ? claimedPages_ : pages_for(items);
+    }
 
     // Shop number n (1-based), or nullptr.
     const Shop* shop(int n) const;
@@ -140,6 +147,7 @@ public:
 private:
     std::uint64_t seed_ = 0;
     int itemsPerPage_ = 20;
+    int claimedPages_ = 0;
     std::vector<KeyPair> keys_;
     std::vector<Shop> shops_;
     std::vector<Product> products_;

@@ -608,7 +608,7 @@ int MarketplaceSim::start(const SimOptions& options) {
     d.catalogue = Catalogue::generate({options.seed, options.shops, options.productsPerShop,
                                        options.keys, options.mainPictures,
                                        options.descriptionPictures, options.itemsPerPage,
-                                       options.hostile});
+                                       options.hostile, options.claimedPages});
     d.register_pictures();
     d.reset_stats();
     {

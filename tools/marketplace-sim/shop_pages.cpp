@@ -151,7 +151,7 @@ std::string render_listing_page(const Catalogue& catalogue, const Shop& shop,
                                 const ListingRequest& request, int port) {
     const std::string shopHome = site_address("shop" + std::to_string(shop.number), port);
     const int count = static_cast<int>(request.products.size());
-    const int pages = catalogue.pages_for(count);
+    const int pages = catalogue.claimed_pages_for(count);
 
     std::string out =
         page_head(request.heading + " - " + shop.name + " - 阿里巴巴", layout_class(shop.layout));
