@@ -240,7 +240,16 @@ void ListPanel::delete_selected() {
 void ListPanel::open_address() {
     const std::string address = core_.list.field(current_row(), kAddressColumn);
     if (address.empty()) return;
-    services_.open_url(QUrl::fromUserInput(qt_text(address)));
+    // Addresses come from imported files and listing pages: a path, "file:", "smb:" or
+    // "javascript:" must not reach the desktop's opener.
+    const QUrl url = QUrl::fromUserInput(qt_text(address).trimmed());
+    const QString scheme = url.scheme().toLower();
+    if (!url.isValid() || (scheme != QLatin1String("http") && scheme != QLatin1String("https")) ||
+        url.host().isEmpty()) {
+        services_.message(this, QStringLiteral("提示"), QStringLiteral("只能打开网页地址"));
+        return;
+    }
+    services_.open_url(url);
 }
 
 void ListPanel::open_in_spreadsheet() {

@@ -78,6 +78,7 @@ private slots:
     void addShopFillsListOnceReadersFinish();
     void addSingleProductAddsOneRow();
     void closingDuringAddAbortsIt();
+    void stopReadingKeepsTheRowsAdded();
     void listViewMirrorsCoreList();
     void headersAndContextMenu();
     void exportThenImportGivesSameRows();
@@ -123,8 +124,9 @@ void CollectPageTest::add(vq::gui::WindowCore& core, AddressBar& bar, int item,
     QTRY_VERIFY(timerFired);
     QVERIFY(!addEnabledWhenFired);
 
-    QTRY_VERIFY_WITH_TIMEOUT(bar.add_button()->isEnabled(), kSlowTimeoutMs);
-    QCOMPARE(finished.count(), 1);
+    QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, kSlowTimeoutMs);
+    QVERIFY(bar.add_button()->isEnabled());
+    QCOMPARE(bar.add_button()->text(), QStringLiteral("添加到列表"));
     QVERIFY(!readersRunningAtFinish);
     QVERIFY(!bar.adding());
     disconnect(&bar, &AddressBar::addFinished, this, nullptr);
@@ -264,6 +266,45 @@ void CollectPageTest::closingDuringAddAbortsIt() {
     QVERIFY(!core.readers.running());
     QCoreApplication::processEvents();  // the bar's pending call is dropped with it
     QCOMPARE(core.list.row_count(), 0);
+}
+
+// A shop claiming two billion pages: while its readers run the button is "停止读取", and
+// pressing it ends them at once, keeping what they added.
+void CollectPageTest::stopReadingKeepsTheRowsAdded() {
+    {
+        guitest::SimHome endless;
+        vq::sim::SimOptions options;
+        options.latencyMs = 50;
+        options.claimedPages = 2000000000;
+        QVERIFY(endless.start(options));
+        guitest::RecordingServices services;
+        vq::gui::WindowCore core(endless.gbk());
+        AddressBar bar(core, services);
+        QSignalSpy finished(&bar, &AddressBar::addFinished);
+        bar.apply_page_switch(vq::switch_page(4));
+        bar.address_box()->setText(endless.shop_address(1));
+        QTest::mouseClick(bar.add_button(), Qt::LeftButton);
+
+        QTRY_COMPARE_WITH_TIMEOUT(bar.add_button()->text(), QStringLiteral("停止读取"), kSlowTimeoutMs);
+        QVERIFY(bar.add_button()->isEnabled());
+        QVERIFY(bar.adding());
+        QTRY_VERIFY_WITH_TIMEOUT(core.list.row_count() > 0, kSlowTimeoutMs);
+        QVERIFY(core.readers.running());
+
+        QTest::mouseClick(bar.add_button(), Qt::LeftButton);
+        QVERIFY(!core.readers.running());
+        QVERIFY(!bar.adding());
+        QCOMPARE(finished.count(), 1);
+        QCOMPARE(bar.add_button()->text(), QStringLiteral("添加到列表"));
+        QVERIFY(bar.add_button()->isEnabled());
+        const int rows = core.list.row_count();
+        QVERIFY(rows > 0);
+        QTest::qWait(300);
+        QCOMPARE(core.list.row_count(), rows);
+        QVERIFY(core.readers.job().nextPage < vq::kMostListingPages);
+    }
+    // The shared stand-in's settings again for the tests after this one.
+    vq::set_site_settings(vq::load_site_settings(sim_->gbk() + "/options/site.ini"));
 }
 
 void CollectPageTest::listViewMirrorsCoreList() {
@@ -421,8 +462,36 @@ void CollectPageTest::copyAndOpenUseCurrentRow() {
     panel.open_address();
     QCOMPARE(services.opened, QList<QUrl>{QUrl(QStringLiteral("http://detail.localhost/offer/2.html"))});
 
+    // Only web addresses reach the desktop's opener; the rest are refused with a message.
+    const struct {
+        QString address;
+        bool opens;
+    } cases[] = {
+        {QStringLiteral("https://detail.localhost/offer/3.html"), true},
+        {QStringLiteral("HTTP://detail.localhost/offer/4.html"), true},
+        {QStringLiteral("/etc/passwd"), false},
+        {QStringLiteral("file:///etc/passwd"), false},
+        {QStringLiteral("smb://server/share"), false},
+        {QStringLiteral("javascript:alert(1)"), false},
+        {QStringLiteral("http://"), false},
+    };
+    for (const auto& c : cases) {
+        core.list.delete_all();
+        core.list.append_row({"t", "1", gbk_text(c.address), "9"});
+        QTRY_COMPARE(panel.model()->rowCount(), 1);
+        select_rows(panel, {0});
+        services.opened.clear();
+        services.messages.clear();
+        panel.open_address();
+        QCOMPARE(services.opened.size(), c.opens ? 1 : 0);
+        if (c.opens) continue;
+        QCOMPARE(services.messages.size(), 1);
+        QCOMPARE(services.messages.first().text, QStringLiteral("只能打开网页地址"));
+    }
+
+    services.opened.clear();
     panel.open_in_spreadsheet();
-    QCOMPARE(services.opened.size(), 2);
+    QCOMPARE(services.opened.size(), 1);
     QVERIFY(services.opened.last().isLocalFile());
     QVERIFY(QFileInfo::exists(services.opened.last().toLocalFile()));
 }
