@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
+#include <QPalette>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
@@ -145,6 +146,11 @@ RunPanel::RunPanel(WindowCore& core, WindowServices& services, QWidget* parent)
     // Only "更改" changes the path, so the package file and its picture folder always
     // come from the same choice.
     path_->setReadOnly(true);
+    // Shown on the window's own background, as read-only fields are, so it does not
+    // invite typing.
+    QPalette readOnlyLook = path_->palette();
+    readOnlyLook.setColor(QPalette::Base, readOnlyLook.color(QPalette::Window));
+    path_->setPalette(readOnlyLook);
     pathLabel->setBuddy(path_);
     change_ = new QPushButton(QStringLiteral("更改"), this);
     change_->setObjectName(QStringLiteral("changeOutputPath"));

@@ -87,6 +87,11 @@ void RunPanelTest::outputPathFromTheDialog() {
     const QString shown = box.isEmpty() ? QString() : base + box;
     QCOMPARE(p.panel.output_path_box()->text(), shown);
     QCOMPARE(qt_text(p.core.outputPath.get()), shown);
+    // Read-only, and it looks it: the window's background, not an editable field's.
+    QLineEdit* pathBox = p.panel.output_path_box();
+    QVERIFY(pathBox->isReadOnly());
+    QCOMPARE(pathBox->palette().color(QPalette::Base), pathBox->palette().color(QPalette::Window));
+    QVERIFY(pathBox->palette().color(QPalette::Base) != QLineEdit().palette().color(QPalette::Base));
     if (box.isEmpty()) {
         QCOMPARE(p.services.messages.size(), 1);
         QCOMPARE(p.services.messages[0].title, QStringLiteral("提示"));
