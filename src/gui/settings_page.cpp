@@ -114,8 +114,12 @@ SettingsPage::SettingsPage(WindowCore& core, WindowServices& services, QWidget* 
     column->addStretch(1);
 
     // Workers read the two boxes the moment they need them, so every change counts at once.
-    connect(download_, &QCheckBox::toggled, this,
-            [this](bool on) { core_.options.downloadDescriptionPictures.store(on); });
+    // The second box only matters with the first, so it follows it at once rather than
+    // after a save and a restart.
+    connect(download_, &QCheckBox::toggled, this, [this](bool on) {
+        core_.options.downloadDescriptionPictures.store(on);
+        taobaoOnly_->setEnabled(on);
+    });
     connect(taobaoOnly_, &QCheckBox::toggled, this,
             [this](bool on) { core_.options.taobaoOnly.store(on); });
     connect(save_, &QPushButton::clicked, this, &SettingsPage::save_options);
