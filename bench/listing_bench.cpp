@@ -25,7 +25,7 @@
 #include <string>
 #include <vector>
 
-#include "app/list_file.hpp"
+#include "model/list_file.hpp"
 #include "marketplace-sim/marketplace_sim.hpp"
 #include "measured_process.hpp"
 #include "support/encoding.hpp"

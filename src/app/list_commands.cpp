@@ -1,6 +1,6 @@
 #include "app/list_commands.hpp"
 
-#include "app/list_file.hpp"
+#include "model/list_file.hpp"
 #include "support/gbk_literal.hpp"
 
 namespace vq {

@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/list_file.hpp"
+#include "model/list_file.hpp"
 #include "model/product_list.hpp"
 #include "cli/cli_common.hpp"
 #include "cli/commands.hpp"

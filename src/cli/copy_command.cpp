@@ -7,7 +7,7 @@
 
 #include "api/site_settings.hpp"
 #include "run/batch_controller.hpp"
-#include "app/list_file.hpp"
+#include "model/list_file.hpp"
 #include "app/options.hpp"
 #include "app/startup.hpp"
 #include "cli/cli_common.hpp"

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/list_file.hpp"
+#include "model/list_file.hpp"
 #include "fuzz_check.hpp"
 #include "support/text.hpp"
 

@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <thread>
 
-#include "app/list_file.hpp"
+#include "model/list_file.hpp"
 #include "run_fixture.hpp"
 
 namespace {

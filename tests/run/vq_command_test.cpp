@@ -5,7 +5,7 @@
 
 #include <thread>
 
-#include "app/list_file.hpp"
+#include "model/list_file.hpp"
 #include "run_fixture.hpp"
 
 namespace {

@@ -11,7 +11,7 @@
 #include <sstream>
 #include <string>
 
-#include "app/list_file.hpp"
+#include "model/list_file.hpp"
 #include "sim_test_support.hpp"
 #include "support/encoding.hpp"
 #include "support/xml_document.hpp"

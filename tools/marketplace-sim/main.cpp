@@ -13,7 +13,7 @@
 
 #include <vector>
 
-#include "app/list_file.hpp"
+#include "model/list_file.hpp"
 #include "marketplace-sim/marketplace_sim.hpp"
 #include "support/encoding.hpp"
 

@@ -1,4 +1,4 @@
-#include "app/list_file.hpp"
+#include "model/list_file.hpp"
 
 #include <gtest/gtest.h>
 
