@@ -25,7 +25,7 @@ namespace {
 constexpr const char* kUsage =
     "usage: vq copy --list FILE [--out PATH.csv] [--format 4|5]\n"
     "               [--desc-pictures | --no-desc-pictures] [--taobao-only | --no-taobao-only]\n"
-    "               [--policy 1|2|3] [--home DIR] [--site FILE] [--log FILE]\n";
+    "               [--policy 1|2|3] [--append] [--home DIR] [--site FILE] [--log FILE]\n";
 
 struct CopyArguments {
     std::string list, out, home, site, log;
@@ -33,6 +33,7 @@ struct CopyArguments {
     int policy = 0;
     int descPictures = -1;  // -1 = as the options file says
     int taobaoOnly = -1;
+    bool append = false;
 };
 
 bool parse(const std::vector<std::string>& args, CopyArguments& parsed) {
@@ -64,6 +65,8 @@ bool parse(const std::vector<std::string>& args, CopyArguments& parsed) {
             parsed.policy = number[0] - '0';
         } else if (arg == "--desc-pictures" || arg == "--no-desc-pictures") {
             parsed.descPictures = arg == "--desc-pictures";
+        } else if (arg == "--append") {
+            parsed.append = true;
         } else if (arg == "--taobao-only" || arg == "--no-taobao-only") {
             parsed.taobaoOnly = arg == "--taobao-only";
         } else {
@@ -142,7 +145,9 @@ int copy_command(const std::vector<std::string>& args) {
     int code = 0;
     {
         BatchController controller(ports);
-        const StartResult start = controller.start_run();
+        StartOptions start_options;
+        start_options.append = arguments.append;
+        const StartResult start = controller.start_run(start_options);
         if (!start.started) {
             print_error(start.message.empty() ? "宝贝列表为空，没有可复制的宝贝！"_gbk : start.message);
             code = 2;
@@ -156,6 +161,10 @@ int copy_command(const std::vector<std::string>& args) {
                             totals.failedPictures);
                 if (!totals.checkSummary.empty()) {
                     std::printf("%s\n", terminal_text(totals.checkSummary).c_str());
+                }
+                if (!totals.failedListPath.empty()) {
+                    std::printf("%s%s\n", terminal_text("失败列表："_gbk).c_str(),
+                                terminal_text(totals.failedListPath).c_str());
                 }
                 code = totals.packageWritten ? 0 : 1;
             } else {

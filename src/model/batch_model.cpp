@@ -1,5 +1,7 @@
 #include "model/batch_model.hpp"
 
+#include <algorithm>
+
 namespace vq {
 
 std::vector<ApiCredential> BatchState::credentials() const {
@@ -38,6 +40,7 @@ void BatchState::reset_run(int product_count) {
     counters_ = Counters{};
     counters_.productCount = product_count;
     packageRows_.clear();
+    failedProducts_.clear();
 }
 
 int BatchState::claim_next_product() {
@@ -78,6 +81,22 @@ std::string BatchState::take_package_rows() {
     std::lock_guard lock(runMutex_);
     std::string rows = std::move(packageRows_);
     packageRows_.clear();
+    return rows;
+}
+
+void BatchState::record_failed_product(int n, ProductEntry row) {
+    std::lock_guard lock(runMutex_);
+    failedProducts_.emplace_back(n, std::move(row));
+}
+
+std::vector<ProductEntry> BatchState::take_failed_products() {
+    std::lock_guard lock(runMutex_);
+    std::sort(failedProducts_.begin(), failedProducts_.end(),
+              [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::vector<ProductEntry> rows;
+    rows.reserve(failedProducts_.size());
+    for (auto& [n, row] : failedProducts_) rows.push_back(std::move(row));
+    failedProducts_.clear();
     return rows;
 }
 

@@ -130,11 +130,17 @@ public:
     int productCount() const;
     // The accumulated rows; meant for the completing worker (no appends race it then).
     std::string take_package_rows();
+    // A product that made no row, with its list row as the worker read it, so the user can
+    // retry just those.
+    void record_failed_product(int n, ProductEntry row);
+    // The failed products' rows in product order; for the completing worker.
+    std::vector<ProductEntry> take_failed_products();
 
 private:
     mutable std::mutex runMutex_;
     Counters counters_;
     std::string packageRows_;
+    std::vector<std::pair<int, ProductEntry>> failedProducts_;
 
     mutable std::mutex credentialsMutex_;
     std::vector<ApiCredential> credentials_;
@@ -150,6 +156,9 @@ struct RunSettings {
     std::string packageFolder;  // outputFolder + packageName, no trailing separator
     int outputFormat = 5;
     int pictureFailurePolicy = 0;
+    // Add the run's rows after those of the package already at outputPath instead of
+    // replacing it (a retry of the failed products).
+    bool append = false;
 };
 
 // What the steps of one product need to know about their run: where to log, the numbers

@@ -1,6 +1,7 @@
 #include "output/package_writer.hpp"
 
 
+#include "output/package_check.hpp"
 #include "support/encoding.hpp"
 #include "support/files.hpp"
 #include "support/gbk_literal.hpp"
@@ -205,11 +206,51 @@ std::string package_file_bytes(int format, std::string_view package_rows) {
     return bytes;
 }
 
+std::string append_refusal(int format, std::string_view bytes) {
+    const PackageTable table = read_package_table(bytes);
+    if (table.format == 0) return "不是数据包文件"_gbk;
+    if (table.format != format) return "数据包格式不同"_gbk;
+    if (!table.headerMatches) return "表头不是数据包的表头"_gbk;
+    const std::string_view text = format == 4 && bytes.size() >= 2
+                                      ? bytes.substr(0, bytes.size() - 2)
+                                      : bytes;
+    const bool endsWithBreak = format == 4 ? text.size() >= 2 && text.substr(text.size() - 2) ==
+                                                                     std::string_view("\n\0", 2)
+                                           : !text.empty() && text.back() == '\n';
+    if (!table.terminated || !endsWithBreak) return "文件不完整"_gbk;
+    for (const PackageRecord& record : table.records) {
+        if (!record.error.empty() ||
+            static_cast<int>(record.fields.size()) != package_field_count(format)) {
+            return "第 "_gbk + std::to_string(record.line) + " 行不完整"_gbk;
+        }
+    }
+    return {};
+}
+
+std::string appended_package_bytes(int format, std::string_view existing,
+                                   std::string_view package_rows) {
+    const std::string body = file_text(package_rows);
+    std::string bytes(existing);
+    if (format == 4) {
+        bytes.resize(bytes.size() >= 2 ? bytes.size() - 2 : 0);  // the old closing unit
+        bytes.append(gbk_to_utf16le(body));
+    } else {
+        bytes.append(body);
+    }
+    return bytes;
+}
+
 PackageWriteResult write_package_file(int format, std::string_view output_path,
                                       std::string_view package_rows, LogSink& log,
                                       const Clock& clock, const std::function<bool()>& may_commit) {
-    const ReplaceResult replaced =
-        replace_file(output_path, package_file_bytes(format, package_rows), true, may_commit);
+    return write_package_bytes(output_path, package_file_bytes(format, package_rows), log, clock,
+                               may_commit);
+}
+
+PackageWriteResult write_package_bytes(std::string_view output_path, std::string_view bytes,
+                                       LogSink& log, const Clock& clock,
+                                       const std::function<bool()>& may_commit) {
+    const ReplaceResult replaced = replace_file(output_path, bytes, true, may_commit);
     const PackageWriteResult result = replaced == ReplaceResult::Written ? PackageWriteResult::Written
                                       : replaced == ReplaceResult::Abandoned
                                           ? PackageWriteResult::Abandoned

@@ -28,6 +28,17 @@ std::string build_package_row(const OfferRecord& record, int format);
 // the doubled "*" of values single again.
 std::string package_file_bytes(int format, std::string_view package_rows);
 
+// Why rows of the format cannot be added to the package table `bytes` (GBK, short): empty
+// when they can, i.e. the bytes read strictly as a package of that format, every row has
+// the format's field count, and the table ends whole (a line break; format 4 also its
+// closing zero unit), so added rows cannot join or break an old one.
+std::string append_refusal(int format, std::string_view bytes);
+
+// `existing` (accepted by append_refusal) with the rows after its own; format 4 keeps its
+// closing zero unit last.
+std::string appended_package_bytes(int format, std::string_view existing,
+                                   std::string_view package_rows);
+
 enum class PackageWriteResult { Written, Failed, Abandoned };
 
 // Writes the package file at output_path through a temporary file in the same folder
@@ -39,5 +50,9 @@ PackageWriteResult write_package_file(int format, std::string_view output_path,
                                       std::string_view package_rows, LogSink& log,
                                       const Clock& clock,
                                       const std::function<bool()>& may_commit = {});
+// The same for complete file bytes (an appended package).
+PackageWriteResult write_package_bytes(std::string_view output_path, std::string_view bytes,
+                                       LogSink& log, const Clock& clock,
+                                       const std::function<bool()>& may_commit = {});
 
 }  // namespace vq

@@ -1,11 +1,13 @@
 #include "run/batch_controller.hpp"
 
+#include <cstdio>
 #include <system_error>
 
-#include "run/offer_pipeline.hpp"
+#include "model/list_file.hpp"
 #include "net/http_client.hpp"
 #include "output/package_check.hpp"
 #include "output/package_writer.hpp"
+#include "run/offer_pipeline.hpp"
 #include "support/files.hpp"
 #include "support/gbk_literal.hpp"
 
@@ -91,7 +93,7 @@ void BatchController::join_previous() {
     run->threads.clear();
 }
 
-StartResult BatchController::start_run() {
+StartResult BatchController::start_run(const StartOptions& options) {
     std::lock_guard starting(startMutex_);
     if (state() != RunState::Idle) return {};
     ProductList& list = *ports_.list;
@@ -107,8 +109,24 @@ StartResult BatchController::start_run() {
     settings.packageFolder = state.package_folder();
     settings.outputFormat = state.outputFormat.load() == 4 ? 4 : 5;
     settings.pictureFailurePolicy = state.pictureFailurePolicy.load();
+    if (options.target) {
+        settings.outputPath = options.target->outputPath;
+        settings.packageFolder = options.target->packageFolder;
+        settings.outputFormat = options.target->outputFormat == 4 ? 4 : 5;
+    }
+    settings.append = options.append;
     if (rows > kMostProducts) {
         return {false, "每次采集数量不超过1000个，如超过，请按帮助拆分为几次分别采集！"_gbk};
+    }
+    if (settings.append) {
+        // Refused before anything is fetched: the rows would have nowhere whole to go.
+        const std::optional<std::string> existing = read_file_bytes(settings.outputPath);
+        const std::string why = existing ? append_refusal(settings.outputFormat, *existing)
+                                         : "文件不存在"_gbk;
+        if (!why.empty()) {
+            return {false, "无法追加到数据包："_gbk + settings.outputPath + "（"_gbk + why +
+                               "），没有下载任何宝贝。"_gbk};
+        }
     }
 
     const int count = list.remove_rows_without_id();
@@ -162,7 +180,11 @@ void BatchController::run_worker(const std::shared_ptr<Run>& run, int worker) {
         if (n == 0) break;
         std::optional<std::string> row = pipeline.process_product(n);
         if (run->token.is_cancelled()) return;
-        if (row) state.append_package_row(*row, pipeline.last_failed_pictures());
+        if (row) {
+            state.append_package_row(*row, pipeline.last_failed_pictures());
+        } else if (!pipeline.last_entry().offerId.empty()) {
+            state.record_failed_product(n, pipeline.last_entry());
+        }
         const int done = ++run->done;
         if (ports_.observer) {
             const BatchState::Counters counters = state.counters();
@@ -198,6 +220,8 @@ void BatchController::complete_run(const std::shared_ptr<Run>& run, int worker,
     totals.failed = counters.failed;
     totals.failedPictures = counters.failedPictures;
     totals.packagePath = settings.outputPath;
+    totals.packageFolder = settings.packageFolder;
+    totals.outputFormat = settings.outputFormat;
 
     const auto claim_completion = [&run] {
         std::lock_guard lock(run->commitMutex);
@@ -205,9 +229,7 @@ void BatchController::complete_run(const std::shared_ptr<Run>& run, int worker,
         run->completed = true;
         return true;
     };
-    const PackageWriteResult written =
-        write_package_file(settings.outputFormat, settings.outputPath, state.take_package_rows(),
-                           run->log, *clock_, claim_completion);
+    const PackageWriteResult written = write_run_package(*run, claim_completion);
     if (written == PackageWriteResult::Abandoned) return;
     if (written == PackageWriteResult::Failed && !claim_completion()) return;
     totals.packageWritten = written == PackageWriteResult::Written;
@@ -223,10 +245,55 @@ void BatchController::complete_run(const std::shared_ptr<Run>& run, int worker,
         log(check.summary);
         totals.checkSummary = check.summary;
         totals.checkClean = check.clean();
+        totals.failedListPath = write_failed_list(*run);
     }
 
     if (ports_.observer) ports_.observer->run_completed(totals);
     change_state(run, [](RunState) { return std::optional(RunState::Idle); });
+}
+
+PackageWriteResult BatchController::write_run_package(Run& run,
+                                                     const std::function<bool()>& may_commit) {
+    const RunSettings& settings = run.settings;
+    const std::string rows = ports_.state->take_package_rows();
+    if (!settings.append) {
+        return write_package_file(settings.outputFormat, settings.outputPath, rows, run.log,
+                                  *clock_, may_commit);
+    }
+    // Read again: the package may have been changed since START. Gone, it is written anew.
+    const std::optional<std::string> existing = read_file_bytes(settings.outputPath);
+    if (!existing) {
+        return write_package_file(settings.outputFormat, settings.outputPath, rows, run.log,
+                                  *clock_, may_commit);
+    }
+    const std::string why = append_refusal(settings.outputFormat, *existing);
+    if (!why.empty()) {
+        if (may_commit && !may_commit()) return PackageWriteResult::Abandoned;
+        run.log.append_log(log_time_stamp(*clock_) + " 无法追加到数据包："_gbk +
+                           settings.outputPath + "（"_gbk + why + "）\r\n"_gbk);
+        return PackageWriteResult::Failed;
+    }
+    return write_package_bytes(settings.outputPath,
+                               appended_package_bytes(settings.outputFormat, *existing, rows),
+                               run.log, *clock_, may_commit);
+}
+
+std::string BatchController::write_failed_list(Run& run) {
+    const std::string path = run.settings.packageFolder + ".failed.txt";
+    const std::vector<ProductEntry> failed = ports_.state->take_failed_products();
+    if (failed.empty()) {
+        // A list left from an earlier run of this package would name products it now holds.
+        if (file_exists(path)) std::remove(native_path(path).c_str());
+        return {};
+    }
+    const std::string stamp = log_time_stamp(*clock_);
+    if (!write_list_file(path, failed)) {
+        run.log.append_log(stamp + " 失败的宝贝列表无法写入："_gbk + path + "\r\n");
+        return {};
+    }
+    run.log.append_log(stamp + " 失败的宝贝 "_gbk + std::to_string(failed.size()) +
+                       " 个已保存到："_gbk + path + "，可以重试\r\n"_gbk);
+    return path;
 }
 
 void BatchController::toggle_pause() {

@@ -9,6 +9,9 @@
 //
 // Where the package goes, its format and the picture failure policy are taken at START
 // (RunSettings): changing them during a run applies to the next run.
+//
+// After a run with failed products their list rows go to "<package name>.failed.txt" beside
+// the table; a run started with StartOptions::append adds its rows to an existing package.
 
 #include <atomic>
 #include <functional>
@@ -21,6 +24,7 @@
 
 #include "model/batch_model.hpp"
 #include "model/product_list.hpp"
+#include "output/package_writer.hpp"
 
 namespace vq {
 
@@ -33,6 +37,11 @@ struct RunTotals {
     int failedPictures = 0;  // pictures of the packaged products not fetched or not saved
     bool packageWritten = false;
     std::string packagePath;  // GBK, the output path the package was written to
+    std::string packageFolder;  // GBK, its picture folder
+    int outputFormat = 5;
+    // GBK; the list file of the failed products beside the table, written after a run with
+    // failures (empty otherwise). Retrying it with StartOptions::append completes the package.
+    std::string failedListPath;
     // The check of the written package: its summary line (GBK) and whether it found
     // nothing wrong. Empty and false when no package was written.
     std::string checkSummary;
@@ -61,6 +70,16 @@ struct RunPorts {
     const Clock* clock = nullptr;      // null = the system clock
 };
 
+// What START may be told besides the window's settings.
+struct StartOptions {
+    // Add the rows to the package already at the table path (which must be a whole package
+    // of the same format) instead of replacing it.
+    bool append = false;
+    // The table path, picture folder and format to use instead of the window's: a retry
+    // goes to the package of the run it retries, whatever the window says by then.
+    std::optional<RunSettings> target;
+};
+
 struct StartResult {
     bool started = false;
     std::string message;  // GBK; non-empty for a refusal the user must see (title "提示")
@@ -73,7 +92,7 @@ public:
     BatchController(const BatchController&) = delete;
     BatchController& operator=(const BatchController&) = delete;
 
-    StartResult start_run();
+    StartResult start_run(const StartOptions& options = {});
     void toggle_pause();  // Running <-> Held; nothing when idle
     void stop_run();      // returns when every worker of the run has ended
     RunState state() const;
@@ -99,6 +118,10 @@ private:
     bool change_state(const std::shared_ptr<Run>& run,
                       const std::function<std::optional<RunState>(RunState)>& next);
     void join_previous();
+    // The table: replaced, or with the run's rows added for an append run.
+    PackageWriteResult write_run_package(Run& run, const std::function<bool()>& may_commit);
+    // The failed products' list beside the table; its path, or empty when none was written.
+    std::string write_failed_list(Run& run);
 
     RunPorts ports_;
     const Clock* clock_;

@@ -69,6 +69,8 @@ std::optional<std::string> ProductPipeline::process_product(int n) {
     record.productNumber = n;
     record.offerId = env_.list->field(n - 1, kIdColumn);
     record.listTitle = env_.list->field(n - 1, kTitleColumn);
+    lastEntry_ = {record.listTitle, env_.list->field(n - 1, kPriceColumn),
+                  env_.list->field(n - 1, kAddressColumn), record.offerId};
     int attempts = 0;
     lastProduct_ = n;
     lastFailedPictures_ = 0;

@@ -38,6 +38,8 @@ public:
     std::optional<std::string> process_product(int n);
 
     int last_product_number() const { return lastProduct_; }
+    // The list row of the last processed product as it was read when the product began.
+    const ProductEntry& last_entry() const { return lastEntry_; }
     // Pictures of the last processed product that could not be fetched or saved.
     int last_failed_pictures() const { return lastFailedPictures_; }
     int credential_cursor() const { return cursor_; }
@@ -53,6 +55,7 @@ private:
     int cursor_ = 0;
     int lastProduct_ = 0;
     int lastFailedPictures_ = 0;
+    ProductEntry lastEntry_;
     XmlDocument answer_;
     DescriptionMatchers matchers_;
 };

@@ -169,6 +169,39 @@ TEST(PackageWriter, BytesThatStartNoCharacterAndNulsBecomeQuestionMarks) {
 }
 
 // The strict reader finds what a seller assistant would stumble over.
+// Rows added to a package make the same bytes as a package written with all rows at once,
+// and only a whole package of the same format takes rows.
+TEST(PackageWriter, AppendingEqualsWritingEverythingAtOnce) {
+    for (const int format : {4, 5}) {
+        SCOPED_TRACE(format);
+        const std::string first = build_package_row(full_record(format), format);
+        const std::string second =
+            build_package_row(bare_record(), format) + build_package_row(full_record(format), format);
+        const std::string existing = package_file_bytes(format, first);
+        EXPECT_EQ(append_refusal(format, existing), "");
+        EXPECT_EQ(appended_package_bytes(format, existing, second),
+                  package_file_bytes(format, first + second));
+        // A package of no rows takes rows too.
+        EXPECT_EQ(appended_package_bytes(format, package_file_bytes(format, ""), first),
+                  existing);
+
+        const int other = format == 4 ? 5 : 4;
+        const std::string cut = existing.substr(0, existing.size() - 3);
+        const struct {
+            std::string bytes;
+            std::string why;
+        } refused[] = {
+            {"not a package", "不是数据包文件"_gbk},
+            {package_file_bytes(other, first), "数据包格式不同"_gbk},
+            {cut, "文件不完整"_gbk},
+        };
+        for (const auto& r : refused) EXPECT_EQ(append_refusal(format, r.bytes), r.why);
+        // A short row is named by its line.
+        const std::string shortRow = append_refusal(format, package_file_bytes(format, first + "x\r\n"));
+        EXPECT_TRUE(shortRow.starts_with("第 "_gbk)) << gbk_to_utf8(shortRow);
+    }
+}
+
 TEST(PackageReader, StrictQuotingFaultsAreFound) {
     const std::string header = package_header_text(5);
     const std::string fields47(47, ',');

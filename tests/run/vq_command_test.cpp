@@ -3,6 +3,8 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <set>
 #include <thread>
 
 #include "model/list_file.hpp"
@@ -112,6 +114,62 @@ TEST_F(VqCommandTest, RefusesToStartWithoutKeyPairsOrAUsableOutputName) {
     EXPECT_EQ(run({"copy", "--list", folder.path + "/no-such-list.txt", "--home", home}), 2);
     EXPECT_EQ(run({"copy", "--home", home}), 2);
     EXPECT_EQ(run({"copy", "--list", list_file, "--format", "6"}), 2);
+}
+
+// A run with failures leaves their list beside the package; retrying it with --append
+// completes the package: every product exactly once, and the check is clean.
+TEST_F(VqCommandTest, RetryingTheFailedCompletesThePackage) {
+    vq::sim::SimOptions faulty;
+    faulty.faults.error = 0.6;  // both key pairs fail for some products
+    start_sim(faulty);
+    prepare(12, sim.site_ini());
+    const std::string out = folder.path + "/shop.csv";
+    const std::string failed = folder.path + "/shop.failed.txt";
+    ASSERT_EQ(run({"copy", "--list", list_file, "--out", out, "--home", home, "--desc-pictures"}), 0)
+        << stderr_text;
+    const auto failedRows = vq::read_list_file(failed);
+    ASSERT_TRUE(failedRows);
+    ASSERT_GT(failedRows->size(), 0u);
+    ASSERT_LT(failedRows->size(), 12u);
+    EXPECT_NE(stdout_text.find("下载失败： " + std::to_string(failedRows->size()) + "\n"),
+              std::string::npos) << stdout_text;
+    EXPECT_NE(stdout_text.find("失败列表：" + failed + "\n"), std::string::npos) << stdout_text;
+    // The rows as the list had them.
+    for (const auto& row : *failedRows) {
+        const auto& rows = list.rows();
+        EXPECT_NE(std::find_if(rows.begin(), rows.end(), [&](const vq::ProductEntry& e) {
+                      return e.title == row.title && e.offerId == row.offerId &&
+                             e.price == row.price && e.address == row.address;
+                  }), rows.end()) << row.offerId;
+    }
+
+    // Nothing is fetched for a package that is missing or of the other format.
+    sim.reset_stats();
+    EXPECT_EQ(run({"copy", "--list", failed, "--out", folder.path + "/none.csv", "--home", home,
+                   "--append"}), 2);
+    EXPECT_NE(stderr_text.find("无法追加到数据包"), std::string::npos) << stderr_text;
+    EXPECT_EQ(run({"copy", "--list", failed, "--out", out, "--home", home, "--append", "--format", "4"}), 2);
+    EXPECT_NE(stderr_text.find("数据包格式不同"), std::string::npos) << stderr_text;
+    EXPECT_EQ(gateway_requests(), 0);
+
+    // The stand-in again, this time without faults.
+    sim.stop();
+    start_sim();
+    ASSERT_TRUE(vq::write_file_atomic(home + "/options/site.ini", sim.site_ini()));
+    ASSERT_EQ(run({"copy", "--list", failed, "--out", out, "--home", home, "--desc-pictures",
+                   "--append"}), 0)
+        << stderr_text;
+    EXPECT_NE(stdout_text.find("下载失败： 0\n"), std::string::npos) << stdout_text;
+    EXPECT_FALSE(vq::file_exists(failed));  // it named products the package now holds
+
+    const auto rows = runtest::read_package_strictly(out, folder.path);
+    std::multiset<std::string> ids;
+    for (const auto& row : rows) ids.insert(row[36]);
+    std::multiset<std::string> expected;
+    for (const auto& row : list.rows()) expected.insert(row.offerId);
+    EXPECT_EQ(ids, expected);
+    EXPECT_EQ(run({"check", out}), 0) << stdout_text;
+    EXPECT_NE(stdout_text.find("检查：宝贝 12 个，"), std::string::npos) << stdout_text;
 }
 
 TEST_F(VqCommandTest, InterruptStopsTheRunAndWritesNoPackage) {
