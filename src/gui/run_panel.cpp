@@ -19,6 +19,7 @@
 #include <algorithm>
 
 #include "app/startup.hpp"
+#include "model/list_file.hpp"
 #include "gui/qt_text.hpp"
 #include "gui/window_core.hpp"
 #include "gui/window_services.hpp"
@@ -32,7 +33,7 @@ const QString kContinueCaption = QStringLiteral("继续");
 
 // Fixed, so the bottom-right placement comes out exactly where it is computed.
 constexpr int kCompletionWidth = 360;
-constexpr int kCompletionHeight = 270;
+constexpr int kCompletionHeight = 320;
 const QString kWarningStyle = QStringLiteral("color: #b3261e;");
 
 }  // namespace
@@ -78,9 +79,16 @@ CompletionWindow::CompletionWindow(QWidget* parent) : QWidget(parent, Qt::Window
     unwritten_->setText(QStringLiteral("数据包文件未能写入，请查看操作记录！"));
     unwritten_->setStyleSheet(kWarningStyle);
     unwritten_->hide();
+    failedList_ = make_line(QStringLiteral("completionFailedList"));
+    failedList_->setWordWrap(true);
+    failedList_->hide();
 
     layout->addStretch(1);
     auto* buttons = new QHBoxLayout;
+    retry_ = new QPushButton(QStringLiteral("重试失败的宝贝"), this);
+    retry_->setObjectName(QStringLiteral("completionRetry"));
+    retry_->hide();
+    buttons->addWidget(retry_);
     buttons->addStretch(1);
     close_ = new QPushButton(QStringLiteral("确定"), this);
     close_->setObjectName(QStringLiteral("completionClose"));
@@ -89,6 +97,7 @@ CompletionWindow::CompletionWindow(QWidget* parent) : QWidget(parent, Qt::Window
     buttons->addWidget(close_);
     layout->addLayout(buttons);
     connect(close_, &QPushButton::clicked, this, &QWidget::close);
+    connect(retry_, &QPushButton::clicked, this, &CompletionWindow::retryRequested);
 }
 
 void CompletionWindow::show_totals(const RunTotals& totals) {
@@ -101,6 +110,10 @@ void CompletionWindow::show_totals(const RunTotals& totals) {
     check_->setText(qt_text(totals.checkSummary));
     check_->setStyleSheet(totals.checkClean ? QString() : kWarningStyle);
     check_->setVisible(!totals.checkSummary.empty());
+    const bool failedList = !totals.failedListPath.empty();
+    failedList_->setText(QStringLiteral("失败列表：") + qt_text(totals.failedListPath));
+    failedList_->setVisible(failedList);
+    retry_->setVisible(failedList);
     show();
 
     QScreen* where = screen();
@@ -226,6 +239,41 @@ void RunPanel::start_run() {
     update_buttons();
 }
 
+void RunPanel::retry_failed() {
+    const RunTotals& last = lastTotals_;
+    if (last.failedListPath.empty() || core_.controller.state() != RunState::Idle) return;
+    const std::optional<std::vector<ProductEntry>> rows = read_list_file(last.failedListPath);
+    if (!rows || rows->empty()) {
+        services_.message(this, QStringLiteral("提示"),
+                          QStringLiteral("无法读取失败列表：") + qt_text(last.failedListPath));
+        return;
+    }
+    const QString question =
+        QStringLiteral("当前宝贝列表将被替换为失败的 %1 个宝贝，重试成功的宝贝将追加到数据包 %2 中。"
+                       "要继续吗？")
+            .arg(rows->size())
+            .arg(qt_text(last.packagePath));
+    if (!services_.confirm(this, QStringLiteral("重试失败的宝贝"), question)) return;
+
+    core_.list.replace_all(*rows);
+    StartOptions options;
+    options.append = true;
+    RunSettings target;
+    target.outputPath = last.packagePath;
+    target.packageFolder = last.packageFolder;
+    target.outputFormat = last.outputFormat;
+    options.target = target;
+    QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+    const StartResult result = core_.controller.start_run(options);
+    if (result.started) {
+        if (completion_) completion_->close();
+        show_progress(0, core_.state.productCount(), 0);
+    } else if (!result.message.empty()) {
+        services_.message(this, QStringLiteral("提示"), qt_text(result.message));
+    }
+    update_buttons();
+}
+
 void RunPanel::toggle_pause() {
     core_.controller.toggle_pause();
     update_buttons();
@@ -287,7 +335,11 @@ void RunPanel::show_completion(const RunTotals& totals) {
     show_progress(totals.productCount, totals.productCount, totals.succeeded);
     // A run of no products is complete at once: a full bar, not an empty one.
     progress_->setValue(progress_->maximum());
-    if (!completion_) completion_ = new CompletionWindow(this);
+    lastTotals_ = totals;
+    if (!completion_) {
+        completion_ = new CompletionWindow(this);
+        connect(completion_, &CompletionWindow::retryRequested, this, &RunPanel::retry_failed);
+    }
     completion_->show_totals(totals);
     emit completionShown();
 }

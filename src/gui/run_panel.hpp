@@ -35,8 +35,14 @@ public:
     QLabel* pictures_label() const { return pictures_; }    // "图片失败：" + failed pictures
     QLabel* check_label() const { return check_; }          // the package check's summary
     QLabel* unwritten_label() const { return unwritten_; }  // shown when nothing was written
+    // The failed products' list file, with "重试失败的宝贝"; hidden when none was written.
+    QLabel* failed_list_label() const { return failedList_; }
+    QPushButton* retry_button() const { return retry_; }
 
     QPushButton* close_button() const { return close_; }
+
+signals:
+    void retryRequested();
 
 private:
     QLabel* total_ = nullptr;
@@ -45,6 +51,8 @@ private:
     QLabel* pictures_ = nullptr;
     QLabel* check_ = nullptr;
     QLabel* unwritten_ = nullptr;
+    QLabel* failedList_ = nullptr;
+    QPushButton* retry_ = nullptr;
     QPushButton* close_ = nullptr;
 };
 
@@ -67,6 +75,9 @@ public:
     // A chosen path into the box, the ".csv" rule, the package folder and name; on an
     // empty name "请检查文件名是否正确！" and an emptied box. Start-up passes its default.
     bool apply_output_path(const QString& chosen);
+    // "重试失败的宝贝": after a confirmation, the last run's failed products replace the list
+    // and a run adds them to that run's package.
+    void retry_failed();
 
     QPushButton* start_button() const { return start_; }
     QPushButton* pause_button() const { return pause_; }
@@ -99,6 +110,7 @@ private:
     QLabel* nextRunNote_ = nullptr;
     QProgressBar* progress_ = nullptr;
     CompletionWindow* completion_ = nullptr;
+    RunTotals lastTotals_;
 };
 
 }  // namespace vq::gui

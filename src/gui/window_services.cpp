@@ -3,6 +3,7 @@
 #include <QDesktopServices>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QPushButton>
 
 namespace vq::gui {
 
@@ -25,6 +26,15 @@ QString run_file_dialog(QWidget* parent, const QString& filter, const QString& s
 void DesktopServices::message(QWidget* parent, const QString& title, const QString& text) {
     QMessageBox box(QMessageBox::Information, title, text, QMessageBox::Ok, parent);
     box.exec();
+}
+
+bool DesktopServices::confirm(QWidget* parent, const QString& title, const QString& text) {
+    QMessageBox box(QMessageBox::Question, title, text, QMessageBox::NoButton, parent);
+    QPushButton* yes = box.addButton(QStringLiteral("是"), QMessageBox::YesRole);
+    QPushButton* no = box.addButton(QStringLiteral("否"), QMessageBox::NoRole);
+    box.setDefaultButton(no);
+    box.exec();
+    return box.clickedButton() == static_cast<QAbstractButton*>(yes);
 }
 
 QString DesktopServices::save_file_name(QWidget* parent, const QString& filter,

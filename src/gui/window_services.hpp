@@ -14,6 +14,8 @@ public:
     virtual ~WindowServices() = default;
     // A message box with an OK button; returns when the user has closed it.
     virtual void message(QWidget* parent, const QString& title, const QString& text) = 0;
+    // A question with 是/否 buttons; true for 是.
+    virtual bool confirm(QWidget* parent, const QString& title, const QString& text) = 0;
     // File dialogs. filter is in the "description|pattern" form (qt_file_filter turns it
     // into Qt's); default_suffix without the dot. An empty result means cancelled.
     virtual QString save_file_name(QWidget* parent, const QString& filter,
@@ -28,6 +30,7 @@ public:
 class DesktopServices : public WindowServices {
 public:
     void message(QWidget* parent, const QString& title, const QString& text) override;
+    bool confirm(QWidget* parent, const QString& title, const QString& text) override;
     QString save_file_name(QWidget* parent, const QString& filter,
                            const QString& default_suffix) override;
     QString open_file_name(QWidget* parent, const QString& filter,

@@ -35,6 +35,10 @@ public:
     void message(QWidget*, const QString& title, const QString& text) override {
         messages.append({title, text});
     }
+    bool confirm(QWidget*, const QString& title, const QString& text) override {
+        questions.append({title, text});
+        return confirmAnswer;
+    }
     QString save_file_name(QWidget*, const QString& filter, const QString& suffix) override {
         filters.append(filter);
         suffixes.append(suffix);
@@ -51,6 +55,8 @@ public:
     }
 
     QList<Message> messages;
+    QList<Message> questions;    // confirmations asked, answered with confirmAnswer
+    bool confirmAnswer = true;
     QStringList savePaths;  // answers of the next save dialogs
     QStringList openPaths;  // answers of the next open dialogs
     QStringList filters;    // filters the dialogs were given

@@ -11,6 +11,8 @@
 #include "gui/run_panel.hpp"
 #include "gui/window_core.hpp"
 #include "gui_fixture.hpp"
+#include "model/list_file.hpp"
+#include "output/package_check.hpp"
 
 using vq::gui::gbk_text;
 using vq::gui::qt_text;
@@ -54,6 +56,7 @@ private slots:
     void runToCompletionShowsTheTotals();
     void pauseContinueAndStop();
     void unwrittenPackageIsSaid();
+    void retryAddsTheFailedToTheirPackage();
 };
 
 void RunPanelTest::outputPathFromTheDialog_data() {
@@ -272,6 +275,65 @@ void RunPanelTest::unwrittenPackageIsSaid() {
     QCOMPARE(window->total_label()->text(), QStringLiteral("下载总数： 0"));
     QVERIFY(window->unwritten_label()->isVisible());
     QVERIFY(!window->check_label()->isVisible());  // nothing written, nothing checked
+}
+
+// With the marketplace away every product fails and the completion window offers the
+// retry; confirmed, it refills the list and adds the products to the package of that run,
+// although the path box names another by then.
+void RunPanelTest::retryAddsTheFailedToTheirPackage() {
+    guitest::SimHome home;
+    QVERIFY(home.start());
+    Panel p(home);
+    p.core.state.set_credentials(home.key_pairs());
+    const auto& products = home.sim.catalogue().products();
+    for (int i = 0; i < 3; ++i) {
+        const auto& product = products[static_cast<std::size_t>(i)];
+        p.core.list.append_row(
+            {vq::utf8_to_gbk(product.title), product.price, product.offerId, product.offerId});
+    }
+    p.core.state.outputFormat = 4;
+    p.core.state.pictureFailurePolicy = 3;
+    const QString package = home.file(QStringLiteral("pkg.csv"));
+    QVERIFY(p.panel.apply_output_path(package));
+    QSignalSpy shown(&p.panel, &vq::gui::RunPanel::completionShown);
+
+    home.sim.stop();
+    p.panel.start_button()->click();
+    QTRY_COMPARE_WITH_TIMEOUT(shown.size(), 1, 60000);
+    vq::gui::CompletionWindow* window = p.panel.completion_window();
+    QCOMPARE(window->failed_label()->text(), QStringLiteral("下载失败： 3"));
+    const QString failedList = home.file(QStringLiteral("pkg.failed.txt"));
+    QVERIFY(window->retry_button()->isVisible());
+    QCOMPARE(window->failed_list_label()->text(), QStringLiteral("失败列表：") + failedList);
+    const auto listed = vq::read_list_file(gbk_text(failedList));
+    QVERIFY(listed);
+    QCOMPARE(listed->size(), std::size_t{3});
+
+    QVERIFY(home.start());  // the marketplace is back, on another port
+    QVERIFY(p.panel.apply_output_path(home.file(QStringLiteral("other.csv"))));
+    QTRY_VERIFY(p.idle_buttons());
+
+    // 否 changes nothing.
+    p.services.confirmAnswer = false;
+    p.core.list.delete_all();
+    window->retry_button()->click();
+    QCOMPARE(p.services.questions.size(), 1);
+    QCOMPARE(p.core.list.row_count(), 0);
+    QCOMPARE(p.core.controller.state(), vq::RunState::Idle);
+
+    p.services.confirmAnswer = true;
+    window->retry_button()->click();
+    QCOMPARE(p.core.list.row_count(), 3);
+    QTRY_COMPARE_WITH_TIMEOUT(shown.size(), 2, 60000);
+    QCOMPARE(window->failed_label()->text(), QStringLiteral("下载失败： 0"));
+    QVERIFY(!window->retry_button()->isVisible());
+    QVERIFY(!QFileInfo::exists(failedList));
+    QVERIFY(!QFileInfo::exists(home.file(QStringLiteral("other.csv"))));
+    const vq::PackageCheck check =
+        vq::check_package(gbk_text(package), gbk_text(home.file(QStringLiteral("pkg"))));
+    QVERIFY(check.clean());
+    QCOMPARE(check.format, 4);
+    QCOMPARE(check.rows, 3);
 }
 
 QTEST_MAIN(RunPanelTest)
