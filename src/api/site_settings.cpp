@@ -46,6 +46,7 @@ SiteSettings load_site_settings(std::string_view gbk_path) {
     IniFile file;
     file.load(gbk_path);
     SiteSettings settings;
+    settings.site_ini = gbk_path;
     read_text(file, "config_server", settings.config_server);
     read_text(file, "gateway_host", settings.gateway_host);
     read_text(file, "wholesale_detail_host", settings.wholesale_detail_host);

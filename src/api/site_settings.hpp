@@ -11,13 +11,18 @@ inline constexpr int kDefaultHttpTimeoutSeconds = 90;
 
 // Defaults are the real marketplace's hosts.
 struct SiteSettings {
-    std::string config_server = "http://www.velmoraquillet.com/";  // "/logo.xml" is appended
+    // A web address ("/logo.xml" is appended), or a local file holding the same document:
+    // a plain path (relative ones from site.ini's folder) or a file:// address.
+    std::string config_server = "http://www.velmoraquillet.com/";
     std::string gateway_host = "gw.open.1688.com";                 // host[:port]
     std::string wholesale_detail_host = "detail.1688.com";
     std::string mall_detail_host = "detail.tmall.com";
     std::string item_host = "item.taobao.com";
     std::string example_shop = "http://velmoraquillet.1688.com/";
     int http_timeout_seconds = kDefaultHttpTimeoutSeconds;
+    // GBK path of the site.ini these were read from (empty: never read from a file), so a
+    // message can say which file named a server.
+    std::string site_ini;
 
     bool operator==(const SiteSettings&) const = default;
 };

@@ -10,10 +10,26 @@
 
 namespace vq {
 
-// Fetches config_server + "/logo.xml" with the scripted client and appends the "appkey" /
-// "appsecret" attributes of every child of the root element to the state's credentials.
-// Returns the number of pairs now held; 0 means start-up cannot go on.
-int load_remote_configuration(BatchState& state, std::string_view config_server);
+// Where the configuration document comes from. config_server is a web address, or a local
+// file holding the document: a file:// address or a plain path, a relative one taken from
+// the folder of the site.ini that named it.
+struct ConfigurationSource {
+    bool local = false;
+    std::string location;  // GBK: the file's path, or the address fetched
+};
+ConfigurationSource configuration_source(std::string_view config_server,
+                                         std::string_view site_ini = {});
+
+// Reads the configuration document (a web server's config_server + "/logo.xml" with the
+// scripted client, or the local file) and appends the "appkey" / "appsecret" attributes of
+// every child of the root element to the state's credentials. Returns the number of pairs
+// now held; 0 means start-up cannot go on.
+int load_remote_configuration(BatchState& state, std::string_view config_server,
+                              std::string_view site_ini = {});
+
+// The line shown under the load failure message: the source tried and the site.ini that
+// named it (GBK).
+std::string configuration_source_note(std::string_view config_server, std::string_view site_ini);
 
 // program folder + "/aliT" + seconds stamp + ".csv"
 std::string default_output_path(std::string_view program_folder,

@@ -90,8 +90,10 @@ int copy_command(const std::vector<std::string>& args) {
     load_site(arguments.site, home);
 
     BatchState state;
-    if (load_remote_configuration(state, site_settings().config_server) == 0) {
+    const SiteSettings site = site_settings();
+    if (load_remote_configuration(state, site.config_server, site.site_ini) == 0) {
         print_error("预定信息 加载失败，请重新启动--"_gbk);
+        print_error(configuration_source_note(site.config_server, site.site_ini));
         return 2;
     }
 

@@ -71,9 +71,9 @@ void StartupSequence::start() {
     startWindow_->set_progress(65);
     // The fetch may take up to its time-out: off the GUI thread, so the start window
     // keeps painting.
-    const std::string server = site_settings().config_server;
-    fetch_ = std::thread([this, server] {
-        const int pairs = load_remote_configuration(core_.state, server);
+    const SiteSettings site = site_settings();
+    fetch_ = std::thread([this, site] {
+        const int pairs = load_remote_configuration(core_.state, site.config_server, site.site_ini);
         QMetaObject::invokeMethod(this, [this, pairs] { configuration_loaded(pairs); },
                                   Qt::QueuedConnection);
     });
@@ -84,7 +84,10 @@ void StartupSequence::configuration_loaded(int pairs) {
     if (pairs == 0) {
         const QString text = QStringLiteral("预定信息 加载失败，请重新启动--");
         startWindow_->set_status(text);
-        services_.message(startWindow_, QStringLiteral("提示"), text);
+        const SiteSettings site = site_settings();
+        services_.message(startWindow_, QStringLiteral("提示"),
+                          text + QLatin1Char('\n') +
+                              qt_text(configuration_source_note(site.config_server, site.site_ini)));
         emit finished(false);
         return;
     }

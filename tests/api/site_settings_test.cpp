@@ -27,7 +27,9 @@ protected:
 
 TEST_F(SiteSettingsFile, MissingFileGivesTheRealMarketplace) {
     const SiteSettings s = load_site_settings(path_);
-    EXPECT_EQ(s, SiteSettings{});
+    SiteSettings defaults;
+    defaults.site_ini = path_;
+    EXPECT_EQ(s, defaults);
     EXPECT_EQ(s.gateway_host, "gw.open.1688.com");
     EXPECT_EQ(s.wholesale_detail_host, "detail.1688.com");
     EXPECT_EQ(s.mall_detail_host, "detail.tmall.com");

@@ -5,7 +5,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <filesystem>
+
 #include "net/capture_server.hpp"
+#include "support/files.hpp"
 #include "support/gbk_literal.hpp"
 
 namespace vq {
@@ -57,6 +60,51 @@ TEST(RemoteConfiguration, NoPairsFromAnUnreachableServer) {
                   state, "http://127.0.0.1:" + std::to_string(ntohs(addr.sin_port))),
               0);
     ::close(fd);
+}
+
+TEST(ConfigurationSource, WebAddressesAndLocalFiles) {
+    const std::string ini = "/home/u/vq/options/site.ini";
+    const struct {
+        std::string server;
+        bool local;
+        std::string location;
+    } cases[] = {
+        {"http://cfg.example/", false, "http://cfg.example//logo.xml"},
+        {"HTTPS://cfg.example", false, "HTTPS://cfg.example/logo.xml"},
+        {"file:///etc/vq/keys.xml", true, "/etc/vq/keys.xml"},
+        {"file://localhost/etc/vq/my%20keys.xml", true, "/etc/vq/my keys.xml"},
+        {"/etc/vq/keys.xml", true, "/etc/vq/keys.xml"},
+        {"keys.xml", true, "/home/u/vq/options/keys.xml"},
+        {"../keys/k.xml", true, "/home/u/vq/options/../keys/k.xml"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.server);
+        const ConfigurationSource source = configuration_source(c.server, ini);
+        EXPECT_EQ(source.local, c.local);
+        EXPECT_EQ(source.location, c.location);
+    }
+}
+
+TEST(ConfigurationSource, KeyPairsFromALocalFile) {
+    char pattern[] = "/tmp/vq-config-XXXXXX";
+    const std::string dir = ::mkdtemp(pattern);
+    ASSERT_TRUE(write_file_atomic(dir + "/keys.xml",
+                                  "<logo><k appkey=\"1\" appsecret=\"a\"/><k appkey=\"2\" appsecret=\"b\"/></logo>"));
+    for (const std::string& server : {std::string("keys.xml"), dir + "/keys.xml", "file://" + dir + "/keys.xml"}) {
+        SCOPED_TRACE(server);
+        BatchState state;
+        EXPECT_EQ(load_remote_configuration(state, server, dir + "/site.ini"), 2);
+        EXPECT_EQ(state.credentials()[1].appsecret, "b");
+    }
+    BatchState state;
+    EXPECT_EQ(load_remote_configuration(state, dir + "/missing.xml", dir + "/site.ini"), 0);
+    // The note says what was tried and who named it, or that nobody did.
+    EXPECT_EQ(configuration_source_note("keys.xml", dir + "/site.ini"),
+              "配置来源："_gbk + dir + "/keys.xml（"_gbk + dir + "/site.ini 不存在，使用默认地址）"_gbk);
+    ASSERT_TRUE(write_file_atomic(dir + "/site.ini", "[SITE]\r\n"));
+    EXPECT_EQ(configuration_source_note("keys.xml", dir + "/site.ini"),
+              "配置来源："_gbk + dir + "/keys.xml（由 "_gbk + dir + "/site.ini 指定）"_gbk);
+    std::filesystem::remove_all(dir);
 }
 
 class FixedClock final : public Clock {

@@ -311,7 +311,12 @@ private slots:
         const QString text = QStringLiteral("预定信息 加载失败，请重新启动--");
         QCOMPARE(services.messages.size(), 1);
         QCOMPARE(services.messages.first().title, QStringLiteral("提示"));
-        QCOMPARE(services.messages.first().text, text);
+        // The second line names the source tried and the site.ini that named it.
+        const QString siteIni = home.path() + QStringLiteral("/options/site.ini");
+        QCOMPARE(services.messages.first().text,
+                 text + QStringLiteral("\n配置来源：") +
+                     vq::gui::qt_text(vq::site_settings().config_server) +
+                     QStringLiteral("/logo.xml（由 ") + siteIni + QStringLiteral(" 指定）"));
         QCOMPARE(startup.start_window()->status_label()->text(), text);
         QVERIFY(!window.isVisible());
         QVERIFY(window.run_panel()->output_path_box()->text().isEmpty());

@@ -103,7 +103,23 @@ TEST_F(VqCommandTest, RefusesToStartWithoutKeyPairsOrAUsableOutputName) {
     // A configuration server that is not there.
     prepare(2, "[SITE]\r\nconfig_server=http://127.0.0.1:9/\r\n");
     EXPECT_EQ(run({"copy", "--list", list_file, "--home", home}), 2);
-    EXPECT_NE(stderr_text.find("预定信息 加载失败，请重新启动--"), std::string::npos);
+    EXPECT_NE(stderr_text.find("预定信息 加载失败，请重新启动--\n配置来源：http://127.0.0.1:9//logo.xml（由 " +
+                               home + "/options/site.ini 指定）\n"),
+              std::string::npos) << stderr_text;
+
+    // A user's own key pairs in a file beside site.ini: the run goes ahead with them.
+    std::string keys = "<logo>";
+    for (const auto& key : sim.catalogue().keys()) {
+        keys += "<k appkey=\"" + key.appkey + "\" appsecret=\"" + key.appsecret + "\"/>";
+    }
+    ASSERT_TRUE(vq::write_file_atomic(home + "/options/my-keys.xml", keys + "</logo>"));
+    std::string ini = sim.site_ini();
+    const auto at = ini.find("config_server=");
+    ini.replace(at, ini.find("\r\n", at) - at, "config_server=my-keys.xml");
+    ASSERT_TRUE(vq::write_file_atomic(home + "/options/site.ini", ini));
+    EXPECT_EQ(run({"copy", "--list", list_file, "--home", home, "--out", folder.path + "/own.csv"}), 0)
+        << stderr_text;
+    EXPECT_NE(stdout_text.find("成功下载： 2\n"), std::string::npos) << stdout_text;
 
     ASSERT_TRUE(vq::write_file_atomic(home + "/options/site.ini", sim.site_ini()));
     EXPECT_EQ(run({"copy", "--list", list_file, "--home", home, "--out", folder.path + "/v1.2/shop"}), 2);
