@@ -108,13 +108,16 @@ QVariant ProductListModel::data(const QModelIndex& index, int role) const {
     const ProductEntry& row = rows_[static_cast<std::size_t>(index.row())];
     switch (role) {
         case Qt::DisplayRole:
-            return qt_text(column_text(row, index.column()));
-        case Qt::ToolTipRole:
+        case Qt::ToolTipRole: {
             // The address column is narrow; its text shows in full on hover.
-            if (index.column() == kAddressColumn || index.column() == kTitleColumn) {
-                return qt_text(column_text(row, index.column()));
+            if (role == Qt::ToolTipRole && index.column() != kAddressColumn &&
+                index.column() != kTitleColumn) {
+                return {};
             }
-            return {};
+            const QString text = qt_text(column_text(row, index.column()));
+            // Only shown decoded: the list and its file keep the title as the page gave it.
+            return index.column() == kTitleColumn ? readable_title(text) : text;
+        }
         default:
             return {};
     }

@@ -80,6 +80,7 @@ private slots:
     void closingDuringAddAbortsIt();
     void stopReadingKeepsTheRowsAdded();
     void listViewMirrorsCoreList();
+    void titlesShowAsPeopleReadThem();
     void headersAndContextMenu();
     void exportThenImportGivesSameRows();
     void copyAndOpenUseCurrentRow();
@@ -305,6 +306,34 @@ void CollectPageTest::stopReadingKeepsTheRowsAdded() {
     }
     // The shared stand-in's settings again for the tests after this one.
     vq::set_site_settings(vq::load_site_settings(sim_->gbk() + "/options/site.ini"));
+}
+
+// The view and its tooltip decode the page's entities; the list keeps the title as it came.
+void CollectPageTest::titlesShowAsPeopleReadThem() {
+    const struct {
+        QString raw;
+        QString shown;
+    } cases[] = {
+        {QStringLiteral("雨伞&amp;礼盒装"), QStringLiteral("雨伞&礼盒装")},
+        {QStringLiteral("&lt;b&gt; &quot;大&quot; &#39;小&#39;"), QStringLiteral("<b> \"大\" '小'")},
+        {QStringLiteral("&#21487;&#x53EF;&#X53ef;"), QStringLiteral("可可可")},
+        {QStringLiteral("&amp;lt; stays &lt;"), QStringLiteral("&lt; stays <")},
+        {QStringLiteral("&nbsp; &#0; &#xD800; &#99999999; & ;"), QStringLiteral("&nbsp; &#0; &#xD800; &#99999999; & ;")},
+        {QStringLiteral("a & b; &amp"), QStringLiteral("a & b; &amp")},
+    };
+    guitest::RecordingServices services;
+    vq::gui::WindowCore core(sim_->gbk());
+    ListPanel panel(core, services);
+    for (const auto& c : cases) {
+        core.list.append_row({gbk_text(c.raw), "1", "http://detail.localhost/offer/1.html", "1"});
+    }
+    QTRY_COMPARE(panel.model()->rowCount(), static_cast<int>(std::size(cases)));
+    for (int r = 0; r < panel.model()->rowCount(); ++r) {
+        const QModelIndex title = panel.model()->index(r, vq::kTitleColumn);
+        QCOMPARE(title.data().toString(), cases[r].shown);
+        QCOMPARE(title.data(Qt::ToolTipRole).toString(), cases[r].shown);
+        QCOMPARE(qt_text(core.list.field(r, vq::kTitleColumn)), cases[r].raw);
+    }
 }
 
 void CollectPageTest::listViewMirrorsCoreList() {
