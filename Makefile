@@ -81,5 +81,10 @@ sim: build
 	mkdir -p $(BUILD_DIR)/sim/options
 	$(BUILD_DIR)/tools/marketplace-sim/marketplace-sim --port 0 --site-ini $(BUILD_DIR)/sim/options/site.ini
 
+# The Debian package (CPack, cmake/Packaging.cmake) in $(BUILD_DIR); ctest's package.deb tries it.
+.PHONY: package
+package: build
+	cmake --build $(BUILD_DIR) --target package
+
 clean:
 	rm -rf $(BUILD_DIR) $(TSAN_DIR) $(ASAN_DIR) $(FUZZ_DIR)

@@ -26,6 +26,13 @@ namespace vq::cli {
 
 namespace {
 
+// Listed by --help under the usage.
+constexpr const char* kExitCodes =
+    "exit codes: 0 the command ran (also when the log says nothing was recognised)\n"
+    "            2 bad arguments, a list file that cannot be read or written, or whose\n"
+    "              folder does not exist\n"
+    "            130 stopped with Ctrl-C (the list file is not written)\n";
+
 constexpr const char* kUsage =
     "usage: vq add --mode 单品|列表|店铺 --list FILE [--home DIR] [--site FILE] [--log FILE]\n"
     "              ADDRESS\n"
@@ -129,6 +136,7 @@ bool wait_for_readers(ListingReaders& readers) {
 }  // namespace
 
 int add_command(const std::vector<std::string>& args) {
+    if (asks_for_help(args)) return print_help(kUsage, kExitCodes);
     AddArguments arguments;
     if (!parse(args, arguments)) {
         std::fputs(kUsage, stderr);

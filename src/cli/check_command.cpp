@@ -14,11 +14,18 @@ namespace vq::cli {
 
 namespace {
 
+// Listed by --help under the usage.
+constexpr const char* kExitCodes =
+    "exit codes: 0 nothing wrong\n"
+    "            1 problems found (one line each, then the summary)\n"
+    "            2 bad arguments, or the file cannot be read as a package\n";
+
 constexpr const char* kUsage = "usage: vq check PACKAGE.csv\n";
 
 }  // namespace
 
 int check_command(const std::vector<std::string>& args) {
+    if (asks_for_help(args)) return print_help(kUsage, kExitCodes);
     if (args.size() != 1 || args[0].empty() || args[0][0] == '-') {
         std::fputs(kUsage, stderr);
         return 2;

@@ -49,4 +49,26 @@ void print_error(std::string_view gbk) {
     std::fprintf(stderr, "%s\n", text.c_str());
 }
 
+bool asks_for_help(const std::vector<std::string>& args) {
+    for (const std::string& arg : args) {
+        if (arg == "--help" || arg == "-h") return true;
+    }
+    return false;
+}
+
+int print_help(std::string_view usage, std::string_view exit_codes) {
+    std::string text(usage);
+    text += exit_codes;
+    return print_to_stdout(text);
+}
+
+int print_to_stdout(std::string_view text) {
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        std::fputs("vq: cannot write to standard output\n", stderr);
+        return 2;
+    }
+    return 0;
+}
+
 }  // namespace vq::cli

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "app/program_folder.hpp"
 
@@ -39,5 +40,17 @@ private:
 
 // Writes a GBK message as UTF-8 with a line break to stderr.
 void print_error(std::string_view gbk);
+
+// True when a command's arguments ask for its help ("--help" or "-h" anywhere), which then
+// wins over everything else on the line.
+bool asks_for_help(const std::vector<std::string>& args);
+
+// Prints a command's usage and its exit codes to stdout. Returns the exit code: 0, or 2
+// when stdout could not take the text.
+int print_help(std::string_view usage, std::string_view exit_codes);
+
+// Writes text to stdout and flushes it: 0, or 2 after saying so on stderr when stdout
+// could not take it (a full disk, a closed pipe).
+int print_to_stdout(std::string_view text);
 
 }  // namespace vq::cli

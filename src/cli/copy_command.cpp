@@ -22,6 +22,14 @@ namespace vq::cli {
 
 namespace {
 
+// Listed by --help under the usage.
+constexpr const char* kExitCodes =
+    "exit codes: 0 done (also when the check found problems: its summary says so)\n"
+    "            1 the package could not be written\n"
+    "            2 bad arguments, no key pairs from the configuration server, an unusable\n"
+    "              output path or list file\n"
+    "            130 stopped with Ctrl-C (nothing is written)\n";
+
 constexpr const char* kUsage =
     "usage: vq copy --list FILE [--out PATH.csv] [--format 4|5]\n"
     "               [--desc-pictures | --no-desc-pictures] [--taobao-only | --no-taobao-only]\n"
@@ -79,6 +87,7 @@ bool parse(const std::vector<std::string>& args, CopyArguments& parsed) {
 }  // namespace
 
 int copy_command(const std::vector<std::string>& args) {
+    if (asks_for_help(args)) return print_help(kUsage, kExitCodes);
     CopyArguments arguments;
     if (!parse(args, arguments)) {
         std::fputs(kUsage, stderr);

@@ -14,7 +14,7 @@ int main(int argc, char** argv) {
     vq::init_http();  // before any thread makes a request
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("VelmoraQuillet"));
-    QApplication::setApplicationVersion(QStringLiteral("2.0"));
+    QApplication::setApplicationVersion(QStringLiteral(VQ_VERSION));
     // Closing the main window hides it; only the exit confirmation ends the program.
     QApplication::setQuitOnLastWindowClosed(false);
     vq::gui::apply_application_look(app);

@@ -1,4 +1,4 @@
-// The vq command as a user runs it: exit codes, the totals it prints, Ctrl-C.
+// The vq command as a user runs it: help and exit codes, the totals it prints, Ctrl-C.
 
 #include <signal.h>
 #include <unistd.h>
@@ -39,6 +39,45 @@ protected:
 
     std::string home, list_file, stdout_text, stderr_text;
 };
+
+// Help and the version go to stdout with 0; wrong arguments to stderr with 2, stdout empty.
+TEST_F(VqCommandTest, HelpAndVersionGoToStdoutAndWrongArgumentsToStderr) {
+    struct Case {
+        std::vector<std::string> args;
+        int code;
+        std::string shows;  // in stdout for 0, in stderr otherwise
+    };
+    const Case cases[] = {
+        {{"--help"}, 0, "vq help <command> or vq <command> --help"},
+        {{"help"}, 0, "usage: vq <command>"},
+        {{"--version"}, 0, "vq (VelmoraQuillet) " VQ_VERSION "\n"},
+        {{"add", "--mode", "single", "--help"}, 0, "130 stopped with Ctrl-C (the list file"},
+        {{"copy", "--list", "list.txt", "-h"}, 0, "1 the package could not be written"},
+        {{"help", "check"}, 0, "exit codes: 0 nothing wrong\n            1 problems found"},
+        {{}, 2, "usage: vq <command>"},
+        {{"bogus"}, 2, "vq: unknown command: bogus\nusage: vq <command>"},
+        {{"help", "bogus"}, 2, "vq: help takes one command name"},
+        {{"add", "--mode", "nope", "--list", "list.txt", "http://x/"}, 2, "usage: vq add"},
+        {{"copy", "--list", "list.txt", "--format", "6"}, 2, "usage: vq copy"},
+        {{"check", "a.csv", "b.csv"}, 2, "usage: vq check"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.args));
+        EXPECT_EQ(run(c.args), c.code);
+        const std::string& shown = c.code == 0 ? stdout_text : stderr_text;
+        const std::string& quiet = c.code == 0 ? stderr_text : stdout_text;
+        EXPECT_NE(shown.find(c.shows), std::string::npos) << shown;
+        EXPECT_EQ(quiet, "");
+    }
+    // Both ways of asking give the same text.
+    for (const std::string command : {"add", "copy", "check"}) {
+        ASSERT_EQ(run({"help", command}), 0);
+        const std::string help = stdout_text;
+        EXPECT_TRUE(help.starts_with("usage: vq " + command)) << help;
+        EXPECT_EQ(run({command, "--help"}), 0);
+        EXPECT_EQ(stdout_text, help);
+    }
+}
 
 TEST_F(VqCommandTest, CopiesAListAndPrintsTheTotals) {
     start_sim();
