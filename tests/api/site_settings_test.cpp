@@ -49,6 +49,7 @@ TEST_F(SiteSettingsFile, KeysPresentOverrideTheRestStayDefault) {
     expected.gateway_host = "127.0.0.1:8080";
     expected.config_server = "http://127.0.0.1:8080/";
     expected.http_timeout_seconds = 7;
+    expected.site_ini = path_;
     EXPECT_EQ(load_site_settings(path_), expected);
 }
 
