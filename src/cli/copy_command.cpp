@@ -27,7 +27,7 @@ constexpr const char* kExitCodes =
     "exit codes: 0 done (also when the check found problems: its summary says so)\n"
     "            1 the package could not be written\n"
     "            2 bad arguments, no key pairs from the configuration server, an unusable\n"
-    "              output path or list file\n"
+    "              output path or list file, a package --append cannot add to\n"
     "            130 stopped with Ctrl-C (nothing is written)\n";
 
 constexpr const char* kUsage =
