@@ -33,7 +33,8 @@ constexpr const char* kExitCodes =
 constexpr const char* kUsage =
     "usage: vq copy --list FILE [--out PATH.csv] [--format 4|5]\n"
     "               [--desc-pictures | --no-desc-pictures] [--taobao-only | --no-taobao-only]\n"
-    "               [--policy 1|2|3] [--append] [--home DIR] [--site FILE] [--log FILE]\n";
+    "               [--policy 1|2|3] [--append] [--sequential-pictures] [--home DIR]\n"
+    "               [--site FILE] [--log FILE]\n";
 
 struct CopyArguments {
     std::string list, out, home, site, log;
@@ -42,6 +43,7 @@ struct CopyArguments {
     int descPictures = -1;  // -1 = as the options file says
     int taobaoOnly = -1;
     bool append = false;
+    bool sequentialPictures = false;
 };
 
 bool parse(const std::vector<std::string>& args, CopyArguments& parsed) {
@@ -73,6 +75,8 @@ bool parse(const std::vector<std::string>& args, CopyArguments& parsed) {
             parsed.policy = number[0] - '0';
         } else if (arg == "--desc-pictures" || arg == "--no-desc-pictures") {
             parsed.descPictures = arg == "--desc-pictures";
+        } else if (arg == "--sequential-pictures") {
+            parsed.sequentialPictures = true;
         } else if (arg == "--append") {
             parsed.append = true;
         } else if (arg == "--taobao-only" || arg == "--no-taobao-only") {
@@ -150,6 +154,7 @@ int copy_command(const std::vector<std::string>& args) {
     ports.outputPath = &outputPath;
     ports.log = &console;
     ports.observer = &console;
+    ports.picturesAhead = !arguments.sequentialPictures;
 
     const InterruptCatcher interrupt;
 

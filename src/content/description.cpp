@@ -193,7 +193,7 @@ void run_pass(Pass pass, OfferRecord& record, const ProductContext& context,
         // at once leave one whole copy. One that had nowhere to go keeps its web address
         // rather than name a missing file. False when there was no picture at all.
         const auto keep = [&](PictureFetch& fetched) {
-            if (fetched.fetched() && fetched.file.commit(path)) {
+            if (fetched.fetched() && save_picture(fetched, path, context)) {
                 description = replace_all(description, reference,
                                           "\"" + local_picture_address(path) + "\"");
                 return true;
@@ -239,6 +239,33 @@ void run_pass(Pass pass, OfferRecord& record, const ProductContext& context,
 }
 
 }  // namespace
+
+std::vector<std::pair<std::string, std::string>> expected_description_pictures(
+    const OfferRecord& record, const ProductContext& context, DescriptionMatchers& matchers) {
+    std::vector<std::pair<std::string, std::string>> expected;
+    const bool taobao_only = context.options && context.options->taobaoOnly.load();
+    for (const Pass pass : {Pass::Img, Pass::Background}) {
+        RegexMatcher& pictures = matchers.pictures;
+        pictures.compile(pass == Pass::Img ? "<IMG .*?\"http://(.*?)\".*?>"
+                                           : "background=\"\"http://(.*?)\"\"");
+        const int m = pictures.find_all(record.description);
+        if (m <= 0) continue;
+        const std::string folder = context.packageFolder + "/" + product_folder_name(record.title);
+        make_directory(context.packageFolder);
+        make_directory(folder);
+        for (int i = 1; i <= m; ++i) {
+            const std::string address = pictures.group_text(i, 1);
+            if (taobao_only && !contains_text(address, "taobao")) continue;
+            const std::string fetch_address = "http://" + replace_all(address, "amp;", "");
+            expected.emplace_back(fetch_address, folder);
+            if (taobao_only) continue;
+            std::string download_address = picture_download_address(address, matchers.chinese);
+            if (picture_wire_address(download_address) != picture_wire_address(fetch_address))
+                expected.emplace_back(std::move(download_address), folder);
+        }
+    }
+    return expected;
+}
 
 void localize_description_pictures(OfferRecord& record, const ProductContext& context,
                                    DescriptionMatchers& matchers) {

@@ -4,6 +4,8 @@
 
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "model/batch_model.hpp"
 #include "support/regex_matcher.hpp"
@@ -43,5 +45,12 @@ struct DescriptionMatchers {
 // record.failedPictures. Logs its lines through the context. Never fails the product.
 void localize_description_pictures(OfferRecord& record, const ProductContext& context,
                                    DescriptionMatchers& matchers);
+
+// The pictures localize_description_pictures will fetch first, in its order, as address and
+// folder: for each IMG and then background match that the taobao-only option (read now)
+// does not skip, its address and, when that goes out differently, its download address. Makes
+// the folders the step would make, so pictures can be fetched into them ahead of it.
+std::vector<std::pair<std::string, std::string>> expected_description_pictures(
+    const OfferRecord& record, const ProductContext& context, DescriptionMatchers& matchers);
 
 }  // namespace vq

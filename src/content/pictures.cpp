@@ -45,6 +45,10 @@ std::string detect_picture_type(std::string& bytes) {
 
 namespace {
 
+constexpr std::string_view kPictureList = "rsp/Responses/Response/Result/result/toReturn/imageList";
+constexpr std::string_view kPictureAddress =
+    "rsp/Responses/Response/Result/result/toReturn/imageList/originalImageURI";
+
 class NetworkPictures final : public PictureSource {
 public:
     PictureFetch fetch(std::string_view url, std::string_view gbk_folder) override {
@@ -63,6 +67,86 @@ PictureSource& picture_source(const ProductContext& context) {
     return context.pictures ? *context.pictures : network_pictures();
 }
 
+bool save_picture(PictureFetch& picture, std::string_view gbk_path, const ProductContext& context) {
+    if (!picture.file.commit(gbk_path)) return false;
+    picture_source(context).saved(picture, gbk_path);
+    return true;
+}
+
+void PictureCache::remember(const PictureFetch& picture, std::string_view gbk_path) {
+    if (picture.address.empty()) return;
+    std::lock_guard lock(mutex_);
+    saved_.insert_or_assign(picture.address, Saved{std::string(gbk_path), picture.head});
+}
+
+std::optional<PictureFetch> PictureCache::copy(std::string_view url, std::string_view gbk_folder) {
+    const std::string address = picture_wire_address(url);
+    Saved saved;
+    {
+        std::lock_guard lock(mutex_);
+        const auto it = saved_.find(address);
+        if (it == saved_.end()) return std::nullopt;
+        saved = it->second;
+    }
+    PictureFetch copied;
+    copied.file = StagedFile::copy_of(saved.path, gbk_folder);
+    // Gone or unreadable since: the network has it again.
+    if (!copied.file.ok() || copied.file.size() == 0) return std::nullopt;
+    copied.outcome = PictureFetch::Outcome::Fetched;
+    copied.head = std::move(saved.head);
+    copied.address = address;
+    return copied;
+}
+
+bool PictureCache::has(std::string_view url) {
+    const std::string address = picture_wire_address(url);
+    std::lock_guard lock(mutex_);
+    return saved_.count(address) > 0;
+}
+
+PrefetchedPictures::PrefetchedPictures(PictureCache* cache, int most)
+    : cache_(cache), batch_(most) {}
+
+void PrefetchedPictures::expect(std::string_view url, std::string_view gbk_folder) {
+    std::pair<std::string, std::string> key{picture_wire_address(url), std::string(gbk_folder)};
+    if (expected_.count(key)) return;
+    // Saved already by an earlier product: it will come from the cache.
+    if (cache_ && cache_->has(url)) return;
+    expected_.emplace(std::move(key), batch_.add(url, gbk_folder));
+}
+
+PictureFetch PrefetchedPictures::fetch(std::string_view url, std::string_view gbk_folder) {
+    const auto it = expected_.find({picture_wire_address(url), std::string(gbk_folder)});
+    if (it != expected_.end()) {
+        const int index = it->second;
+        expected_.erase(it);
+        return batch_.take(index);
+    }
+    if (cache_) {
+        if (std::optional<PictureFetch> copied = cache_->copy(url, gbk_folder)) return std::move(*copied);
+    }
+    return fetch_picture_into(url, gbk_folder);
+}
+
+void PrefetchedPictures::saved(const PictureFetch& picture, std::string_view gbk_path) {
+    if (cache_) cache_->remember(picture, gbk_path);
+}
+
+void expect_product_pictures(PrefetchedPictures& source, const OfferRecord& record,
+                             const XmlDocument& answer, const ProductContext& context,
+                             bool download_description, DescriptionMatchers& matchers) {
+    if (download_description) {
+        for (const auto& [url, folder] : expected_description_pictures(record, context, matchers))
+            source.expect(url, folder);
+    }
+    // The main picture step consumes its list; its addresses are read from a copy.
+    XmlDocument list = answer;
+    while (list.child_count(kPictureList) > 0) {
+        source.expect(list.node_text(kPictureAddress), context.packageFolder);
+        if (!list.remove_node(kPictureList)) break;
+    }
+}
+
 std::string picture_type(const PictureFetch& fetched) {
     std::string head = fetched.head;  // the detector consumes what it is given
     return detect_picture_type(head);
@@ -70,9 +154,8 @@ std::string picture_type(const PictureFetch& fetched) {
 
 void download_main_pictures(XmlDocument& answer, OfferRecord& record,
                             const ProductContext& context) {
-    static constexpr std::string_view kList =
-        "rsp/Responses/Response/Result/result/toReturn/imageList";
-    static const std::string kUri = std::string(kList) + "/originalImageURI";
+    const std::string_view kList = kPictureList;
+    const std::string_view kUri = kPictureAddress;
     const Clock& clock = context.clock ? *context.clock : system_clock();
     MillisSequence& millis = context.millis ? *context.millis : process_millis_sequence();
     const std::string counts =
@@ -103,7 +186,7 @@ void download_main_pictures(XmlDocument& answer, OfferRecord& record,
                 md5_text(unique_millis_text(clock, millis) + record.title + record.offerId);
             std::string path = context.packageFolder + "/" + name;
             path += extension;
-            if (got.file.commit(path)) {
+            if (save_picture(got, path, context)) {
                 record.pictureList += name;
                 record.pictureList += ":1:";
                 record.pictureList += std::to_string(position++);

@@ -1,8 +1,14 @@
 #pragma once
 // Main pictures of a product and picture type detection.
 
+#include <map>
+#include <mutex>
+#include <optional>
 #include <string>
+#include <unordered_map>
+#include <utility>
 
+#include "content/description.hpp"
 #include "model/batch_model.hpp"
 #include "net/http_client.hpp"
 #include "support/xml_document.hpp"
@@ -16,12 +22,64 @@ public:
     virtual ~PictureSource() = default;
     // The picture at url, staged in gbk_folder (see fetch_picture_into).
     virtual PictureFetch fetch(std::string_view url, std::string_view gbk_folder) = 0;
+    // A fetched picture now saved whole at gbk_path.
+    virtual void saved(const PictureFetch& /*picture*/, std::string_view /*gbk_path*/) {}
 };
 
 PictureSource& network_pictures();
 
 // The context's source, else the network.
 PictureSource& picture_source(const ProductContext& context);
+
+// Renames a fetched picture into place and tells its source; false when it cannot.
+bool save_picture(PictureFetch& picture, std::string_view gbk_path, const ProductContext& context);
+
+// The pictures of one run already saved, by the address they came from: a later request for
+// one is served from the saved file (hard-linked, or copied) instead of the network.
+// Failures are not kept, so a later product tries again. Thread-safe.
+class PictureCache {
+public:
+    void remember(const PictureFetch& picture, std::string_view gbk_path);
+    // The saved picture staged in gbk_folder; nothing when the address was never saved or its
+    // file is gone.
+    std::optional<PictureFetch> copy(std::string_view url, std::string_view gbk_folder);
+    bool has(std::string_view url);
+
+private:
+    struct Saved {
+        std::string path;
+        std::string head;
+    };
+    std::mutex mutex_;
+    std::unordered_map<std::string, Saved> saved_;
+};
+
+// The pictures of one product, fetched ahead side by side: the product's steps still ask
+// for them one at a time, in their own order, and get exactly what a fetch at that moment
+// would give (a picture expected twice, or asked for again after a failure, is fetched
+// again as before). Requests of the run already saved come from the cache. One product, one
+// thread.
+class PrefetchedPictures final : public PictureSource {
+public:
+    // cache may be null; most: transfers at once.
+    explicit PrefetchedPictures(PictureCache* cache, int most = 4);
+    // Starts fetching url into gbk_folder unless the cache has it or it is already expected.
+    void expect(std::string_view url, std::string_view gbk_folder);
+    PictureFetch fetch(std::string_view url, std::string_view gbk_folder) override;
+    void saved(const PictureFetch& picture, std::string_view gbk_path) override;
+
+private:
+    PictureCache* cache_;
+    PictureBatch batch_;
+    // Expected pictures not yet asked for, by wire address and folder.
+    std::map<std::pair<std::string, std::string>, int> expected_;
+};
+
+// Expects, on source, the pictures the description step (when download_description) and the
+// main picture step will ask for first, in the order they will ask.
+void expect_product_pictures(PrefetchedPictures& source, const OfferRecord& record,
+                             const XmlDocument& answer, const ProductContext& context,
+                             bool download_description, DescriptionMatchers& matchers);
 
 // The file extension of a fetched picture, from its first bytes (detect_picture_type).
 std::string picture_type(const PictureFetch& fetched);

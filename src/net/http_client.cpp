@@ -446,6 +446,23 @@ std::string picture_wire_address(std::string_view url) {
 
 namespace {
 
+// A picture request on easy: GET over HTTP/1.0 with "Accept: */*" into ex.
+void prepare_picture(CURL* easy, const std::string& target, Exchange& ex, HeaderList& headers,
+                     int timeout_ms) {
+    set_common_options(easy, ex, timeout_ms, true);
+    curl_easy_setopt(easy, CURLOPT_URL, target.c_str());
+    curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_0));
+    curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
+    headers.add("Accept: */*");
+    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers.list);
+}
+
+bool answered_2xx(CURL* easy) {
+    long status = 0;
+    curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
+    return status >= 200 && status <= 299;
+}
+
 // One picture download into ex; true for a 2xx answer that arrived whole.
 bool perform_picture(std::string_view url, Exchange& ex) {
     const std::string target = picture_wire_address(url);
@@ -453,20 +470,20 @@ bool perform_picture(std::string_view url, Exchange& ex) {
     Transfer h;
     if (!h) return false;
     const int t = default_timeout_seconds() * 1000;
-
-    CURL* easy = h.easy;
-    set_common_options(easy, ex, t, true);
-    curl_easy_setopt(easy, CURLOPT_URL, target.c_str());
-    curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_0));
-    curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
     HeaderList headers;
-    headers.add("Accept: */*");
-    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers.list);
+    prepare_picture(h.easy, target, ex, headers, t);
+    return perform(h, t) && answered_2xx(h.easy);
+}
 
-    if (!perform(h, t)) return false;
-    long status = 0;
-    curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
-    return status >= 200 && status <= 299;
+// What a transfer into a staged file came to.
+void settle_picture(PictureFetch& result, const Exchange& ex, bool ok) {
+    if (ex.unwritable) {
+        result.outcome = PictureFetch::Outcome::Unwritable;
+    } else if (ok && ex.received > 0) {
+        result.outcome = PictureFetch::Outcome::Fetched;
+        result.head = ex.body;
+    }
+    if (!result.fetched()) result.file = StagedFile();
 }
 
 }  // namespace
@@ -484,16 +501,131 @@ PictureFetch fetch_picture_into(std::string_view url, std::string_view gbk_folde
         result.outcome = PictureFetch::Outcome::Unwritable;
         return result;
     }
+    result.address = picture_wire_address(url);
     Exchange ex;
     ex.file = &result.file;
-    const bool ok = perform_picture(url, ex);
-    if (ex.unwritable) {
-        result.outcome = PictureFetch::Outcome::Unwritable;
-    } else if (ok && ex.received > 0) {
-        result.outcome = PictureFetch::Outcome::Fetched;
-        result.head = std::move(ex.body);
+    settle_picture(result, ex, perform_picture(url, ex));
+    return result;
+}
+
+struct PictureBatch::Impl {
+    struct Item {
+        std::string target;  // wire address
+        PictureFetch result;
+        Exchange ex;
+        HeaderList headers;
+        CURL* easy = nullptr;
+        std::chrono::steady_clock::time_point deadline;
+        enum class State { Queued, Running, Done } state = State::Queued;
+    };
+
+    explicit Impl(int most) : most(most < 1 ? 1 : most) {
+        init_http();
+        multi = curl_multi_init();
     }
-    if (!result.fetched()) result.file = StagedFile();
+    ~Impl() {
+        for (auto& item : items) finish(*item, false);
+        if (multi) curl_multi_cleanup(multi);
+    }
+
+    void finish(Item& item, bool ok) {
+        if (item.state == Item::State::Running) {
+            curl_multi_remove_handle(multi, item.easy);
+            --running;
+        }
+        if (item.easy) curl_easy_cleanup(item.easy);
+        item.easy = nullptr;
+        if (item.state != Item::State::Done) settle_picture(item.result, item.ex, ok);
+        item.state = Item::State::Done;
+    }
+
+    // Starts queued transfers, in order, while there is room and no hold.
+    void start_more(const CancelToken* token) {
+        for (auto& owned : items) {
+            if (running >= most || (token && token->is_held())) return;
+            Item& item = *owned;
+            if (item.state != Item::State::Queued) continue;
+            if (!item.result.file.ok() || item.target.empty() || !multi) {
+                if (!item.result.file.ok()) item.ex.unwritable = true;
+                finish(item, false);
+                continue;
+            }
+            item.easy = curl_easy_init();
+            if (!item.easy) {
+                finish(item, false);
+                continue;
+            }
+            const int t = default_timeout_seconds() * 1000;
+            prepare_picture(item.easy, item.target, item.ex, item.headers, t);
+            curl_easy_setopt(item.easy, CURLOPT_PRIVATE, &item);
+            item.deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(t + 250);
+            if (curl_multi_add_handle(multi, item.easy) != CURLM_OK) {
+                finish(item, false);
+                continue;
+            }
+            item.state = Item::State::Running;
+            ++running;
+        }
+    }
+
+    void pump(Item& wanted) {
+        const CancelToken* token = current_token;
+        while (wanted.state != Item::State::Done) {
+            if (token && token->is_cancelled()) {
+                for (auto& item : items) finish(*item, false);
+                return;
+            }
+            start_more(token);
+            if (running == 0) {
+                // Nothing under way and the one wanted not started: held, so wait.
+                if (token && !token->wait_while_held()) continue;
+                continue;
+            }
+            int still = 0;
+            curl_multi_perform(multi, &still);
+            int queued = 0;
+            while (CURLMsg* msg = curl_multi_info_read(multi, &queued)) {
+                if (msg->msg != CURLMSG_DONE) continue;
+                Item* item = nullptr;
+                curl_easy_getinfo(msg->easy_handle, CURLINFO_PRIVATE, &item);
+                if (item) finish(*item, msg->data.result == CURLE_OK && answered_2xx(item->easy));
+            }
+            const auto now = std::chrono::steady_clock::now();
+            for (auto& item : items) {
+                if (item->state == Item::State::Running && now > item->deadline) finish(*item, false);
+            }
+            if (wanted.state != Item::State::Done && running > 0) {
+                curl_multi_poll(multi, nullptr, 0, kPollMillis, nullptr);
+            }
+        }
+    }
+
+    int most;
+    CURLM* multi = nullptr;
+    int running = 0;
+    std::vector<std::unique_ptr<Item>> items;
+};
+
+PictureBatch::PictureBatch(int most) : impl_(std::make_unique<Impl>(most)) {}
+
+PictureBatch::~PictureBatch() = default;
+
+int PictureBatch::add(std::string_view url, std::string_view gbk_folder) {
+    auto item = std::make_unique<Impl::Item>();
+    item->target = picture_wire_address(url);
+    item->result.address = item->target;
+    item->result.file = StagedFile(gbk_folder);
+    item->ex.file = &item->result.file;
+    impl_->items.push_back(std::move(item));
+    return static_cast<int>(impl_->items.size()) - 1;
+}
+
+PictureFetch PictureBatch::take(int index) {
+    if (index < 0 || index >= static_cast<int>(impl_->items.size())) return {};
+    Impl::Item& item = *impl_->items[static_cast<std::size_t>(index)];
+    impl_->pump(item);
+    PictureFetch result = std::move(item.result);
+    item.result = PictureFetch{};
     return result;
 }
 

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstddef>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -109,6 +110,7 @@ struct PictureFetch {
     Outcome outcome = Outcome::Failed;
     StagedFile file;
     std::string head;  // the first bytes (up to 16), for telling the picture's type
+    std::string address;  // the wire address the picture came from (picture_wire_address)
 
     bool fetched() const { return outcome == Outcome::Fetched; }
     bool unwritable() const { return outcome == Outcome::Unwritable; }
@@ -116,6 +118,29 @@ struct PictureFetch {
 
 // fetch_picture into a staged file in gbk_folder.
 PictureFetch fetch_picture_into(std::string_view url, std::string_view gbk_folder);
+
+// Pictures fetched side by side on the calling thread's own transfer machinery (a libcurl
+// multi handle of its own): at most `most` transfers at once, each giving exactly what
+// fetch_picture_into would. Transfers move only while the caller waits in take(), so no
+// second thread is needed; they obey the thread's cancel token as every request does: a
+// held token starts no new transfer, a cancelled one aborts them all. The destructor aborts
+// what is still under way.
+class PictureBatch {
+public:
+    explicit PictureBatch(int most = 4);
+    ~PictureBatch();
+    PictureBatch(const PictureBatch&) = delete;
+    PictureBatch& operator=(const PictureBatch&) = delete;
+
+    // Queues a picture; its index for take(). Transfers start in the order queued.
+    int add(std::string_view url, std::string_view gbk_folder);
+    // Waits for picture index (moving the others along) and hands it over; once per index.
+    PictureFetch take(int index);
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
 
 // Bytes already at hand, staged in gbk_folder as if they had just been fetched (empty
 // bytes are a failed fetch).

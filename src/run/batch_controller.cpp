@@ -43,6 +43,7 @@ struct BatchController::Run {
     bool completed = false;
     std::atomic<int> done{0};
     std::vector<std::thread> threads;
+    PictureCache pictures;  // the run's saved pictures, shared by its workers
 };
 
 BatchController::BatchController(RunPorts ports)
@@ -171,6 +172,8 @@ void BatchController::run_worker(const std::shared_ptr<Run>& run, int worker) {
     environment.clock = clock_;
     environment.token = &run->token;
     environment.settings = run->settings;
+    environment.picturesAhead = ports_.picturesAhead;
+    environment.pictureCache = ports_.picturesAhead ? &run->pictures : nullptr;
     ProductPipeline pipeline(worker, environment);
     BatchState& state = *ports_.state;
 

@@ -68,6 +68,9 @@ struct RunPorts {
     LogSink* log = nullptr;
     RunObserver* observer = nullptr;   // may be null
     const Clock* clock = nullptr;      // null = the system clock
+    // Each product's pictures fetched ahead side by side, and pictures saved once per run
+    // reused; off, one picture at a time from the network (for comparison).
+    bool picturesAhead = true;
 };
 
 // What START may be told besides the window's settings.

@@ -108,7 +108,15 @@ std::optional<std::string> ProductPipeline::process_product(int n) {
     context.log_line("线程："_gbk + t + "  成功获取 第："_gbk + counter + "  个宝贝   描述信息！\r\n"_gbk);
 
     if (!proceed()) return std::nullopt;
-    if (env_.options && env_.options->downloadDescriptionPictures.load()) {
+    const bool descriptionPictures =
+        env_.options && env_.options->downloadDescriptionPictures.load();
+    std::optional<PrefetchedPictures> ahead;
+    if (env_.picturesAhead) {
+        ahead.emplace(env_.pictureCache);
+        context.pictures = &*ahead;
+        expect_product_pictures(*ahead, record, answer_, context, descriptionPictures, matchers_);
+    }
+    if (descriptionPictures) {
         localize_description_pictures(record, context, matchers_);
         if (!proceed()) return std::nullopt;
     }

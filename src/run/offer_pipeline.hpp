@@ -9,6 +9,7 @@
 #include "model/batch_model.hpp"
 #include "model/product_list.hpp"
 #include "content/description.hpp"
+#include "content/pictures.hpp"
 #include "net/http_client.hpp"
 #include "support/xml_document.hpp"
 
@@ -25,6 +26,11 @@ struct RunEnvironment {
     // The run's hold and stop: the pipeline waits at its steps while held and gives up
     // the product when stopped. May be null (never held, never stopped).
     const CancelToken* token = nullptr;
+    // A product's pictures are fetched ahead, side by side, and pictures the run has saved
+    // already come from its cache (cache may be null). Off: one picture at a time, each from
+    // the network, as a plain sequence would.
+    bool picturesAhead = true;
+    PictureCache* pictureCache = nullptr;
 };
 
 // One worker's pipeline; keeps the credential cursor, the answer document and the

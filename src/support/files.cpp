@@ -93,8 +93,45 @@ StagedFile::~StagedFile() {
     discard();
 }
 
+StagedFile StagedFile::copy_of(std::string_view gbk_source, std::string_view gbk_folder) {
+    StagedFile staged(gbk_folder);
+    if (staged.fd_ < 0) return staged;
+    const std::string source = native_path(gbk_source);
+    struct stat info {};
+    if (::stat(source.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+        staged.failed_ = true;
+        return staged;
+    }
+    // The unique name mkostemp made becomes a second name of the source.
+    ::close(staged.fd_);
+    staged.fd_ = -1;
+    ::unlink(staged.temp_.c_str());
+    if (::link(source.c_str(), staged.temp_.c_str()) == 0) {
+        staged.fd_ = ::open(staged.temp_.c_str(), O_RDONLY | O_CLOEXEC);
+        staged.linked_ = true;
+        staged.size_ = static_cast<std::uint64_t>(info.st_size);
+        return staged;
+    }
+    staged.fd_ = ::open(staged.temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    const int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0) {
+        staged.failed_ = true;
+        return staged;
+    }
+    char chunk[65536];
+    for (;;) {
+        const ssize_t n = ::read(in, chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) staged.failed_ = true;
+        if (n <= 0 || !staged.append(std::string_view(chunk, static_cast<std::size_t>(n)))) break;
+    }
+    ::close(in);
+    return staged;
+}
+
 StagedFile::StagedFile(StagedFile&& other) noexcept
-    : temp_(std::move(other.temp_)), fd_(other.fd_), size_(other.size_), failed_(other.failed_) {
+    : temp_(std::move(other.temp_)), fd_(other.fd_), size_(other.size_), failed_(other.failed_),
+      linked_(other.linked_) {
     other.fd_ = -1;
     other.temp_.clear();
 }
@@ -106,6 +143,7 @@ StagedFile& StagedFile::operator=(StagedFile&& other) noexcept {
         fd_ = other.fd_;
         size_ = other.size_;
         failed_ = other.failed_;
+        linked_ = other.linked_;
         other.fd_ = -1;
         other.temp_.clear();
     }
@@ -132,7 +170,17 @@ bool StagedFile::append(std::string_view bytes) {
 bool StagedFile::commit(std::string_view gbk_path) {
     const bool written = ok() && ::close(fd_) == 0;
     fd_ = -1;
-    if (!written || ::rename(temp_.c_str(), native_path(gbk_path).c_str()) != 0) {
+    const std::string target = native_path(gbk_path);
+    if (written && linked_) {
+        // Renaming a link over another name of the same file would leave both names.
+        struct stat mine {}, theirs {};
+        if (::stat(temp_.c_str(), &mine) == 0 && ::stat(target.c_str(), &theirs) == 0 &&
+            mine.st_dev == theirs.st_dev && mine.st_ino == theirs.st_ino) {
+            discard();
+            return true;
+        }
+    }
+    if (!written || ::rename(temp_.c_str(), target.c_str()) != 0) {
         discard();
         return false;
     }

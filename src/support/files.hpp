@@ -36,6 +36,9 @@ public:
     StagedFile() = default;
     // Creates a temporary file in the folder (GBK path); ok() tells whether it could.
     explicit StagedFile(std::string_view gbk_folder);
+    // The bytes of an existing file staged in the folder: a hard link where the file system
+    // allows, else a copy. Not ok() when the file cannot be read or the folder written.
+    static StagedFile copy_of(std::string_view gbk_source, std::string_view gbk_folder);
     ~StagedFile();
     StagedFile(StagedFile&& other) noexcept;
     StagedFile& operator=(StagedFile&& other) noexcept;
@@ -57,6 +60,7 @@ private:
     int fd_ = -1;
     std::uint64_t size_ = 0;
     bool failed_ = false;
+    bool linked_ = false;  // the temporary name is a second link to an existing file
 };
 
 // Creates one folder level; true when it exists afterwards.

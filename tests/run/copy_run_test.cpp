@@ -1,7 +1,11 @@
 // Whole copy runs against the stand-in: the package on disk read back as a seller
 // assistant would read it.
 
+#include <map>
+#include <mutex>
+#include <regex>
 #include <set>
+#include <thread>
 
 #include "run_fixture.hpp"
 
@@ -98,6 +102,61 @@ int check_local_pictures(const std::string& description, const std::string& utf8
     return found;
 }
 
+// The log lines of each thread, so that a product's lines can be told from the others'.
+class ThreadLog final : public vq::LogSink {
+public:
+    void append_log(std::string_view text) override {
+        std::lock_guard lock(mutex_);
+        lines_[std::this_thread::get_id()].emplace_back(text);
+    }
+    // Each product's lines (from its start line on), and the other lines; time stamps and
+    // worker numbers left out.
+    std::pair<std::multiset<std::vector<std::string>>, std::multiset<std::string>> split() {
+        std::lock_guard lock(mutex_);
+        std::multiset<std::vector<std::string>> products;
+        std::multiset<std::string> others;
+        for (auto& [thread, lines] : lines_) {
+            std::vector<std::string> product;
+            for (const std::string& raw : lines) {
+                std::string line = vq::gbk_to_utf8(raw.substr(raw.find(' ') + 1));
+                line = std::regex_replace(line, std::regex("线程：\\d+"), "线程：*");
+                if (line.find("开始下载 第：") != std::string::npos && line.find("个宝贝:") != std::string::npos) {
+                    if (!product.empty()) products.insert(product);
+                    product.clear();
+                }
+                // Which worker ends the run, after which product, is the timing's choice.
+                if (line.find("下载完成！成功") != std::string::npos)
+                    line = std::regex_replace(line, std::regex("第：\\d+/"), "第：*/");
+                if (line.find("下载完成！成功") != std::string::npos || line.find("文件写") != std::string::npos ||
+                    line.find("检查：") != std::string::npos || line.find("图片失败：") != std::string::npos ||
+                    line.find("去除空ID") != std::string::npos) {
+                    others.insert(line);
+                } else {
+                    product.push_back(line);
+                }
+            }
+            if (!product.empty()) products.insert(product);
+        }
+        return {products, others};
+    }
+
+private:
+    std::mutex mutex_;
+    std::map<std::thread::id, std::vector<std::string>> lines_;
+};
+
+// What a run leaves, with what rightly differs between two runs taken out: the package
+// folder's own path, main picture names (they carry the time; compared by position), the
+// order of rows.
+struct RunOutput {
+    std::map<std::string, std::vector<std::string>> rows;         // by offer id
+    std::map<std::string, std::vector<std::string>> mainPictures;  // bytes by position
+    std::map<std::string, std::string> otherFiles;                // relative path: bytes
+    std::multiset<std::vector<std::string>> productLines;
+    std::multiset<std::string> otherLines;
+    int pictureRequests = 0;
+};
+
 class CopyRunTest : public RunFixture {
 protected:
     void run_to_completion(int format, int products) {
@@ -106,6 +165,8 @@ protected:
         ASSERT_TRUE(controller->start_run().started);
         ASSERT_TRUE(observer.wait_completed(120));
     }
+
+    RunOutput copy_run(int format, int products, bool ahead, const std::string& name);
 
     std::set<std::string> list_ids() const {
         std::set<std::string> ids;
@@ -260,6 +321,106 @@ TEST_F(CopyRunTest, HostileValuesMakeAPackageThatReadsBackWhole) {
         EXPECT_EQ(files, names.size());
         EXPECT_EQ(observer.totals.failedPictures, expected_failures);
         EXPECT_GT(expected_failures, 0);
+    }
+}
+
+// Runs the first products of the catalogue with pictures ahead or one at a time into a
+// folder of its own and reads back what it left.
+RunOutput CopyRunTest::copy_run(int format, int products, bool ahead, const std::string& name) {
+    RunOutput out;
+    ThreadLog log;
+    state.outputFormat = format;
+    state.pictureFailurePolicy = 3;
+    options.downloadDescriptionPictures = true;
+    const std::string folder = this->folder.path + "/" + name;
+    std::filesystem::create_directories(folder);
+    state.set_output(folder + "/", "pkg");
+    outputPath.set(folder + "/pkg.csv");
+    list.replace_all({});
+    fill_list(products);
+    observer.completions = 0;
+    vq::RunPorts ports;
+    ports.list = &list;
+    ports.state = &state;
+    ports.options = &options;
+    ports.outputPath = &outputPath;
+    ports.log = &log;
+    ports.observer = &observer;
+    ports.picturesAhead = ahead;
+    const std::string before = sim.stats_text();
+    vq::BatchController controller(ports);
+    EXPECT_TRUE(controller.start_run().started);
+    EXPECT_TRUE(observer.wait_idle(120));
+    const std::string stats = sim.stats_text();
+    const auto pictures = [](const std::string& text) {
+        const auto at = text.find("picture ");
+        return at == std::string::npos ? 0 : std::stoi(text.substr(at + 8));
+    };
+    out.pictureRequests = pictures(stats) - pictures(before);
+
+    const std::size_t id_column = format == 4 ? 0 : 36, picture_column = format == 4 ? 3 : 28;
+    const std::string extension = format == 4 ? ".ali" : ".tbi";
+    std::set<std::string> mainFiles;
+    for (auto row : runtest::read_package_strictly(folder + "/pkg.csv", this->folder.path)) {
+        const std::vector<std::string> names = picture_names(row[picture_column]);
+        auto& bytes = out.mainPictures[row[id_column]];
+        for (std::size_t k = 0; k < names.size(); ++k) {
+            bytes.push_back(vq::read_file_bytes(folder + "/pkg/" + names[k] + extension).value_or("?"));
+            mainFiles.insert(names[k] + extension);
+            for (std::string& field : row) field = vq::replace_all(field, names[k], "#" + std::to_string(k));
+        }
+        for (std::string& field : row) field = vq::replace_all(field, folder, "<folder>");
+        out.rows[row[id_column]] = row;
+    }
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder + "/pkg")) {
+        const std::string relative = std::filesystem::relative(entry.path(), folder + "/pkg").string();
+        if (!entry.is_regular_file() || mainFiles.count(relative)) continue;
+        out.otherFiles[relative] = vq::read_file_bytes(vq::utf8_to_gbk(entry.path().string())).value_or("?");
+    }
+    std::tie(out.productLines, out.otherLines) = log.split();
+    return out;
+}
+
+// Pictures fetched ahead side by side and saved ones reused change nothing a user can see:
+// the same package, the same files with the same bytes, the same log lines of each product
+// in the same order; only fewer requests.
+TEST_F(CopyRunTest, PicturesAheadAndReusedLeaveTheSameOutput) {
+    const struct {
+        const char* name;
+        int format;
+        bool hostile;
+        int shared;  // description pictures drawn from the shop's pool
+    } cases[] = {{"hostile", 5, true, 0}, {"shared", 4, false, 2}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        sim.stop();
+        vq::sim::SimOptions options;
+        options.hostile = c.hostile;
+        if (c.shared > 0) {
+            options.mainPictures = 3;
+            options.descriptionPictures = 4;
+            options.sharedDescriptionPictures = c.shared;
+        }
+        start_sim(options);
+        const RunOutput one = copy_run(c.format, 24, false, std::string(c.name) + "-one");
+        const RunOutput ahead = copy_run(c.format, 24, true, std::string(c.name) + "-ahead");
+        EXPECT_EQ(one.rows.size(), 24u);
+        EXPECT_EQ(ahead.rows, one.rows);
+        EXPECT_EQ(ahead.mainPictures, one.mainPictures);
+        EXPECT_EQ(ahead.otherFiles, one.otherFiles);
+        EXPECT_EQ(ahead.productLines, one.productLines);
+        EXPECT_EQ(ahead.otherLines, one.otherLines) << [&] {
+            std::string text;
+            for (const auto& l : one.otherLines) text += "one: " + l;
+            for (const auto& l : ahead.otherLines) text += "ahead: " + l;
+            return text;
+        }();
+        EXPECT_EQ(ahead.productLines.size(), 24u);
+        if (c.shared > 0) {
+            EXPECT_LT(ahead.pictureRequests, one.pictureRequests);
+        } else {
+            EXPECT_LE(ahead.pictureRequests, one.pictureRequests);
+        }
     }
 }
 

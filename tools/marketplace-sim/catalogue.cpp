@@ -218,11 +218,18 @@ Product make_product(const CatalogueOptions& options, int shop, int index, ShopT
     const int variedImages = r.between(2, 4);
     const bool fixedDescription = options.descriptionPictures > 0;
     const int imageCount = fixedDescription ? options.descriptionPictures : variedImages;
+    // The shop's pool: a few pictures every product of the shop draws from.
+    constexpr int kSharedPool = 4;
+    const int shared = fixedDescription ? std::clamp(options.sharedDescriptionPictures, 0, imageCount) : 0;
     for (int k = 1; k <= imageCount; ++k) {
         PictureRef pic;
         pic.host = k % 2 ? PictureHost::Plain : PictureHost::Taobao;
         const std::string ext = kExts[(index + k) % 4];
-        if (index % 3 == 1 && k == 2) {
+        if (k > imageCount - shared) {
+            const int j = (index + k) % kSharedPool;
+            pic.path = "/desc/shop" + std::to_string(shop) + "_shared_" + std::to_string(j) + "." +
+                       kExts[j % 4];
+        } else if (index % 3 == 1 && k == 2) {
             pic.path = "/desc/" + p.offerId + "/详情图" + std::to_string(k) + "." + ext;
         } else {
             pic.path = "/desc/" + p.offerId + "_" + std::to_string(k) + "." + ext;

@@ -117,6 +117,9 @@ struct CatalogueOptions {
     // Every listing page with items claims this many pages (0: the true count), as a
     // broken or hostile shop does; pages past the real ones list nothing.
     int claimedPages = 0;
+    // With fixed description pictures: this many of each product's pictures (its last ones)
+    // come from a small pool of the shop's own, as size charts and shipping notes do.
+    int sharedDescriptionPictures = 0;
 };
 
 class Catalogue {

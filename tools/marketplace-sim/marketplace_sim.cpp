@@ -608,7 +608,8 @@ int MarketplaceSim::start(const SimOptions& options) {
     d.catalogue = Catalogue::generate({options.seed, options.shops, options.productsPerShop,
                                        options.keys, options.mainPictures,
                                        options.descriptionPictures, options.itemsPerPage,
-                                       options.hostile, options.claimedPages});
+                                       options.hostile, options.claimedPages,
+                                       options.sharedDescriptionPictures});
     d.register_pictures();
     d.reset_stats();
     {

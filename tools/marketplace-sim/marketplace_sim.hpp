@@ -48,6 +48,7 @@ struct SimOptions {
     int itemsPerPage = 20;  // on every listing page
     bool hostile = false;   // see CatalogueOptions
     int claimedPages = 0;   // see CatalogueOptions
+    int sharedDescriptionPictures = 0;  // see CatalogueOptions
 };
 
 // Bytes of a "huge" answer, streamed and never held in memory.
