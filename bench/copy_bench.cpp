@@ -26,7 +26,8 @@
 int main(int argc, char** argv) {
     std::string vq = (std::filesystem::path(argv[0]).parent_path() / "../src/cli/vq").string();
     int products = 1000;
-    int mainPictures = 3, descriptionPictures = 4;
+    int mainPictures = 3, descriptionPictures = 4, shared = 0;
+    bool sequential = false;
     std::size_t pictureBytes = 0;
     std::vector<int> latencies;
     std::filesystem::path base = std::filesystem::temp_directory_path();
@@ -39,6 +40,8 @@ int main(int argc, char** argv) {
         else if (name == "--main-pictures") mainPictures = std::atoi(argv[i + 1]);
         else if (name == "--description-pictures") descriptionPictures = std::atoi(argv[i + 1]);
         else if (name == "--picture-bytes") pictureBytes = std::strtoull(argv[i + 1], nullptr, 10);
+        else if (name == "--shared-description-pictures") shared = std::atoi(argv[i + 1]);
+        else if (name == "--sequential-pictures") sequential = std::atoi(argv[i + 1]) != 0;
     }
     if (latencies.empty()) latencies = {0, 20};
     // Before the stand-in's catalogue exists, so that it stays out of vq's peak memory.
@@ -66,18 +69,19 @@ int main(int argc, char** argv) {
         options.mainPictures = mainPictures;
         options.descriptionPictures = descriptionPictures;
         options.pictureBytes = pictureBytes;
+        options.sharedDescriptionPictures = shared;
         if (sim.start(options) <= 0) {
             std::fprintf(stderr, "copy_bench: the stand-in did not start\n");
             return 1;
         }
         bench::prepare_copy(sim, work);
         sim.reset_stats();
-        const bench::Measured m =
-            launcher.run({vq, "copy", "--home", (work / "home").string(), "--list",
+        std::vector<std::string> args = {vq, "copy", "--home", (work / "home").string(), "--list",
                           (work / "list.txt").string(), "--out", (work / "out/pkg.csv").string(),
                           descriptionPictures > 0 ? "--desc-pictures" : "--no-desc-pictures",
-                          "--policy", "3", "--format", "5"},
-                         (work / "stdout.txt").string());
+                          "--policy", "3", "--format", "5"};
+        if (sequential) args.push_back("--sequential-pictures");
+        const bench::Measured m = launcher.run(args, (work / "stdout.txt").string());
         const std::string stats = sim.stats_text();
         sim.stop();
         const long requests = bench::stat_count(stats, "gateway") + bench::stat_count(stats, "picture") +

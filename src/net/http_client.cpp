@@ -520,12 +520,25 @@ struct PictureBatch::Impl {
     };
 
     explicit Impl(int most) : most(most < 1 ? 1 : most) {
-        init_http();
-        multi = curl_multi_init();
+        // The thread's batch multi handle outlives the batch, so a worker sets it (and its
+        // wake-up pipe) up once, not for every product; a second batch alive on the same
+        // thread gets one of its own.
+        thread_local ThreadMulti shared;
+        thread_local bool sharedInUse = false;
+        if (!sharedInUse && shared.multi) {
+            multi = shared.multi;
+            inUse = &sharedInUse;
+            sharedInUse = true;
+        } else {
+            init_http();
+            multi = curl_multi_init();
+            own = true;
+        }
     }
     ~Impl() {
         for (auto& item : items) finish(*item, false);
-        if (multi) curl_multi_cleanup(multi);
+        if (own && multi) curl_multi_cleanup(multi);
+        if (inUse) *inUse = false;
     }
 
     void finish(Item& item, bool ok) {
@@ -602,6 +615,8 @@ struct PictureBatch::Impl {
 
     int most;
     CURLM* multi = nullptr;
+    bool own = false;
+    bool* inUse = nullptr;
     int running = 0;
     std::vector<std::unique_ptr<Item>> items;
 };

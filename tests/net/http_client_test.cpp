@@ -5,6 +5,8 @@
 #include <stdlib.h>
 
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <filesystem>
 #include <thread>
 
@@ -306,6 +308,92 @@ TEST(Limits, AnEndlessBodyFailsAtTheCap) {
     EXPECT_EQ(fetch_picture_into(server.base() + "/big.jpg", folder).outcome,
               PictureFetch::Outcome::Failed);
     EXPECT_TRUE(std::filesystem::is_empty(folder));
+    std::filesystem::remove_all(folder);
+}
+
+// A batch gives each picture exactly as a single fetch would, in whatever order they are
+// taken, with never more than its limit on the wire; a hold starts nothing, a stop ends all.
+TEST(PictureBatch, SideBySideWithinTheLimitAndObeysHoldAndStop) {
+    char tmpl[] = "/tmp/vq-batch-XXXXXX";
+    const std::string folder = mkdtemp(tmpl);
+    std::mutex mutex;
+    std::condition_variable changed;
+    int inFlight = 0, most = 0;
+    bool open = false;
+    CaptureServer server([&](const std::string& request) {
+        std::unique_lock lock(mutex);
+        most = std::max(most, ++inFlight);
+        changed.notify_all();
+        changed.wait(lock, [&] { return open; });
+        --inFlight;
+        const std::string path = request.substr(4, request.find(' ', 4) - 4);
+        if (path == "/gone.jpg") return std::string("HTTP/1.1 404 Not Found\r\nContent-Length: 4\r\n\r\ngone");
+        return CaptureServer::ok("\xFF\xD8 picture " + path);
+    });
+    const auto open_gate = [&] {
+        std::lock_guard lock(mutex);
+        open = true;
+        changed.notify_all();
+    };
+
+    {
+        PictureBatch batch(4);
+        const char* paths[] = {"/1.jpg", "/2.jpg", "/gone.jpg", "/4.jpg", "/5.jpg", "/6.jpg"};
+        for (const char* path : paths) batch.add(server.base() + path, folder);
+        std::thread opener([&] {
+            std::unique_lock lock(mutex);
+            changed.wait(lock, [&] { return inFlight == 4; });
+            lock.unlock();
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));  // room for a fifth
+            open_gate();
+        });
+        for (const int i : {5, 0, 2, 1, 3, 4}) {
+            PictureFetch got = batch.take(i);
+            const std::string path = paths[i];
+            if (path == "/gone.jpg") {
+                EXPECT_EQ(got.outcome, PictureFetch::Outcome::Failed);
+                continue;
+            }
+            ASSERT_TRUE(got.fetched()) << path;
+            EXPECT_EQ(got.address, server.base() + path);
+            ASSERT_TRUE(got.file.commit(folder + path));
+            EXPECT_EQ(read_file_bytes(folder + path), "\xFF\xD8 picture " + path);
+        }
+        opener.join();
+        EXPECT_EQ(most, 4);
+    }
+
+    // Held: nothing starts. Stopped: the transfers under way end and nothing is a picture.
+    {
+        std::lock_guard lock(mutex);
+        open = false;
+    }
+    CancelToken token;
+    token.set_held(true);
+    PictureBatch batch(2);
+    batch.add(server.base() + "/7.jpg", folder);
+    batch.add(server.base() + "/8.jpg", folder);
+    PictureFetch held;
+    std::thread taker([&] {
+        CancelScope scope(token);
+        held = batch.take(1);
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const std::size_t before = server.requests().size();
+    EXPECT_EQ(before, 6u);  // the hold let none out
+    token.set_held(false);
+    {
+        std::unique_lock lock(mutex);
+        changed.wait(lock, [&] { return inFlight == 2; });
+    }
+    token.cancel();
+    taker.join();
+    EXPECT_FALSE(held.fetched());
+    open_gate();
+    EXPECT_EQ(server.requests().size(), before + 2);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder),
+                            std::filesystem::directory_iterator()),
+              5);  // the five committed pictures, no staged file left
     std::filesystem::remove_all(folder);
 }
 

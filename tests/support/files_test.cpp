@@ -87,4 +87,29 @@ TEST_F(FilesTest, StagedFileAppearsWholeOrNotAtAll) {
     EXPECT_EQ(entries(), 2);
 }
 
+// A saved file staged again elsewhere: its bytes, as a second link where possible, and
+// committing it over the very file it links leaves that file and nothing else.
+TEST_F(FilesTest, StagedCopyOfASavedFile) {
+    ASSERT_TRUE(write_file_atomic(dir_ + "/a.jpg", "saved bytes"));
+    ASSERT_TRUE(make_directory(dir_ + "/sub"));
+    StagedFile copy = StagedFile::copy_of(dir_ + "/a.jpg", dir_ + "/sub");
+    ASSERT_TRUE(copy.ok());
+    EXPECT_EQ(copy.size(), 11u);
+    ASSERT_TRUE(copy.commit(dir_ + "/sub/b.jpg"));
+    EXPECT_EQ(read_file_bytes(dir_ + "/sub/b.jpg"), "saved bytes");
+    struct stat a {}, b {};
+    ASSERT_EQ(::stat((dir_ + "/a.jpg").c_str(), &a), 0);
+    ASSERT_EQ(::stat((dir_ + "/sub/b.jpg").c_str(), &b), 0);
+    EXPECT_EQ(a.st_ino, b.st_ino);  // a link, not a second copy on the disk
+
+    StagedFile same = StagedFile::copy_of(dir_ + "/a.jpg", dir_);
+    ASSERT_TRUE(same.commit(dir_ + "/a.jpg"));
+    EXPECT_EQ(read_file_bytes(dir_ + "/a.jpg"), "saved bytes");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 2);
+
+    EXPECT_FALSE(StagedFile::copy_of(dir_ + "/none.jpg", dir_).ok());
+    EXPECT_FALSE(StagedFile::copy_of(dir_ + "/a.jpg", dir_ + "/missing").ok());
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 2);
+}
+
 }  // namespace
