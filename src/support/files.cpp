@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <random>
 #include <vector>
 
 #include "support/encoding.hpp"
@@ -94,25 +95,30 @@ StagedFile::~StagedFile() {
 }
 
 StagedFile StagedFile::copy_of(std::string_view gbk_source, std::string_view gbk_folder) {
-    StagedFile staged(gbk_folder);
-    if (staged.fd_ < 0) return staged;
     const std::string source = native_path(gbk_source);
     struct stat info {};
-    if (::stat(source.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
-        staged.failed_ = true;
-        return staged;
+    if (::stat(source.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return {};
+    // A second name for the source under a fresh temporary name: no file is made and
+    // deleted for it, which costs the file system more than the link itself.
+    thread_local std::mt19937_64 random{std::random_device{}()};
+    static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    const std::string folder = native_path(gbk_folder);
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        std::string name = folder + "/.vq-part-";
+        for (int i = 0; i < 6; ++i) name += kLetters[random() % (sizeof kLetters - 1)];
+        if (::link(source.c_str(), name.c_str()) == 0) {
+            StagedFile staged;
+            staged.temp_ = std::move(name);
+            staged.fd_ = ::open(staged.temp_.c_str(), O_RDONLY | O_CLOEXEC);
+            staged.linked_ = true;
+            staged.size_ = static_cast<std::uint64_t>(info.st_size);
+            return staged;
+        }
+        if (errno != EEXIST) break;
     }
-    // The unique name mkostemp made becomes a second name of the source.
-    ::close(staged.fd_);
-    staged.fd_ = -1;
-    ::unlink(staged.temp_.c_str());
-    if (::link(source.c_str(), staged.temp_.c_str()) == 0) {
-        staged.fd_ = ::open(staged.temp_.c_str(), O_RDONLY | O_CLOEXEC);
-        staged.linked_ = true;
-        staged.size_ = static_cast<std::uint64_t>(info.st_size);
-        return staged;
-    }
-    staged.fd_ = ::open(staged.temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    // No link here (another file system, or links refused): a copy.
+    StagedFile staged(gbk_folder);
+    if (staged.fd_ < 0) return staged;
     const int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
     if (in < 0) {
         staged.failed_ = true;
