@@ -2,9 +2,11 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -96,17 +98,43 @@ private:
     LogSink& target_;
 };
 
+// Wakes the waiting command the moment work ends; Ctrl-C, which a signal handler can only
+// flag, is looked at between short waits.
+class Wakeup {
+public:
+    void notify() {
+        {
+            std::lock_guard lock(mutex_);
+            woken_ = true;
+        }
+        changed_.notify_all();
+    }
+    // Waits until notified or the time has passed.
+    void wait(std::chrono::milliseconds most) {
+        std::unique_lock lock(mutex_);
+        changed_.wait_for(lock, most, [this] { return woken_; });
+        woken_ = false;
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool woken_ = false;
+};
+
 // Runs the add on its own thread so that Ctrl-C can abort its fetch instead of waiting
 // for the time-out. Returns nothing when interrupted.
 std::optional<AddOutcome> add_interruptibly(const std::string& address, const std::string& mode,
                                             const AddAddressPorts& ports) {
     CancelToken token;
     std::atomic<bool> done{false};
+    Wakeup wakeup;
     AddOutcome outcome = AddOutcome::Nothing;
     std::thread adder([&] {
         CancelScope scope(token);
         outcome = add_address_to_list(address, mode, ports);
         done.store(true, std::memory_order_release);
+        wakeup.notify();
     });
     bool stopped = false;
     while (!done.load(std::memory_order_acquire)) {
@@ -114,7 +142,7 @@ std::optional<AddOutcome> add_interruptibly(const std::string& address, const st
             token.cancel();
             stopped = true;
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        wakeup.wait(std::chrono::milliseconds(20));
     }
     adder.join();
     if (stopped || InterruptCatcher::interrupted()) return std::nullopt;
@@ -122,13 +150,14 @@ std::optional<AddOutcome> add_interruptibly(const std::string& address, const st
 }
 
 // Blocks until the readers have ended (true) or Ctrl-C came (false, readers stopped).
-bool wait_for_readers(ListingReaders& readers) {
+// wakeup is told by the readers' end.
+bool wait_for_readers(ListingReaders& readers, Wakeup& wakeup) {
     while (readers.running()) {
         if (InterruptCatcher::interrupted()) {
             readers.stop();
             return false;
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        wakeup.wait(std::chrono::milliseconds(50));
     }
     return !InterruptCatcher::interrupted();
 }
@@ -184,7 +213,10 @@ int add_command(const std::vector<std::string>& args) {
         listing.list = &list;
         listing.log = &log;
         listing.programFolder = home;
+        // Before the readers, so it outlives their last call.
+        Wakeup readersEnded;
         ListingReaders readers(listing);
+        readers.set_finished_callback([&readersEnded] { readersEnded.notify(); });
 
         AddAddressPorts ports;
         ports.list = &list;
@@ -194,7 +226,7 @@ int add_command(const std::vector<std::string>& args) {
         const std::optional<AddOutcome> outcome =
             add_interruptibly(utf8_to_gbk(arguments.addresses.front()), arguments.mode, ports);
         bool finished = outcome.has_value();
-        if (finished && *outcome == AddOutcome::JobStarted) finished = wait_for_readers(readers);
+        if (finished && *outcome == AddOutcome::JobStarted) finished = wait_for_readers(readers, readersEnded);
         if (!finished) {
             readers.stop();
             print_error("已停止：没有写入宝贝列表。"_gbk);
