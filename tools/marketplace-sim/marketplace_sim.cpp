@@ -626,9 +626,11 @@ int MarketplaceSim::start(const SimOptions& options) {
     // waits for the client's delayed acknowledgement on every answer.
     server->set_tcp_nodelay(true);
     // httplib's default adds SO_REUSEPORT, which lets a second server share a busy port.
-    server->set_socket_options([](socket_t sock) {
+    auto listening = std::make_shared<socket_t>(INVALID_SOCKET);
+    server->set_socket_options([listening](socket_t sock) {
         int yes = 1;
         setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+        *listening = sock;
     });
     server->set_pre_routing_handler([&d](const httplib::Request& req, httplib::Response& res) {
         d.handle(req, res);
@@ -641,6 +643,9 @@ int MarketplaceSim::start(const SimOptions& options) {
         port = -1;
     }
     if (port <= 0) return -1;
+    // httplib listens with a backlog of 5: twenty clients connecting at once would see
+    // their connections dropped and retried a second later.
+    if (*listening != INVALID_SOCKET) ::listen(*listening, SOMAXCONN);
     d.port = port;
     d.server = std::move(server);
     d.listenerDone = false;
