@@ -60,6 +60,7 @@ std::optional<std::string> ProductPipeline::process_product(int n) {
     context.outputFormat = env_.settings.outputFormat;
     context.pictureFailurePolicy = env_.settings.pictureFailurePolicy;
     context.options = env_.options;
+    context.millis = env_.millis;
 
     const std::string t = number(worker_);
     const std::string counter = number(n) + "/" + number(context.productCount);
