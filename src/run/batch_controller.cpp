@@ -107,6 +107,7 @@ StartResult BatchController::start_run() {
     settings.packageFolder = state.package_folder();
     settings.outputFormat = state.outputFormat.load() == 4 ? 4 : 5;
     settings.pictureFailurePolicy = state.pictureFailurePolicy.load();
+    settings.rules = state.rules();
     if (rows > kMostProducts) {
         return {false, "每次采集数量不超过1000个，如超过，请按帮助拆分为几次分别采集！"_gbk};
     }

@@ -7,8 +7,8 @@
 // the workers before it returns, so nothing of a stopped run touches the state, the list,
 // the log or the package afterwards, and START is possible again at once.
 //
-// Where the package goes, its format and the picture failure policy are taken at START
-// (RunSettings): changing them during a run applies to the next run.
+// Where the package goes, its format, the picture failure policy and the listing rules are
+// taken at START (RunSettings): changing them during a run applies to the next run.
 
 #include <atomic>
 #include <functional>

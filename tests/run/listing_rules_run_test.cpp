@@ -1,6 +1,7 @@
 // Packages made against the stand-in with and without listing rules.
 
 #include "run/offer_pipeline.hpp"
+#include "content/description.hpp"
 #include "output/package_writer.hpp"
 #include "run_fixture.hpp"
 
@@ -68,6 +69,53 @@ TEST_F(ListingRulesRunTest, NoRulesGiveThePackageOfBefore) {
         EXPECT_EQ(differ.first, bytes.end()) << "first difference at byte "
                                              << (differ.first - bytes.begin());
     }
+}
+
+// The rules in force are the ones of START: saving others during the run changes nothing
+// of it. Titles, prices and pictures of the package follow them, pictures past the kept
+// number are never asked for, and the description folder is named from the final title.
+TEST_F(ListingRulesRunTest, ARunUsesTheRulesOfItsStart) {
+    start_sim();
+    fill_list(8);
+    make_controller(5, true);
+    vq::ListingRules rules;
+    rules.priceFactor = *vq::parse_price_factor("2");
+    rules.priceEnding = vq::PriceEnding::NinetyNine;
+    rules.titlePrefix = vq::utf8_to_gbk("【现货】");
+    rules.keepPictures = 2;
+    state.set_rules(rules);
+    ASSERT_TRUE(controller->start_run().started);
+    state.set_rules({});
+    ASSERT_TRUE(observer.wait_completed(120));
+    ASSERT_EQ(observer.totals.succeeded, 8);
+
+    const auto rows = runtest::read_package_strictly(package_path(), folder.path);
+    ASSERT_EQ(rows.size(), 8u);
+    for (const auto& row : rows) {
+        const vq::sim::Product* p = sim.catalogue().find_offer(row[36]);
+        ASSERT_NE(p, nullptr);
+        std::string title = "【现货】" + p->title;
+        for (char& c : title) {
+            if (c == '&' || c == '*' || c == '|' || c == '?') c = ' ';  // the title clean-up
+        }
+        EXPECT_EQ(row[0], title);
+        EXPECT_EQ(row[7], vq::apply_price_rule(p->retailPrice, rules).text);
+        EXPECT_NE(row[7], p->retailPrice);
+        const std::size_t kept = vq::split_text(row[28], ":|;").size();
+        EXPECT_EQ(kept, std::min<std::size_t>(2, p->mainPictures.size()));
+        if (p->description_picture_count() > 0) {
+            const std::string subfolder =
+                vq::gbk_to_utf8(vq::product_folder_name(vq::utf8_to_gbk(title)));
+            EXPECT_TRUE(std::filesystem::is_directory(package_folder() + "/" + subfolder))
+                << subfolder;
+        }
+    }
+    int main_pictures_asked = 0;
+    for (const std::string& line : vq::split_text(sim.stats_text(), "\n")) {
+        main_pictures_asked += line.find(" /main/") != std::string::npos;
+    }
+    EXPECT_LE(main_pictures_asked, 16);
+    EXPECT_GT(main_pictures_asked, 0);
 }
 
 }  // namespace
