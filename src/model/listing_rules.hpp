@@ -36,6 +36,7 @@ struct ListingRules {
 
     bool changes_prices() const;
     bool changes_titles() const;
+    bool none_set() const { return !changes_prices() && !changes_titles() && keepPictures == 0; }
 };
 
 enum class PriceRuleOutcome {
