@@ -222,6 +222,11 @@ void BatchController::complete_run(const std::shared_ptr<Run>& run, int worker,
             log(problem);
         }
         log(check.summary);
+        for (const std::string& warning : check.warnings) {
+            if (++shown > kMostCheckLines) break;
+            log(warning);
+        }
+        if (!check.warningSummary.empty()) log(check.warningSummary);
         totals.checkSummary = check.summary;
         totals.checkClean = check.clean();
     }

@@ -85,7 +85,8 @@ public:
 
     static constexpr int kWorkers = 5;
     static constexpr int kMostProducts = 1000;
-    // Problems of the package check written to the log, at most; the summary counts all.
+    // Problems and then warnings of the package check written to the log, at most; the
+    // summaries count all.
     static constexpr int kMostCheckLines = 100;
 
 private:

@@ -79,6 +79,10 @@ TEST_F(VqCommandTest, CopyChecksItsPackageAndCheckFindsWhatBreaksOne) {
 
     EXPECT_EQ(run({"check", out}), 0) << stderr_text;
     EXPECT_TRUE(stdout_text.starts_with("检查：宝贝 6 个，")) << stdout_text;
+    // Titles too long for the seller platform are warned of after the summary; the exit
+    // code stays 0.
+    EXPECT_NE(stdout_text.find("问题 0 个\n提醒：第 "), std::string::npos) << stdout_text;
+    EXPECT_NE(stdout_text.find("\n提醒：标题超过 60 字节的宝贝 "), std::string::npos);
 
     const auto rows = runtest::read_package_strictly(out, folder.path);
     ASSERT_EQ(rows.size(), 6u);
