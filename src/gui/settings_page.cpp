@@ -129,11 +129,13 @@ SettingsPage::SettingsPage(WindowCore& core, WindowServices& services, QWidget* 
     auto* rulesGrid = new QGridLayout(rules);
     rulesGrid->setHorizontalSpacing(8);
     rulesGrid->setVerticalSpacing(8);
-    rulesGrid->addWidget(note_label(QStringLiteral("价格 = 原价 × 倍数 + 加价，再按尾数处理（宝贝价格、"
-                                                   "价格区间、SKU价格都照此改动）；倍数 1、加价 0、"
-                                                   "其余留空即不改动。"),
-                                    rules),
-                         0, 0, 1, 6);
+    auto* rulesNote = note_label(QStringLiteral("价格 = 原价 × 倍数 + 加价，再按尾数处理（宝贝价格、"
+                                                "价格区间、SKU价格都照此改动）；倍数 1、加价 0、"
+                                                "其余留空即不改动。点击“保存配置”后，"
+                                                "从下一次生成数据包起生效。"),
+                                 rules);
+    rulesNote->setWordWrap(true);
+    rulesGrid->addWidget(rulesNote, 0, 0, 1, 6);
     const auto label = [rules](const char* text) {
         return new QLabel(QString::fromUtf8(text), rules);
     };
