@@ -76,20 +76,46 @@ void append_pair(std::string& out, std::string_view a, std::string_view b) {
     out.append(kQQ);
 }
 
+// Applies the price rule to each price of a product; notes the first price it could not
+// be used on (one log line per product is enough to send the user looking).
+class Pricer {
+public:
+    Pricer(const ListingRules& rules, OfferRecord& record) : rules_(rules), record_(record) {}
+
+    std::string operator()(std::string price) {
+        RuledPrice ruled = apply_price_rule(price, rules_);
+        if (!noted_ && (ruled.outcome == PriceRuleOutcome::NotANumber ||
+                        ruled.outcome == PriceRuleOutcome::NotPositive)) {
+            noted_ = true;
+            record_.ruleNotes.push_back(
+                "价格“"_gbk + price +
+                (ruled.outcome == PriceRuleOutcome::NotANumber
+                     ? "”不是数字，未按价格规则改动"_gbk
+                     : "”按价格规则算出的价格不大于 0，保留原价"_gbk));
+        }
+        return std::move(ruled.text);
+    }
+
+private:
+    const ListingRules& rules_;
+    OfferRecord& record_;
+    bool noted_ = false;
+};
+
 std::string or_zero_price(std::string value) {
     return value.empty() ? std::string("0.0000") : value;
 }
 
 // ,QQspecIdQQ:QQ...QQ,QQpriceQQ:...,QQretailPriceQQ:...,QQamountOnSaleQQ:...,QQsaleCountQQ:...},
-void append_sku_tail(std::string& out, const Answer& a, const std::string& base) {
+void append_sku_tail(std::string& out, const Answer& a, const std::string& base, Pricer& price) {
     out.append("},").append(kQQ).append("specId").append(kQQ).append(":").append(kQQ);
     append_json_value(out, a.text(base + "specId"));
     out.append(kQQ);
     // The numbers go out as read; only a quote among them is doubled, for the field's sake.
     out.append(",").append(kQQ).append("price").append(kQQ).append(":");
-    out.append(double_quotes(or_zero_price(a.text(base + "price"))));
+    out.append(double_quotes(price(or_zero_price(a.text(base + "price")))));
     out.append(",").append(kQQ).append("retailPrice").append(kQQ).append(":");
-    out.append(double_quotes(or_zero_price(a.text(base + "retailPrice"))));
+    out.append(double_quotes(price(or_zero_price(a.text(base + "retailPrice")))));
     out.append(",").append(kQQ).append("amountOnSale").append(kQQ).append(":");
     out.append(double_quotes(a.text(base + "canBookCount")));
     out.append(",").append(kQQ).append("saleCount").append(kQQ).append(":");
@@ -112,19 +138,19 @@ std::string feature_list(Answer& a) {
 }
 
 // start,,price; per range, in the answer's order.
-std::string price_range_list(Answer& a) {
+std::string price_range_list(Answer& a, Pricer& price) {
     std::string out;
     while (a.children("priceRanges") > 0) {
         const std::string range = a.text("priceRanges/range");
         std::string start = text_before(range, "-");
         if (start.empty()) start = text_after_last(range, "≥"_gbk);
-        out.append(start).append(",,").append(a.text("priceRanges/price")).append(";");
+        out.append(start).append(",,").append(price(a.text("priceRanges/price"))).append(";");
         a.remove("priceRanges");
     }
     return out;
 }
 
-std::string sku_list(Answer& a) {
+std::string sku_list(Answer& a, Pricer& price) {
     std::string out = "[";
     while (a.children("skuArray") > 0) {
         const std::string dim1_id = a.text("skuArray/fid");
@@ -134,13 +160,13 @@ std::string sku_list(Answer& a) {
             append_pair(out, dim1_id, dim1_value);
             out.append(",");
             append_pair(out, a.text("skuArray/children/fid"), a.text("skuArray/children/value"));
-            append_sku_tail(out, a, "skuArray/children/");
+            append_sku_tail(out, a, "skuArray/children/", price);
             a.remove("skuArray/children");
         }
         while (!a.text("skuArray/saleCount").empty()) {
             open_sku_entry(out);
             append_pair(out, dim1_id, dim1_value);
-            append_sku_tail(out, a, "skuArray/");
+            append_sku_tail(out, a, "skuArray/", price);
             a.remove("skuArray/saleCount");
         }
         a.remove("skuArray");
@@ -177,14 +203,14 @@ std::string final_price_ranges(const std::string& ranges) {
 // Item SKUs (Taobao item answers only) as price:quantity:outer:props; in document order,
 // plus one closing ";". Trimming the growing text only ever touches the leading blanks of
 // the newest entry's price, so trimming that price alone gives the same text in linear time.
-std::string item_sku_list(const XmlDocument& doc) {
+std::string item_sku_list(const XmlDocument& doc, Pricer& price) {
     static constexpr std::string_view kSkus = "item_get_response/item/skus";
     const int n = doc.child_count(kSkus);
     std::string out;
     std::string base;
     for (int j = 1; j <= n; ++j) {
         base.assign(kSkus).append("/@").append(std::to_string(j));
-        out.append(trim_left_blanks(doc.node_text(base + "/price"))).append(":");
+        out.append(price(trim_left_blanks(doc.node_text(base + "/price")))).append(":");
         out.append(doc.node_text(base + "/quantity")).append(":");
         out.append(doc.node_text(base + "/outer_id")).append(":");
         out.append(doc.node_text(base + "/properties")).append(";");
@@ -195,15 +221,28 @@ std::string item_sku_list(const XmlDocument& doc) {
 
 }  // namespace
 
-void extract_offer_fields(XmlDocument& answer, int format, OfferRecord& record) {
+void extract_offer_fields(XmlDocument& answer, int format, OfferRecord& record,
+                          const ListingRules& rules) {
     Answer a(answer);
+    record.ruleNotes.clear();
+    Pricer price(rules, record);
     record.title = clean_title(a.text("subject"));
+    // An empty title keeps a failed answer out of the package; no rule may fill it, and
+    // none may empty a real one.
+    if (!record.title.empty()) {
+        std::string ruled = apply_title_rule(record.title, rules);
+        if (!ruled.empty()) {
+            record.title = std::move(ruled);
+        } else {
+            record.ruleNotes.push_back("标题规则会使标题为空，保留原标题"_gbk);
+        }
+    }
     record.amount = a.text("amount");
     record.productUnitWeight = a.text("productUnitWeight");
-    record.retailPrice = a.text("retailPrice/amount");
+    record.retailPrice = price(a.text("retailPrice/amount"));
 
     if (format != 4) {
-        record.skuText = item_sku_list(answer);
+        record.skuText = item_sku_list(answer, price);
         record.featureText.clear();
         record.priceRanges.clear();
         record.skuPictures.clear();
@@ -216,7 +255,7 @@ void extract_offer_fields(XmlDocument& answer, int format, OfferRecord& record) 
     }
 
     std::string features = feature_list(a);
-    const std::string ranges = price_range_list(a);
+    const std::string ranges = price_range_list(a, price);
     // The price ranges, unit and retail price travel as attributes 4341, 1459 and 8021.
     std::string feature_text;
     feature_text.reserve(features.size() + ranges.size() + 64);
@@ -229,7 +268,7 @@ void extract_offer_fields(XmlDocument& answer, int format, OfferRecord& record) 
     feature_text.append("}");
     record.featureText = std::move(feature_text);
 
-    record.skuText = sku_list(a);
+    record.skuText = sku_list(a, price);
     record.skuPictures = sku_picture_list(a);
     record.priceRanges = final_price_ranges(ranges);
     record.amountOnSale = a.text("amountOnSale");

@@ -16,6 +16,10 @@ inline constexpr std::string_view kAnswerPrefix = "rsp/Responses/Response/Result
 // field) and the format-4-only fields; for format 5 skuText from the item SKU list.
 // Consumes productFeatureList, priceRanges, skuArray and skuPics from the answer.
 // Missing elements give empty texts; nothing fails.
-void extract_offer_fields(XmlDocument& answer, int format, OfferRecord& record);
+// The listing rules apply to the cleaned title and to every price the row carries (the
+// retail price, the price-range prices, each SKU's price and retail price, the item SKU
+// prices); what they could not do goes to record.ruleNotes.
+void extract_offer_fields(XmlDocument& answer, int format, OfferRecord& record,
+                          const ListingRules& rules = {});
 
 }  // namespace vq

@@ -10,9 +10,37 @@ namespace {
 
 constexpr std::string_view kPictureSection = "DL_PIC";
 constexpr std::string_view kSaveSection = "SAVE";
+constexpr std::string_view kRulesSection = "RULES";
+constexpr std::string_view kReplaceKey = "title_replace";
 
 const std::string& yes_text() { return "真"_gbk; }
 const std::string& no_text() { return "假"_gbk; }
+
+std::string replace_key(std::size_t number) {
+    return std::string(kReplaceKey) + std::to_string(number);
+}
+
+bool write_rules(std::string_view options_path, const ListingRules& rules) {
+    const ListingRuleTexts texts = listing_rule_texts(rules);
+    return update_ini_file(options_path, [&texts](IniFile& file) {
+        const auto set = [&file](std::string_view key, std::string_view value) {
+            return file.set_value(kRulesSection, key, quoted_ini_value(value));
+        };
+        bool ok = set("price_factor", texts.priceFactor) && set("price_add", texts.priceAdd) &&
+                  set("price_ending", texts.priceEnding) &&
+                  set("title_prefix", texts.titlePrefix) &&
+                  set("title_suffix", texts.titleSuffix) &&
+                  set("keep_pictures", texts.keepPictures);
+        std::size_t n = 0;
+        for (const std::string& line : texts.titleReplacements) {
+            ok = ok && set(replace_key(++n), line);
+        }
+        // Lines the user took out of the box go from the file too.
+        while (file.remove_value(kRulesSection, replace_key(++n))) {
+        }
+        return ok;
+    });
+}
 
 }  // namespace
 
@@ -50,7 +78,42 @@ OptionControls load_options(std::string_view options_path, BatchState& state) {
 
     controls.format = read_ini_value(options_path, kSaveSection, "type") == "4" ? 4 : 5;
     state.outputFormat = controls.format;
+
+    controls.ruleTexts = read_rule_texts(options_path);
+    ParsedRules parsed = read_rules(options_path);
+    controls.rulesError = std::move(parsed.error);
+    controls.rules = parsed.rules;
+    state.set_rules(std::move(parsed.rules));
     return controls;
+}
+
+ListingRuleTexts read_rule_texts(std::string_view options_path) {
+    IniFile file;
+    file.load(options_path);
+    const auto value = [&file](std::string_view key) {
+        return file.value(kRulesSection, key).value_or(std::string());
+    };
+    ListingRuleTexts texts;
+    texts.priceFactor = value("price_factor");
+    texts.priceAdd = value("price_add");
+    texts.priceEnding = value("price_ending");
+    texts.titlePrefix = value("title_prefix");
+    texts.titleSuffix = value("title_suffix");
+    texts.keepPictures = value("keep_pictures");
+    for (std::size_t n = 1;; ++n) {
+        std::optional<std::string> line = file.value(kRulesSection, replace_key(n));
+        if (!line) break;
+        texts.titleReplacements.push_back(std::move(*line));
+    }
+    return texts;
+}
+
+ParsedRules read_rules(std::string_view options_path) {
+    ParsedRules parsed = parse_listing_rules(read_rule_texts(options_path));
+    if (!parsed.error.empty()) {
+        parsed.error = std::string(options_path) + " [RULES]："_gbk + parsed.error;
+    }
+    return parsed;
 }
 
 SaveOptionsResult save_options(std::string_view options_path, const OptionControls& controls,
@@ -90,6 +153,13 @@ SaveOptionsResult save_options(std::string_view options_path, const OptionContro
     if (!write_ini_value(options_path, kSaveSection, "type", std::to_string(format)))
         return failed();
     state.outputFormat = format;
+
+    IniFile file;
+    file.load(options_path);
+    if (!controls.rules.none_set() || file.has_section(kRulesSection)) {
+        if (!write_rules(options_path, controls.rules)) return failed();
+    }
+    state.set_rules(controls.rules);
 
     result.saved = true;
     result.message = "已经保存！"_gbk;

@@ -44,6 +44,13 @@ int check_command(const std::vector<std::string>& args) {
         std::printf("%s\n", terminal_text(problem).c_str());
     }
     std::printf("%s\n", terminal_text(check.summary).c_str());
+    // Warnings come after the summary and leave the exit code alone.
+    for (const std::string& warning : check.warnings) {
+        std::printf("%s\n", terminal_text(warning).c_str());
+    }
+    if (!check.warningSummary.empty()) {
+        std::printf("%s\n", terminal_text(check.warningSummary).c_str());
+    }
     std::fflush(stdout);
     return check.clean() ? 0 : 1;
 }

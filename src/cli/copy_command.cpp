@@ -1,8 +1,10 @@
 // vq copy: a copy run from a list file to a package, without a window.
 
+#include <algorithm>
 #include <csignal>
 #include <filesystem>
 #include <cstdio>
+#include <iterator>
 #include <unistd.h>
 
 #include "api/site_settings.hpp"
@@ -34,7 +36,17 @@ constexpr const char* kUsage =
     "usage: vq copy --list FILE [--out PATH.csv] [--format 4|5]\n"
     "               [--desc-pictures | --no-desc-pictures] [--taobao-only | --no-taobao-only]\n"
     "               [--policy 1|2|3] [--append] [--sequential-pictures] [--home DIR]\n"
-    "               [--site FILE] [--log FILE]\n";
+    "               [--site FILE] [--log FILE]\n"
+    "               [--price-factor X] [--price-add Y] [--price-ending none|yuan|.9|.99]\n"
+    "               [--title-prefix TEXT] [--title-suffix TEXT] [--title-replace OLD=NEW]...\n"
+    "               [--keep-pictures N]\n";
+
+// A rule flag as given (UTF-8) and the field of the rules it sets.
+struct RuleFlag {
+    std::string name;
+    RuleField field;
+    std::string value;
+};
 
 struct CopyArguments {
     std::string list, out, home, site, log;
@@ -44,6 +56,14 @@ struct CopyArguments {
     int taobaoOnly = -1;
     bool append = false;
     bool sequentialPictures = false;
+    std::vector<RuleFlag> rules;  // in the order given; each wins over the options file
+};
+
+constexpr std::pair<const char*, RuleField> kRuleFlags[] = {
+    {"--price-factor", RuleField::PriceFactor},   {"--price-add", RuleField::PriceAdd},
+    {"--price-ending", RuleField::PriceEnding},   {"--title-prefix", RuleField::TitlePrefix},
+    {"--title-suffix", RuleField::TitleSuffix},   {"--title-replace", RuleField::TitleReplacement},
+    {"--keep-pictures", RuleField::KeepPictures},
 };
 
 bool parse(const std::vector<std::string>& args, CopyArguments& parsed) {
@@ -82,10 +102,62 @@ bool parse(const std::vector<std::string>& args, CopyArguments& parsed) {
         } else if (arg == "--taobao-only" || arg == "--no-taobao-only") {
             parsed.taobaoOnly = arg == "--taobao-only";
         } else {
-            return false;
+            const auto* flag = std::find_if(std::begin(kRuleFlags), std::end(kRuleFlags),
+                                            [&arg](const auto& f) { return arg == f.first; });
+            std::string text;
+            if (flag == std::end(kRuleFlags) || !value(text)) return false;
+            parsed.rules.push_back({arg, flag->second, std::move(text)});
         }
     }
     return !parsed.list.empty();
+}
+
+// The options file's rules with the flags over them. Each flag is checked on its own, so
+// the message names the flag; what is left to refuse comes from the file.
+ParsedRules rules_in_force(const std::vector<RuleFlag>& flags, const std::string& options_path) {
+    ListingRuleTexts texts = read_rule_texts(options_path);
+    bool replacements_given = false;
+    for (const RuleFlag& flag : flags) {
+        const std::string text = utf8_to_gbk(flag.value);
+        bool ok = true;
+        switch (flag.field) {
+            case RuleField::PriceFactor:
+                ok = parse_price_factor(text).has_value();
+                texts.priceFactor = text;
+                break;
+            case RuleField::PriceAdd:
+                ok = parse_price_add(text).has_value();
+                texts.priceAdd = text;
+                break;
+            case RuleField::PriceEnding:
+                ok = parse_price_ending(text).has_value();
+                texts.priceEnding = text;
+                break;
+            case RuleField::TitlePrefix:
+                ok = acceptable_title_text(text);
+                texts.titlePrefix = text;
+                break;
+            case RuleField::TitleSuffix:
+                ok = acceptable_title_text(text);
+                texts.titleSuffix = text;
+                break;
+            case RuleField::TitleReplacement:
+                ok = parse_title_replacement(text).has_value();
+                // The flags' replacements take the place of the file's, not their side.
+                if (!replacements_given) texts.titleReplacements.clear();
+                replacements_given = true;
+                texts.titleReplacements.push_back(text);
+                break;
+            case RuleField::KeepPictures:
+                ok = parse_keep_pictures(text).has_value();
+                texts.keepPictures = text;
+                break;
+        }
+        if (!ok) return {ListingRules{}, flag.name + "："_gbk + rule_refusal(flag.field, text)};
+    }
+    ParsedRules parsed = parse_listing_rules(texts);
+    if (!parsed.error.empty()) parsed.error = options_path + " [RULES]："_gbk + parsed.error;
+    return parsed;
 }
 
 }  // namespace
@@ -98,8 +170,16 @@ int copy_command(const std::vector<std::string>& args) {
         return 2;
     }
 
-    init_http();
     const std::string home = program_folder(arguments.home);
+    // Refused before anything is fetched: a run with a rule quietly dropped would make a
+    // package at the wholesale price.
+    ParsedRules rules = rules_in_force(arguments.rules, options_file_path(home));
+    if (!rules.error.empty()) {
+        print_error(rules.error);
+        return 2;
+    }
+
+    init_http();
     load_site(arguments.site, home);
 
     BatchState state;
@@ -133,6 +213,7 @@ int copy_command(const std::vector<std::string>& args) {
     if (arguments.taobaoOnly >= 0) options.taobaoOnly = arguments.taobaoOnly;
     if (arguments.format) state.outputFormat = arguments.format;
     if (arguments.policy) state.pictureFailurePolicy = arguments.policy;
+    state.set_rules(std::move(rules.rules));
 
     const std::string list_path = absolute_gbk_path(arguments.list);
     std::optional<std::vector<ProductEntry>> entries = read_list_file(list_path);

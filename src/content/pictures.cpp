@@ -1,5 +1,6 @@
 #include "content/pictures.hpp"
 
+#include <climits>
 #include <string>
 #include <string_view>
 
@@ -141,7 +142,8 @@ void expect_product_pictures(PrefetchedPictures& source, const OfferRecord& reco
     }
     // The main picture step consumes its list; its addresses are read from a copy.
     XmlDocument list = answer;
-    while (list.child_count(kPictureList) > 0) {
+    const int most = context.keepPictures > 0 ? context.keepPictures : INT_MAX;
+    for (int k = 1; k <= most && list.child_count(kPictureList) > 0; ++k) {
         source.expect(list.node_text(kPictureAddress), context.packageFolder);
         if (!list.remove_node(kPictureList)) break;
     }
@@ -165,7 +167,9 @@ void download_main_pictures(XmlDocument& answer, OfferRecord& record,
     record.pictureList.clear();
     context.log_line("  开始下载 第："_gbk + counts + "  个宝贝   宝贝主图数据！\r\n"_gbk);
     int position = 0;
-    for (int k = 1; answer.child_count(kList) > 0; ++k) {
+    // Pictures past the kept number are never fetched.
+    const int most = context.keepPictures > 0 ? context.keepPictures : INT_MAX;
+    for (int k = 1; k <= most && answer.child_count(kList) > 0; ++k) {
         const std::string number = std::to_string(k);
         context.log_line("  正在下载 第："_gbk + number + "  张 宝贝主图数据... \r\n"_gbk);
         const std::string url = answer.node_text(kUri);

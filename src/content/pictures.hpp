@@ -94,7 +94,8 @@ std::string detect_picture_type(std::string& bytes);
 // from a never-repeating sequence, so no two pictures share a name. A picture that comes
 // back empty is tried once more; if it is still empty, or its file cannot be written, it
 // is logged, counted in record.failedPictures and left out of the list (positions stay
-// contiguous). Logs its lines through the context.
+// contiguous). Only the first context.keepPictures pictures of the list are fetched when
+// it is above 0. Logs its lines through the context.
 void download_main_pictures(XmlDocument& answer, OfferRecord& record,
                             const ProductContext& context);
 

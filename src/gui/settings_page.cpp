@@ -1,20 +1,28 @@
 #include "gui/settings_page.hpp"
 
+#include <algorithm>
+
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFrame>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollArea>
+#include <QSpinBox>
 #include <QVBoxLayout>
 
 #include "app/options.hpp"
 #include "gui/qt_text.hpp"
 #include "gui/window_core.hpp"
 #include "gui/window_services.hpp"
+#include "support/gbk_literal.hpp"
 
 namespace vq::gui {
 
@@ -36,16 +44,29 @@ SettingsPage::SettingsPage(WindowCore& core, WindowServices& services, QWidget* 
         "  border-radius: 6px; margin-top: 12px; padding: 14px 14px 10px 14px; background: #fbfdfe; }"
         "#settingsPage QGroupBox::title { subcontrol-origin: margin; left: 12px; padding: 0 4px; }"
         "#settingsPage QGroupBox QCheckBox, #settingsPage QGroupBox QRadioButton,"
-        "#settingsPage QGroupBox QLabel, #settingsPage QGroupBox QComboBox"
+        "#settingsPage QGroupBox QLabel, #settingsPage QGroupBox QComboBox,"
+        "#settingsPage QGroupBox QLineEdit, #settingsPage QGroupBox QPlainTextEdit,"
+        "#settingsPage QGroupBox QSpinBox"
         "  { font-weight: normal; color: #202a33; }"
         "#settingsPage QLabel#settingsNote { color: #8a6a3c; }"
         "#settingsPage QLabel#settingsIntro { color: #4d6577; }"));
 
-    auto* outer = new QHBoxLayout(this);
+    // The page scrolls rather than squeezing its groups when the window is short.
+    auto* page = new QVBoxLayout(this);
+    page->setContentsMargins(0, 0, 0, 0);
+    auto* scroll = new QScrollArea(this);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
+    scroll->viewport()->setAutoFillBackground(false);
+    auto* inner = new QWidget(scroll);
+    inner->setAutoFillBackground(false);
+    scroll->setWidget(inner);
+    page->addWidget(scroll);
+
+    auto* outer = new QHBoxLayout(inner);
     outer->setContentsMargins(24, 14, 24, 14);
     // One column of steady width, so the page reads as one block on a wide window.
-    auto* content = new QWidget(this);
-    content->setMinimumWidth(680);
+    auto* content = new QWidget(inner);
     auto* column = new QVBoxLayout(content);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(10);
@@ -104,14 +125,75 @@ SettingsPage::SettingsPage(WindowCore& core, WindowServices& services, QWidget* 
     formats->addWidget(alibabaFormat_);
     column->addWidget(output);
 
-    auto* buttons = new QHBoxLayout;
+    auto* rules = new QGroupBox(QStringLiteral("价格与标题规则"), content);
+    auto* rulesGrid = new QGridLayout(rules);
+    rulesGrid->setHorizontalSpacing(8);
+    rulesGrid->setVerticalSpacing(8);
+    auto* rulesNote = note_label(QStringLiteral("价格 = 原价 × 倍数 + 加价，再按尾数处理（宝贝价格、"
+                                                "价格区间、SKU价格都照此改动）；倍数 1、加价 0、"
+                                                "其余留空即不改动。点击“保存配置”后，"
+                                                "从下一次生成数据包起生效。"),
+                                 rules);
+    rulesNote->setWordWrap(true);
+    rulesGrid->addWidget(rulesNote, 0, 0, 1, 6);
+    const auto label = [rules](const char* text) {
+        return new QLabel(QString::fromUtf8(text), rules);
+    };
+    priceFactor_ = new QLineEdit(QStringLiteral("1"), rules);
+    priceAdd_ = new QLineEdit(QStringLiteral("0"), rules);
+    priceEnding_ = new QComboBox(rules);
+    priceEnding_->addItem(QStringLiteral("不变（两位小数，四舍五入）"), QStringLiteral("none"));
+    priceEnding_->addItem(QStringLiteral("进到整元（如 13.00）"), QStringLiteral("yuan"));
+    priceEnding_->addItem(QStringLiteral("尾数 .90（如 12.90）"), QStringLiteral(".9"));
+    priceEnding_->addItem(QStringLiteral("尾数 .99（如 12.99）"), QStringLiteral(".99"));
+    titlePrefix_ = new QLineEdit(rules);
+    titleSuffix_ = new QLineEdit(rules);
+    keepPictures_ = new QSpinBox(rules);
+    keepPictures_->setRange(0, 999);
+    keepPictures_->setSpecialValueText(QStringLiteral("全部"));
+    keepPictures_->setSuffix(QStringLiteral(" 张"));
+    rulesGrid->addWidget(label("价格倍数："), 1, 0);
+    rulesGrid->addWidget(priceFactor_, 1, 1);
+    rulesGrid->addWidget(label("加价（元）："), 1, 2);
+    rulesGrid->addWidget(priceAdd_, 1, 3);
+    rulesGrid->addWidget(label("价格尾数："), 1, 4);
+    rulesGrid->addWidget(priceEnding_, 1, 5);
+    rulesGrid->addWidget(label("标题前缀："), 2, 0);
+    rulesGrid->addWidget(titlePrefix_, 2, 1);
+    rulesGrid->addWidget(label("标题后缀："), 2, 2);
+    rulesGrid->addWidget(titleSuffix_, 2, 3);
+    rulesGrid->addWidget(label("保留主图："), 2, 4);
+    rulesGrid->addWidget(keepPictures_, 2, 5);
+    rulesGrid->addWidget(label("标题替换："), 3, 0, Qt::AlignTop);
+    titleReplacements_ = new QPlainTextEdit(rules);
+    titleReplacements_->setPlaceholderText(
+        QStringLiteral("每行一条“旧词=新词”，新词留空即删除，例如：\n一件代发=\n厂家直销=正品"));
+    titleReplacements_->setTabChangesFocus(true);
+    titleReplacements_->setFixedHeight(72);
+    rulesGrid->addWidget(titleReplacements_, 3, 1, 1, 5);
+    rulesGrid->setColumnStretch(1, 1);
+    rulesGrid->setColumnStretch(3, 1);
+    rulesGrid->setColumnStretch(5, 1);
+    column->addWidget(rules);
+
+    column->addStretch(1);
+
+    // "保存配置" stays in sight below the scrolling groups, at the right edge of their column.
+    auto* bottom = new QHBoxLayout;
+    bottom->setContentsMargins(24, 6, 24, 10);
+    auto* buttonRow = new QWidget(this);
+    auto* buttons = new QHBoxLayout(buttonRow);
+    buttons->setContentsMargins(0, 0, 0, 0);
     buttons->addStretch(1);
-    save_ = new QPushButton(QStringLiteral("保存配置"), content);
+    save_ = new QPushButton(QStringLiteral("保存配置"), buttonRow);
     save_->setMinimumSize(110, 30);
     buttons->addWidget(save_);
-    column->addSpacing(4);
-    column->addLayout(buttons);
-    column->addStretch(1);
+    const int width = std::max(680, content->sizeHint().width());
+    content->setFixedWidth(width);
+    buttonRow->setFixedWidth(width);
+    bottom->addWidget(buttonRow);
+    bottom->addStretch(1);
+    page->addLayout(bottom);
 
     // Workers read the two boxes the moment they need them, so every change counts at once.
     // The second box only matters with the first, so it follows it at once rather than
@@ -138,6 +220,26 @@ void SettingsPage::load_options() {
     (controls.format == 4 ? alibabaFormat_ : taobaoFormat_)->setChecked(true);
     core_.options.downloadDescriptionPictures.store(download_->isChecked());
     core_.options.taobaoOnly.store(taobaoOnly_->isChecked());
+
+    // The file's texts as they are, refused ones too, so the user sees what to mend.
+    const ListingRuleTexts& texts = controls.ruleTexts;
+    const auto or_default = [](const std::string& text, const QString& fallback) {
+        return text.empty() ? fallback : qt_text(text);
+    };
+    priceFactor_->setText(or_default(texts.priceFactor, QStringLiteral("1")));
+    priceAdd_->setText(or_default(texts.priceAdd, QStringLiteral("0")));
+    const int ending = priceEnding_->findData(qt_text(texts.priceEnding));
+    priceEnding_->setCurrentIndex(ending >= 0 ? ending : 0);
+    titlePrefix_->setText(qt_text(texts.titlePrefix));
+    titleSuffix_->setText(qt_text(texts.titleSuffix));
+    QStringList lines;
+    for (const std::string& line : texts.titleReplacements) lines << qt_text(line);
+    titleReplacements_->setPlainText(lines.join(QLatin1Char('\n')));
+    keepPictures_->setValue(controls.rules.keepPictures);
+    if (!controls.rulesError.empty()) {
+        core_.log.append_log(log_time_stamp(*core_.clock) + " " + controls.rulesError +
+                             "，本次不使用价格与标题规则\r\n"_gbk);
+    }
 }
 
 void SettingsPage::save_options() {
@@ -147,6 +249,24 @@ void SettingsPage::save_options() {
     controls.taobaoOnlyEnabled = taobaoOnly_->isEnabled();
     controls.failurePolicyItem = policy_->currentIndex();
     controls.format = alibabaFormat_->isChecked() ? 4 : 5;
+
+    ListingRuleTexts texts;
+    texts.priceFactor = gbk_text(priceFactor_->text());
+    texts.priceAdd = gbk_text(priceAdd_->text());
+    texts.priceEnding = gbk_text(priceEnding_->currentData().toString());
+    texts.titlePrefix = gbk_text(titlePrefix_->text());
+    texts.titleSuffix = gbk_text(titleSuffix_->text());
+    for (const QString& line : titleReplacements_->toPlainText().split(QLatin1Char('\n'))) {
+        texts.titleReplacements.push_back(gbk_text(line));
+    }
+    texts.keepPictures = std::to_string(keepPictures_->value());
+    ParsedRules parsed = parse_listing_rules(texts);
+    if (!parsed.error.empty()) {
+        services_.message(this, QStringLiteral("提示"), qt_text(parsed.error));
+        return;
+    }
+    controls.rules = std::move(parsed.rules);
+
     const SaveOptionsResult result = vq::save_options(
         core_.options_path(), controls, gbk_text(policy_->currentText()), core_.state);
     services_.message(this, qt_text(result.title), qt_text(result.message));

@@ -1,14 +1,18 @@
 #pragma once
-// The "配置" page: the picture options and the package format, loaded once at start-up and
-// saved with "保存配置". The two check boxes take effect at once (workers read them live).
+// The "配置" page: the picture options, the package format and the price and title rules,
+// loaded once at start-up and saved with "保存配置". The two check boxes take effect at once
+// (workers read them live); the rest from the next run on.
 
 #include <QWidget>
 
 class QCheckBox;
 class QComboBox;
 class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
 class QPushButton;
 class QRadioButton;
+class QSpinBox;
 
 namespace vq::gui {
 
@@ -23,6 +27,7 @@ public:
     // From the options file into the controls, the live options and the run settings.
     void load_options();
     // "保存配置": to the options file and the run settings, then the message of the result.
+    // Rules the core refuses are not saved at all; the message names the field.
     void save_options();
 
     QCheckBox* download_box() const { return download_; }        // "下载描述图片"
@@ -31,6 +36,14 @@ public:
     QRadioButton* taobao_format_button() const { return taobaoFormat_; }    // type 5
     QRadioButton* alibaba_format_button() const { return alibabaFormat_; }  // type 4
     QPushButton* save_button() const { return save_; }
+    // "价格与标题规则"
+    QLineEdit* price_factor_box() const { return priceFactor_; }
+    QLineEdit* price_add_box() const { return priceAdd_; }
+    QComboBox* price_ending_box() const { return priceEnding_; }  // none, yuan, .9, .99
+    QLineEdit* title_prefix_box() const { return titlePrefix_; }
+    QLineEdit* title_suffix_box() const { return titleSuffix_; }
+    QPlainTextEdit* title_replacements_box() const { return titleReplacements_; }  // OLD=NEW lines
+    QSpinBox* keep_pictures_box() const { return keepPictures_; }  // 0 = all
     // Shown while a run goes on: what is saved applies to the next run.
     QLabel* run_note() const { return runNote_; }
 
@@ -44,6 +57,13 @@ private:
     QRadioButton* alibabaFormat_ = nullptr;
     QPushButton* save_ = nullptr;
     QLabel* runNote_ = nullptr;
+    QLineEdit* priceFactor_ = nullptr;
+    QLineEdit* priceAdd_ = nullptr;
+    QComboBox* priceEnding_ = nullptr;
+    QLineEdit* titlePrefix_ = nullptr;
+    QLineEdit* titleSuffix_ = nullptr;
+    QPlainTextEdit* titleReplacements_ = nullptr;
+    QSpinBox* keepPictures_ = nullptr;
 };
 
 }  // namespace vq::gui

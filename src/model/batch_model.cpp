@@ -35,6 +35,16 @@ std::string BatchState::package_folder() const {
     return outputFolder_ + packageName_;
 }
 
+ListingRules BatchState::rules() const {
+    std::lock_guard lock(rulesMutex_);
+    return rules_;
+}
+
+void BatchState::set_rules(ListingRules rules) {
+    std::lock_guard lock(rulesMutex_);
+    rules_ = std::move(rules);
+}
+
 void BatchState::reset_run(int product_count) {
     std::lock_guard lock(runMutex_);
     counters_ = Counters{};

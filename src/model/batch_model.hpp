@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "model/listing_rules.hpp"
 #include "support/clock.hpp"
 
 namespace vq {
@@ -52,6 +53,9 @@ struct OfferRecord {
     // Pictures of this product that could not be fetched or saved (the product still
     // succeeds; the run reports the total).
     int failedPictures = 0;
+    // What the listing rules could not do for this product (GBK, one line's text each,
+    // without time stamp or line break), for the log.
+    std::vector<std::string> ruleNotes;
 };
 
 // The log pane. One call appends one whole text (callers end lines with CR LF) and never
@@ -105,6 +109,9 @@ public:
     std::atomic<int> outputFormat{0};           // 4 or 5
     std::atomic<int> pictureFailurePolicy{0};   // 1, 2, 3; 0 = none loaded
     SharedText addressMode;                     // "单品", "列表", "店铺" or empty
+    // The listing rules as last loaded or saved; a run takes them at START.
+    ListingRules rules() const;
+    void set_rules(ListingRules rules);
 
     // Run counters.
     struct Counters {
@@ -147,10 +154,12 @@ private:
     mutable std::mutex outputMutex_;
     std::string outputFolder_;
     std::string packageName_;
+    mutable std::mutex rulesMutex_;
+    ListingRules rules_;
 };
 
-// What a run takes at START and keeps to its end: a path chosen or a format saved during
-// the run applies to the next one, so a package never ends up split in two.
+// What a run takes at START and keeps to its end: a path chosen or a format or rules saved
+// during the run apply to the next one, so a package never ends up split in two.
 struct RunSettings {
     std::string outputPath;     // the table file, GBK
     std::string packageFolder;  // outputFolder + packageName, no trailing separator
@@ -159,6 +168,7 @@ struct RunSettings {
     // Add the run's rows after those of the package already at outputPath instead of
     // replacing it (a retry of the failed products).
     bool append = false;
+    ListingRules rules;
 };
 
 // What the steps of one product need to know about their run: where to log, the numbers
@@ -172,6 +182,7 @@ struct ProductContext {
     std::string packageFolder;  // outputFolder + packageName, no trailing separator
     int outputFormat = 5;
     int pictureFailurePolicy = 0;
+    int keepPictures = 0;  // main pictures kept, 0 = all
     const LiveOptions* options = nullptr;
     // Stamps of main picture names; null = the process's one sequence.
     MillisSequence* millis = nullptr;

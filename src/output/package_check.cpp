@@ -136,6 +136,11 @@ public:
                     number(static_cast<std::size_t>(expected)) + " 个"_gbk);
             return;  // the columns cannot be trusted
         }
+        if (title.size() > kMostTitleBytes) {
+            r_.warnings.push_back("提醒："_gbk + prefix_ + "标题 "_gbk + number(title.size()) +
+                                  " 字节，超过 "_gbk + number(kMostTitleBytes) +
+                                  " 字节（30 个汉字）的上限"_gbk);
+        }
         main_pictures(k, record.fields[r_.format == 4 ? 3 : 28]);
         description(record.fields[r_.format == 4 ? 7 : 20]);
     }
@@ -269,6 +274,10 @@ PackageCheck check_package(std::string_view table_path, std::string_view package
                 std::to_string(r.localPictures) + " 张，网络图片地址 "_gbk +
                 std::to_string(r.remotePictures) + " 个，问题 "_gbk +
                 std::to_string(r.problems.size()) + " 个"_gbk;
+    if (!r.warnings.empty()) {
+        r.warningSummary = "提醒：标题超过 "_gbk + std::to_string(kMostTitleBytes) +
+                           " 字节的宝贝 "_gbk + std::to_string(r.warnings.size()) + " 个"_gbk;
+    }
     return r;
 }
 

@@ -34,6 +34,9 @@ PackageTable read_package_table(std::string_view bytes);
 // Fields of a row in the format: 48 (format 5) or 25 (format 4).
 int package_field_count(int format);
 
+// Longest title the seller platform takes: 30 Chinese characters.
+inline constexpr std::size_t kMostTitleBytes = 60;
+
 struct PackageCheck {
     bool readable = false;  // false: the file could not be read as a package table
     int format = 0;
@@ -43,6 +46,11 @@ struct PackageCheck {
     int remotePictures = 0;  // description pictures still at their web address
     std::vector<std::string> problems;  // GBK, one line per problem, naming row and picture
     std::string summary;                // GBK, one line
+    // What uploads but may need a look: titles longer than kMostTitleBytes. GBK, one line
+    // per row, and one summary line (empty when there is nothing). Not problems: they
+    // leave clean() and the summary as they are.
+    std::vector<std::string> warnings;
+    std::string warningSummary;
 
     bool clean() const { return readable && problems.empty(); }
 };
@@ -51,7 +59,8 @@ struct PackageCheck {
 // beside the table): header bytes, the field count of every row under strict quoting,
 // every main picture (named once in the package, present, not empty, a picture by its
 // first bytes) and every local description picture (present, not empty). Description
-// pictures still at a web address are counted, not reported. GBK paths.
+// pictures still at a web address are counted, not reported. Titles over kMostTitleBytes
+// are warned of. GBK paths.
 PackageCheck check_package(std::string_view table_path, std::string_view package_folder);
 
 }  // namespace vq

@@ -116,6 +116,7 @@ StartResult BatchController::start_run(const StartOptions& options) {
         settings.outputFormat = options.target->outputFormat == 4 ? 4 : 5;
     }
     settings.append = options.append;
+    settings.rules = state.rules();
     if (rows > kMostProducts) {
         return {false, "每次采集数量不超过1000个，如超过，请按帮助拆分为几次分别采集！"_gbk};
     }
@@ -246,6 +247,11 @@ void BatchController::complete_run(const std::shared_ptr<Run>& run, int worker,
             log(problem);
         }
         log(check.summary);
+        for (const std::string& warning : check.warnings) {
+            if (++shown > kMostCheckLines) break;
+            log(warning);
+        }
+        if (!check.warningSummary.empty()) log(check.warningSummary);
         totals.checkSummary = check.summary;
         totals.checkClean = check.clean();
         totals.failedListPath = write_failed_list(*run);

@@ -7,8 +7,8 @@
 // the workers before it returns, so nothing of a stopped run touches the state, the list,
 // the log or the package afterwards, and START is possible again at once.
 //
-// Where the package goes, its format and the picture failure policy are taken at START
-// (RunSettings): changing them during a run applies to the next run.
+// Where the package goes, its format, the picture failure policy and the listing rules are
+// taken at START (RunSettings): changing them during a run applies to the next run.
 //
 // After a run with failed products their list rows go to "<package name>.failed.txt" beside
 // the table; a run started with StartOptions::append adds its rows to an existing package.
@@ -107,7 +107,8 @@ public:
 
     static constexpr int kWorkers = 5;
     static constexpr int kMostProducts = 1000;
-    // Problems of the package check written to the log, at most; the summary counts all.
+    // Problems and then warnings of the package check written to the log, at most; the
+    // summaries count all.
     static constexpr int kMostCheckLines = 100;
 
 private:

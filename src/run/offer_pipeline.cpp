@@ -59,7 +59,9 @@ std::optional<std::string> ProductPipeline::process_product(int n) {
     context.packageFolder = env_.settings.packageFolder;
     context.outputFormat = env_.settings.outputFormat;
     context.pictureFailurePolicy = env_.settings.pictureFailurePolicy;
+    context.keepPictures = env_.settings.rules.keepPictures;
     context.options = env_.options;
+    context.millis = env_.millis;
 
     const std::string t = number(worker_);
     const std::string counter = number(n) + "/" + number(context.productCount);
@@ -99,8 +101,11 @@ std::optional<std::string> ProductPipeline::process_product(int n) {
     if (!proceed()) return std::nullopt;
 
     context.log_line("线程："_gbk + t + "  开始获取 第："_gbk + counter + " 个宝贝   基本信息！\r\n"_gbk);
-    extract_offer_fields(answer_, context.outputFormat, record);
+    extract_offer_fields(answer_, context.outputFormat, record, env_.settings.rules);
     context.log_line("线程："_gbk + t + "  获取成功 第："_gbk + counter + " 个宝贝   基本信息！\r\n"_gbk);
+    for (const std::string& note : record.ruleNotes) {
+        context.log_line("线程："_gbk + t + "  第："_gbk + counter + " 个宝贝 "_gbk + note + "\r\n");
+    }
 
     context.log_line("线程："_gbk + t + "  开始获取 第："_gbk + counter + "  个宝贝   描述信息！\r\n"_gbk);
     record.description =

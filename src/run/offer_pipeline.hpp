@@ -23,6 +23,8 @@ struct RunEnvironment {
     const LiveOptions* options = nullptr;
     LogSink* log = nullptr;
     const Clock* clock = nullptr;
+    // Stamps of main picture names; null = the process's one sequence.
+    MillisSequence* millis = nullptr;
     // The run's hold and stop: the pipeline waits at its steps while held and gives up
     // the product when stopped. May be null (never held, never stopped).
     const CancelToken* token = nullptr;

@@ -178,6 +178,21 @@ bool IniFile::set_value(std::string_view section, std::string_view key, std::str
     return true;
 }
 
+bool IniFile::remove_value(std::string_view section, std::string_view key) {
+    section = trim(section);
+    key = trim(key);
+    if (section.empty() || key.empty()) return false;
+    const Lookup found = find_key(bytes_, section, key);
+    if (!found.key_found) return false;
+    bytes_.erase(found.key_line.begin, found.key_line.next - found.key_line.begin);
+    return true;
+}
+
+bool IniFile::has_section(std::string_view section) const {
+    section = trim(section);
+    return !section.empty() && find_key(bytes_, section, {}).section_found;
+}
+
 bool IniFile::save(std::string_view gbk_path) const {
     // Renaming over a read-only file would succeed; the profile functions refuse it.
     const std::string native = native_path(gbk_path);
@@ -194,11 +209,24 @@ std::string read_ini_value(std::string_view gbk_path, std::string_view section,
 
 bool write_ini_value(std::string_view gbk_path, std::string_view section, std::string_view key,
                      std::string_view value) {
+    return update_ini_file(gbk_path,
+                           [&](IniFile& file) { return file.set_value(section, key, value); });
+}
+
+bool update_ini_file(std::string_view gbk_path, const std::function<bool(IniFile&)>& change) {
     std::lock_guard lock(write_mutex());
     IniFile file;
-    // An existing file we cannot read must not be replaced by a one-key file.
+    // An existing file we cannot read must not be replaced by one holding only the changes.
     if (!file.load(gbk_path) && file_exists(gbk_path)) return false;
-    return file.set_value(section, key, value) && file.save(gbk_path);
+    return change(file) && file.save(gbk_path);
+}
+
+std::string quoted_ini_value(std::string_view value) {
+    const bool blank_end = !value.empty() && (is_ini_blank(value.front()) || is_ini_blank(value.back()));
+    const bool quoted = value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+                        value.back() == value.front();
+    if (!blank_end && !quoted) return std::string(value);
+    return "\"" + std::string(value) + "\"";
 }
 
 }  // namespace vq

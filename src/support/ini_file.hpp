@@ -6,6 +6,7 @@
 // one key and keeps every other byte of the file, line breaks included. GBK bytes are
 // kept verbatim.
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -34,6 +35,11 @@ public:
     // break, the key holds "=" or the key starts with ";" or "[".
     bool set_value(std::string_view section, std::string_view key, std::string_view value);
 
+    // Removes the key's line, line break included; false when there is no such key.
+    bool remove_value(std::string_view section, std::string_view key);
+
+    bool has_section(std::string_view section) const;
+
     // Writes the content through a temporary file renamed into place. False when the file is
     // read-only or cannot be written; the old file (if any) is then untouched.
     bool save(std::string_view gbk_path) const;
@@ -52,5 +58,14 @@ std::string read_ini_value(std::string_view gbk_path, std::string_view section,
 // as it was. Calls are serialised within the process.
 bool write_ini_value(std::string_view gbk_path, std::string_view section, std::string_view key,
                      std::string_view value);
+
+// Several changes in one write: loads the file (a missing one is empty), lets change edit
+// it and saves it when change returns true. False, with the file as it was, when the file
+// cannot be read or written or change refuses.
+bool update_ini_file(std::string_view gbk_path, const std::function<bool(IniFile&)>& change);
+
+// The value as it has to be written so that reading gives it back whole: inside double
+// quotes when it begins or ends with a blank or is itself inside a pair of quotes.
+std::string quoted_ini_value(std::string_view value);
 
 }  // namespace vq

@@ -199,3 +199,71 @@ TEST(OfferExtraction, SecondProductKeepsOnlyItsOwnValues) {
 }
 
 }  // namespace
+
+namespace {
+
+ListingRules markup_rules() {
+    ListingRules rules;
+    rules.priceFactor = {15, 1};  // 1.5
+    rules.priceAdd = {1, 0};
+    rules.priceEnding = PriceEnding::Nine;
+    rules.titlePrefix = utf8_to_gbk("【现货】");
+    rules.titleReplacements.push_back({utf8_to_gbk("杯子"), utf8_to_gbk("保温杯")});
+    return rules;
+}
+
+}  // namespace
+
+// x 1.5 + 1, ending .90: every price of the row changes, the SKUs without a price of their
+// own keep "0.0000", and the title gets its replacement and prefix.
+TEST(OfferExtraction, Format4RowUnderRules) {
+    XmlDocument doc = answer(kFullOffer);
+    OfferRecord r;
+    extract_offer_fields(doc, 4, r, markup_rules());
+    EXPECT_EQ(r.title, q("【现货】保温杯"));
+    EXPECT_EQ(r.featureText,
+              q("{QQ1QQ:QQ红QQ,QQ2QQ:QQ大QQ,QQ4341QQ:QQ1,,8.90;10,,7.90;QQ,QQ1459QQ:QQ件QQ,"
+                "QQ8021QQ:QQ10.90QQ}"));
+    EXPECT_EQ(r.priceRanges, q("Q1:8.90`10:7.90`Q"));
+    EXPECT_EQ(r.skuText,
+              q("[{QQspecAttributesQQ:{QQ3216QQ:QQ红QQ,QQ450QQ:QQSQQ},QQspecIdQQ:QQa1QQ,"
+                "QQpriceQQ:8.90,QQretailPriceQQ:10.90,QQamountOnSaleQQ:10,QQsaleCountQQ:2},"
+                "{QQspecAttributesQQ:{QQ3216QQ:QQ红QQ,QQ450QQ:QQMQQ},QQspecIdQQ:QQa2QQ,"
+                "QQpriceQQ:0.0000,QQretailPriceQQ:0.0000,QQamountOnSaleQQ:,QQsaleCountQQ:0},"
+                "{QQspecAttributesQQ:{QQ3216QQ:QQ蓝QQ},QQspecIdQQ:QQb1QQ,"
+                "QQpriceQQ:7.90,QQretailPriceQQ:0.0000,QQamountOnSaleQQ:7,QQsaleCountQQ:1},]"));
+    EXPECT_TRUE(r.ruleNotes.empty());
+
+    XmlDocument five = answer(kFullOffer);
+    extract_offer_fields(five, 5, r, markup_rules());
+    EXPECT_EQ(r.retailPrice, "10.90");
+    EXPECT_EQ(r.title, q("【现货】保温杯"));
+}
+
+// What a rule cannot do is noted once per kind and leaves the text as it was; an answer
+// without a title stays without one, so it still gives no row.
+TEST(OfferExtraction, RulesLeaveWhatTheyCannotUse) {
+    ListingRules rules = markup_rules();
+    XmlDocument doc = answer(
+        "<subject>杯子*</subject><retailPrice><amount>面议</amount></retailPrice>"
+        "<priceRanges><range>1-9</range><price>约5元</price></priceRanges>");
+    OfferRecord r;
+    extract_offer_fields(doc, 4, r, rules);
+    EXPECT_EQ(r.title, q("【现货】保温杯"));  // cleaned first, then the trailing blank trimmed
+    EXPECT_EQ(r.priceRanges, q("Q1:约5元`Q"));
+    ASSERT_EQ(r.ruleNotes.size(), 1u);
+    EXPECT_NE(r.ruleNotes[0].find(utf8_to_gbk("面议")), std::string::npos);
+
+    rules = ListingRules{};
+    rules.titleReplacements.push_back({utf8_to_gbk("杯子"), ""});
+    XmlDocument emptied = answer("<subject>杯子</subject>");
+    extract_offer_fields(emptied, 5, r, rules);
+    EXPECT_EQ(r.title, q("杯子"));
+    EXPECT_EQ(r.ruleNotes.size(), 1u);
+
+    rules.titlePrefix = "x";
+    XmlDocument failed = answer("");
+    extract_offer_fields(failed, 5, r, rules);
+    EXPECT_EQ(r.title, "");
+    EXPECT_TRUE(r.ruleNotes.empty());
+}

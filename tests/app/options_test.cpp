@@ -152,5 +152,64 @@ TEST_F(OptionsTest, AFailedWriteIsNotConfirmed) {
     EXPECT_EQ(state.pictureFailurePolicy, 0);
 }
 
+// Rules go into a section of their own; the rest of a hand-edited file keeps every byte,
+// a prefix ending in a blank comes back whole, and lines taken out of the box leave the
+// file. Taking every rule off keeps the section, with default values.
+TEST_F(OptionsTest, RulesSaveIntoTheirOwnSectionKeepingEveryOtherByte) {
+    const std::string before = "; mine\n[DL_PIC]\ndownload = "_gbk + "真"_gbk +
+                               "\ntaobao_only=" + "假"_gbk + "\nfall=3\n[SAVE]\ntype=5\n\n[X]\na=1\n";
+    write_options(before);
+    OptionControls chosen;
+    chosen.downloadPictures = true;
+    ListingRuleTexts texts;
+    texts.priceFactor = "1.5";
+    texts.priceEnding = ".99";
+    texts.titlePrefix = "【现货】 "_gbk;
+    const std::string removal = "批发="_gbk, change = "一件代发=包邮"_gbk;
+    texts.titleReplacements = {removal, change};
+    texts.keepPictures = "3";
+    chosen.rules = parse_listing_rules(texts).rules;
+    BatchState state;
+    ASSERT_TRUE(save_options(path_, chosen, failure_policy_item_text(2), state).saved);
+    const std::string rules_section = "[RULES]\nprice_factor=1.5\nprice_add=0\nprice_ending=.99\n"
+                                      "title_prefix=\"" + "【现货】 "_gbk + "\"\ntitle_suffix=\n"
+                                      "keep_pictures=3\ntitle_replace1=" + removal +
+                                      "\ntitle_replace2=" + change + "\n";
+    EXPECT_EQ(read_file_bytes(path_).value_or(""), before + rules_section);
+    EXPECT_EQ(state.rules().titlePrefix, "【现货】 "_gbk);
+
+    BatchState loaded;
+    const OptionControls controls = load_options(path_, loaded);
+    EXPECT_EQ(controls.rulesError, "");
+    EXPECT_EQ(controls.ruleTexts.titlePrefix, "【现货】 "_gbk);
+    EXPECT_EQ(controls.ruleTexts.titleReplacements, texts.titleReplacements);
+    EXPECT_EQ(loaded.rules().keepPictures, 3);
+    EXPECT_EQ(apply_price_rule("10", loaded.rules()).text, "15.99");
+
+    chosen.rules.titleReplacements.pop_back();
+    ASSERT_TRUE(save_options(path_, chosen, failure_policy_item_text(2), state).saved);
+    EXPECT_EQ(read_file_bytes(path_).value_or(""),
+              before + rules_section.substr(0, rules_section.find("title_replace2")));
+
+    chosen.rules = ListingRules{};
+    ASSERT_TRUE(save_options(path_, chosen, failure_policy_item_text(2), state).saved);
+    EXPECT_EQ(read_file_bytes(path_).value_or(""),
+              before + "[RULES]\nprice_factor=1\nprice_add=0\nprice_ending=none\n"
+                       "title_prefix=\ntitle_suffix=\nkeep_pictures=0\n");
+    EXPECT_TRUE(state.rules().none_set());
+}
+
+// A value the settings page would have refused puts no rule in force and says why.
+TEST_F(OptionsTest, ARefusedRuleInTheFileSetsNoRules) {
+    write_options("[RULES]\r\nprice_factor=0\r\ntitle_prefix=x\r\n");
+    BatchState state;
+    state.set_rules(parse_listing_rules({"2", "", "", "y", "", {}, ""}).rules);
+    const OptionControls controls = load_options(path_, state);
+    EXPECT_NE(controls.rulesError.find("[RULES]"), std::string::npos);
+    EXPECT_NE(controls.rulesError.find("价格倍数"_gbk), std::string::npos);
+    EXPECT_EQ(controls.ruleTexts.priceFactor, "0");
+    EXPECT_TRUE(state.rules().none_set());
+}
+
 }  // namespace
 }  // namespace vq

@@ -4,8 +4,11 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSpinBox>
 
 #include "gui/nav_strip.hpp"
 #include "gui/settings_page.hpp"
@@ -152,6 +155,79 @@ private slots:
         QTest::mouseClick(page.download_box(), Qt::LeftButton);
         QVERIFY(!core.options.downloadDescriptionPictures.load());
         QVERIFY(!page.taobao_only_box()->isEnabled());
+    }
+
+    // The rules group saves into the file and the run settings, and a new window shows
+    // them again; a prefix ending in a blank keeps it.
+    void rules_save_and_load_again() {
+        guitest::TempHome home;
+        guitest::RecordingServices services;
+        {
+            WindowCore core(home.gbk());
+            SettingsPage page(core, services);
+            page.load_options();
+            QCOMPARE(page.price_factor_box()->text(), QStringLiteral("1"));
+            QCOMPARE(page.keep_pictures_box()->value(), 0);
+            page.price_factor_box()->setText(QStringLiteral("1.3"));
+            page.price_add_box()->setText(QStringLiteral("2"));
+            page.price_ending_box()->setCurrentIndex(3);
+            page.title_prefix_box()->setText(QStringLiteral("【现货】 "));
+            page.title_replacements_box()->setPlainText(QStringLiteral("批发=\n\n一件代发=包邮"));
+            page.keep_pictures_box()->setValue(5);
+            QTest::mouseClick(page.save_button(), Qt::LeftButton);
+            QCOMPARE(services.messages.size(), 1);
+            QCOMPARE(services.messages[0].text, QStringLiteral("已经保存！"));
+            const vq::ListingRules rules = core.state.rules();
+            QCOMPARE(rules.keepPictures, 5);
+            QCOMPARE(rules.titleReplacements.size(), std::size_t{2});
+            QCOMPARE(vq::apply_price_rule("10", rules).text, std::string("15.99"));
+        }
+
+        WindowCore core(home.gbk());
+        SettingsPage page(core, services);
+        page.load_options();
+        QCOMPARE(page.price_factor_box()->text(), QStringLiteral("1.3"));
+        QCOMPARE(page.price_add_box()->text(), QStringLiteral("2"));
+        QCOMPARE(page.price_ending_box()->currentIndex(), 3);
+        QCOMPARE(page.title_prefix_box()->text(), QStringLiteral("【现货】 "));
+        QCOMPARE(page.title_replacements_box()->toPlainText(),
+                 QStringLiteral("批发=\n一件代发=包邮"));
+        QCOMPARE(page.keep_pictures_box()->value(), 5);
+        QCOMPARE(vq::gbk_to_utf8(core.state.rules().titlePrefix), std::string("【现货】 "));
+    }
+
+    void refused_rules_are_not_saved_data() {
+        QTest::addColumn<QString>("factor");
+        QTest::addColumn<QString>("add");
+        QTest::addColumn<QString>("replacements");
+        QTest::addColumn<QString>("field");
+        QTest::newRow("factor 0") << "0" << "0" << "" << "价格倍数";
+        QTest::newRow("factor not a number") << "abc" << "0" << "" << "价格倍数";
+        QTest::newRow("add not a number") << "1" << "5元" << "" << "加价";
+        QTest::newRow("line without =") << "1" << "0" << "批发=\n一件代发" << "标题替换";
+    }
+
+    // Saving refuses the whole page, names the field, and writes nothing.
+    void refused_rules_are_not_saved() {
+        QFETCH(QString, factor);
+        QFETCH(QString, add);
+        QFETCH(QString, replacements);
+        QFETCH(QString, field);
+        guitest::TempHome home;
+        guitest::RecordingServices services;
+        WindowCore core(home.gbk());
+        SettingsPage page(core, services);
+        page.load_options();
+        page.price_factor_box()->setText(factor);
+        page.price_add_box()->setText(add);
+        page.title_replacements_box()->setPlainText(replacements);
+        page.alibaba_format_button()->setChecked(true);
+        QTest::mouseClick(page.save_button(), Qt::LeftButton);
+        QCOMPARE(services.messages.size(), 1);
+        QCOMPARE(services.messages[0].title, QStringLiteral("提示"));
+        QVERIFY2(services.messages[0].text.startsWith(field), qPrintable(services.messages[0].text));
+        QVERIFY(!QFile::exists(home.file(QStringLiteral("options/options.ini"))));
+        QCOMPARE(core.state.outputFormat.load(), 5);
     }
 
     void navigation_items_answer_clicks() {

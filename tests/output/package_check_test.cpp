@@ -85,6 +85,32 @@ TEST_F(PackageCheckTest, AWholePackageIsCleanAndCounted) {
     }
 }
 
+// A title over 60 GBK bytes is a warning, not a problem: 30 Chinese characters pass, 31 do
+// not, whatever the format.
+TEST_F(PackageCheckTest, LongTitlesAreWarnedOfNotCountedAsProblems) {
+    std::string thirty;
+    for (int i = 0; i < 30; ++i) thirty += "宝"_gbk;
+    for (const int format : {5, 4}) {
+        SCOPED_TRACE(format);
+        format_ = format;
+        write_package([&thirty](std::vector<OfferRecord>& records) {
+            records[0].title = thirty;
+            records[2].title = thirty + "a";
+        });
+        const PackageCheck c = check();
+        EXPECT_TRUE(c.clean());
+        EXPECT_EQ(c.summary,
+                  "检查：宝贝 3 个，主图 6 张，本地描述图片 1 张，网络图片地址 1 个，问题 0 个"_gbk);
+        ASSERT_EQ(c.warnings.size(), 1u);
+        EXPECT_EQ(c.warnings[0], "提醒：第 3 行「"_gbk + thirty +
+                                     "a」：标题 61 字节，超过 60 字节（30 个汉字）的上限"_gbk);
+        EXPECT_EQ(c.warningSummary, "提醒：标题超过 60 字节的宝贝 1 个"_gbk);
+    }
+    write_package();
+    EXPECT_TRUE(check().warnings.empty());
+    EXPECT_EQ(check().warningSummary, "");
+}
+
 // Each fault gives one line naming the row's title and the picture.
 TEST_F(PackageCheckTest, EveryFaultIsNamedWithItsRowAndPicture) {
     struct Case {

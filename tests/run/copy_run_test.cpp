@@ -124,12 +124,15 @@ public:
                     if (!product.empty()) products.insert(product);
                     product.clear();
                 }
+                // Rows stand in the order products finished, which is the timing's choice.
+                if (line.find("提醒：") != std::string::npos)
+                    line = std::regex_replace(line, std::regex("第 \\d+ 行"), "第 * 行");
                 // Which worker ends the run, after which product, is the timing's choice.
                 if (line.find("下载完成！成功") != std::string::npos)
                     line = std::regex_replace(line, std::regex("第：\\d+/"), "第：*/");
                 if (line.find("下载完成！成功") != std::string::npos || line.find("文件写") != std::string::npos ||
                     line.find("检查：") != std::string::npos || line.find("图片失败：") != std::string::npos ||
-                    line.find("去除空ID") != std::string::npos) {
+                    line.find("去除空ID") != std::string::npos || line.find("提醒：") != std::string::npos) {
                     others.insert(line);
                 } else {
                     product.push_back(line);

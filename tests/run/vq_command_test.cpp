@@ -120,6 +120,10 @@ TEST_F(VqCommandTest, CopyChecksItsPackageAndCheckFindsWhatBreaksOne) {
 
     EXPECT_EQ(run({"check", out}), 0) << stderr_text;
     EXPECT_TRUE(stdout_text.starts_with("检查：宝贝 6 个，")) << stdout_text;
+    // Titles too long for the seller platform are warned of after the summary; the exit
+    // code stays 0.
+    EXPECT_NE(stdout_text.find("问题 0 个\n提醒：第 "), std::string::npos) << stdout_text;
+    EXPECT_NE(stdout_text.find("\n提醒：标题超过 60 字节的宝贝 "), std::string::npos);
 
     const auto rows = runtest::read_package_strictly(out, folder.path);
     ASSERT_EQ(rows.size(), 6u);
@@ -225,6 +229,58 @@ TEST_F(VqCommandTest, RetryingTheFailedCompletesThePackage) {
     EXPECT_EQ(ids, expected);
     EXPECT_EQ(run({"check", out}), 0) << stdout_text;
     EXPECT_NE(stdout_text.find("检查：宝贝 12 个，"), std::string::npos) << stdout_text;
+}
+
+// Rule flags are checked before anything is fetched; a flag wins over the options file,
+// also over a value of the file that would be refused.
+TEST_F(VqCommandTest, RuleFlagsAreCheckedFirstAndWinOverTheFile) {
+    start_sim();
+    prepare(3, sim.site_ini());
+    const struct {
+        std::vector<std::string> flags;
+        const char* named;
+    } refused[] = {
+        {{"--price-factor", "0"}, "--price-factor：价格倍数"},
+        {{"--price-factor", "x1.5"}, "--price-factor：价格倍数"},
+        {{"--price-add", "5元"}, "--price-add：加价"},
+        {{"--price-ending", ".5"}, "--price-ending：价格尾数"},
+        {{"--title-replace", "a=b", "--title-replace", "批发"}, "--title-replace：标题替换"},
+        {{"--keep-pictures", "-1"}, "--keep-pictures：保留主图张数"},
+    };
+    for (const auto& r : refused) {
+        std::vector<std::string> args = {"copy", "--list", list_file, "--home", home};
+        args.insert(args.end(), r.flags.begin(), r.flags.end());
+        EXPECT_EQ(run(args), 2) << r.named;
+        EXPECT_NE(stderr_text.find(r.named), std::string::npos) << stderr_text;
+    }
+    EXPECT_NE(sim.stats_text().find("config 0\n"), std::string::npos);
+
+    ASSERT_TRUE(vq::write_file_atomic(
+        home + "/options/options.ini",
+        vq::utf8_to_gbk("[RULES]\r\nprice_factor=abc\r\ntitle_prefix=新款\r\n"
+                        "title_replace1=新款=旧款\r\nkeep_pictures=1\r\n")));
+    EXPECT_EQ(run({"copy", "--list", list_file, "--home", home}), 2);
+    EXPECT_NE(stderr_text.find("options.ini [RULES]：价格倍数"), std::string::npos) << stderr_text;
+    EXPECT_NE(sim.stats_text().find("config 0\n"), std::string::npos);
+
+    const std::string out = folder.path + "/ruled.csv";
+    ASSERT_EQ(run({"copy", "--list", list_file, "--home", home, "--out", out, "--price-factor",
+                   "2", "--price-ending", "yuan", "--title-replace", "x=y"}),
+              0)
+        << stderr_text;
+    const auto rows = runtest::read_package_strictly(out, folder.path);
+    ASSERT_EQ(rows.size(), 3u);
+    for (const auto& row : rows) {
+        const vq::sim::Product* p = sim.catalogue().find_offer(row[36]);
+        ASSERT_NE(p, nullptr);
+        // The file's prefix and kept pictures hold; its replacement gave way to the flag's.
+        EXPECT_EQ(row[0].rfind("新款", 0), 0u) << row[0];
+        EXPECT_EQ(vq::split_text(row[28], ":|;").size(), 1u);
+        vq::ListingRules doubled;
+        doubled.priceFactor = {2, 0};
+        doubled.priceEnding = vq::PriceEnding::Yuan;
+        EXPECT_EQ(row[7], vq::apply_price_rule(p->retailPrice, doubled).text);
+    }
 }
 
 TEST_F(VqCommandTest, InterruptStopsTheRunAndWritesNoPackage) {

@@ -120,6 +120,24 @@ TEST(IniFileWrite, ChangesOneKeyAndKeepsEveryOtherByte) {
     }
 }
 
+// Removing takes the key's whole line; a quoted value reads back as it was given, blanks
+// and quotes at its ends included.
+TEST(IniFileWrite, RemovesKeysAndKeepsValuesWhole) {
+    IniFile ini;
+    ini.set_bytes(kSmall);
+    EXPECT_TRUE(ini.has_section("save"));
+    EXPECT_FALSE(ini.has_section("RULES"));
+    EXPECT_TRUE(ini.remove_value("DL_PIC", "extra"));
+    EXPECT_FALSE(ini.remove_value("DL_PIC", "extra"));
+    EXPECT_EQ(ini.bytes(), "; keep me\r\n[DL_PIC]\r\n;download=comment\r\ndownload = " +
+                               "假"_gbk + "\r\n\r\n[SAVE]\r\ntype=5\r\n");
+    for (const std::string value : {" a", "b ", "\"q\"", "'x'", "\"y'", "plain", ""}) {
+        ASSERT_TRUE(ini.set_value("RULES", "k", quoted_ini_value(value)));
+        EXPECT_EQ(ini.value("RULES", "k"), value);
+    }
+    EXPECT_EQ(quoted_ini_value("plain"), "plain");
+}
+
 TEST(IniFileWrite, RefusesWhatWouldBreakTheFile) {
     struct Case {
         std::string section, key, value;
