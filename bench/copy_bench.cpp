@@ -3,6 +3,14 @@
 //
 //   copy_bench [--vq PATH] [--products N] [--latency-ms L ...] [--work DIR]
 //              [--main-pictures N] [--description-pictures N] [--picture-bytes N]
+//              [--shared-description-pictures N] [--compare 0|1]
+//
+// For each latency, the run as vq makes it (each product's pictures fetched ahead side by
+// side, each picture fetched once per run). At the last latency above 0 it also runs
+// `--sequential-pictures` (one picture at a time, each from the network) on the same
+// stand-in, compares the two outputs (package rows, main pictures by position, every other
+// file by its path, byte for byte) unless --compare 0, and runs once more with N of each
+// product's description pictures drawn from a shop-wide pool (default 2; 0 skips it).
 //
 // The package goes to a scratch folder under DIR (default: the temporary folder); on a
 // disk the kernel's file creation is a large part of vq's system time, on tmpfs it is not.
@@ -16,34 +24,172 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "marketplace-sim/marketplace_sim.hpp"
 #include "copy_setup.hpp"
 #include "measured_process.hpp"
+#include "output/package_check.hpp"
+#include "support/files.hpp"
+#include "support/text.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Options {
+    std::string vq;
+    int products = 1000;
+    int mainPictures = 3, descriptionPictures = 4, shared = 2;
+    std::size_t pictureBytes = 0;
+    bool compare = true;
+};
+
+// What a run left, with what rightly differs between two runs taken out: the picture
+// folder's own path and the main picture names (they carry the time), compared by position.
+struct Output {
+    bool readable = false;
+    std::map<std::string, std::vector<std::string>> rows;         // by offer id
+    std::map<std::string, std::vector<std::string>> mainPictures;  // bytes by position
+    std::map<std::string, std::string> otherFiles;                // relative path: bytes
+};
+
+Output read_output(const fs::path& table, const fs::path& folder) {
+    Output out;
+    const auto bytes = vq::read_file_bytes(table.string());
+    if (!bytes) return out;
+    const vq::PackageTable read = vq::read_package_table(*bytes);
+    out.readable = read.format == 5 && read.headerMatches;
+    std::set<std::string> mainFiles;
+    for (vq::PackageRecord record : read.records) {
+        if (!record.error.empty() || record.fields.size() != 48) out.readable = false;
+        if (record.fields.size() != 48) continue;
+        const std::string id = record.fields[36];
+        auto& pictures = out.mainPictures[id];
+        int k = 0;
+        for (const std::string& entry : vq::split_text(record.fields[28], ":|;")) {
+            const std::string name = entry.substr(0, entry.find(':'));
+            if (name.empty()) continue;
+            pictures.push_back(vq::read_file_bytes((folder / (name + ".tbi")).string()).value_or("?"));
+            mainFiles.insert(name + ".tbi");
+            for (std::string& field : record.fields)
+                field = vq::replace_all(field, name, "#" + std::to_string(k));
+            ++k;
+        }
+        for (std::string& field : record.fields)
+            field = vq::replace_all(field, folder.string(), "<folder>");
+        out.rows[id] = std::move(record.fields);
+    }
+    std::error_code error;
+    for (const auto& entry : fs::recursive_directory_iterator(folder, error)) {
+        const std::string relative = fs::relative(entry.path(), folder).string();
+        if (!entry.is_regular_file() || mainFiles.count(relative)) continue;
+        out.otherFiles[relative] = vq::read_file_bytes(entry.path().string()).value_or("?");
+    }
+    return out;
+}
+
+// Differences between two outputs, at most a few named; empty when identical.
+std::vector<std::string> differences(const Output& a, const Output& b) {
+    std::vector<std::string> found;
+    const auto note = [&found](const std::string& what) {
+        if (found.size() < 5) found.push_back(what);
+    };
+    if (!a.readable || !b.readable) note("a package did not read back whole");
+    if (a.rows.size() != b.rows.size()) note("row counts differ");
+    for (const auto& [id, row] : a.rows) {
+        const auto it = b.rows.find(id);
+        if (it == b.rows.end()) note("row " + id + " only in one");
+        else if (it->second != row) note("row " + id + " differs");
+    }
+    for (const auto& [id, pictures] : a.mainPictures) {
+        const auto it = b.mainPictures.find(id);
+        if (it == b.mainPictures.end() || it->second != pictures) note("main pictures of " + id);
+    }
+    if (a.otherFiles.size() != b.otherFiles.size()) note("picture file counts differ");
+    for (const auto& [path, bytes] : a.otherFiles) {
+        const auto it = b.otherFiles.find(path);
+        if (it == b.otherFiles.end() || it->second != bytes) note("file " + path);
+    }
+    return found;
+}
+
+struct Case {
+    const char* mode;
+    int latency;
+    int shared;
+    bool sequential;
+    fs::path out;  // the table; its pictures in the folder of its name
+};
+
+int failures = 0;
+
+// One vq copy on a running stand-in; prints its line.
+void run_case(bench::Launcher& launcher, vq::sim::MarketplaceSim& sim, const Options& o,
+              const fs::path& work, const Case& c) {
+    sim.reset_stats();
+    std::vector<std::string> args = {o.vq, "copy", "--home", (work / "home").string(), "--list",
+                                     (work / "list.txt").string(), "--out", c.out.string(),
+                                     o.descriptionPictures > 0 ? "--desc-pictures" : "--no-desc-pictures",
+                                     "--policy", "3", "--format", "5"};
+    if (c.sequential) args.push_back("--sequential-pictures");
+    const bench::Measured m = launcher.run(args, (work / "stdout.txt").string());
+    const std::string stats = sim.stats_text();
+    const long requests = bench::stat_count(stats, "gateway") + bench::stat_count(stats, "picture") +
+                          bench::stat_count(stats, "config");
+    const double floor = requests * c.latency / 1000.0 / 5.0;
+    char ratio[32] = "-";
+    if (c.latency > 0) std::snprintf(ratio, sizeof ratio, "%.3f", m.wallSeconds / floor);
+    std::printf("%6d ms %-22s %8.2f %8.2f %8.2f %12.3f %9.1f %9ld %12.2f %10s\n", c.latency, c.mode,
+                m.wallSeconds, m.cpuSeconds, m.systemSeconds, m.cpuSeconds * 1000.0 / o.products,
+                m.peakRssKiB / 1024.0, requests, static_cast<double>(requests) / o.products, ratio);
+    std::fflush(stdout);
+    if (m.exitCode != 0) {
+        std::fprintf(stderr, "copy_bench: vq exited with %d (see %s)\n", m.exitCode,
+                     (work / "stdout.txt").c_str());
+        ++failures;
+    }
+}
+
+bool start_sim(vq::sim::MarketplaceSim& sim, const Options& o, int latency, int shared) {
+    vq::sim::SimOptions options;
+    options.shops = 1;
+    options.productsPerShop = o.products;
+    options.latencyMs = latency;
+    options.mainPictures = o.mainPictures;
+    options.descriptionPictures = o.descriptionPictures;
+    options.sharedDescriptionPictures = shared;
+    options.pictureBytes = o.pictureBytes;
+    if (sim.start(options) > 0) return true;
+    std::fprintf(stderr, "copy_bench: the stand-in did not start\n");
+    return false;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
-    std::string vq = (std::filesystem::path(argv[0]).parent_path() / "../src/cli/vq").string();
-    int products = 1000;
-    int mainPictures = 3, descriptionPictures = 4, shared = 0;
-    bool sequential = false;
-    std::size_t pictureBytes = 0;
+    Options o;
+    o.vq = (fs::path(argv[0]).parent_path() / "../src/cli/vq").string();
     std::vector<int> latencies;
-    std::filesystem::path base = std::filesystem::temp_directory_path();
+    fs::path base = fs::temp_directory_path();
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string name = argv[i];
-        if (name == "--vq") vq = argv[i + 1];
-        else if (name == "--products") products = std::atoi(argv[i + 1]);
+        if (name == "--vq") o.vq = argv[i + 1];
+        else if (name == "--products") o.products = std::atoi(argv[i + 1]);
         else if (name == "--latency-ms") latencies.push_back(std::atoi(argv[i + 1]));
         else if (name == "--work") base = argv[i + 1];
-        else if (name == "--main-pictures") mainPictures = std::atoi(argv[i + 1]);
-        else if (name == "--description-pictures") descriptionPictures = std::atoi(argv[i + 1]);
-        else if (name == "--picture-bytes") pictureBytes = std::strtoull(argv[i + 1], nullptr, 10);
-        else if (name == "--shared-description-pictures") shared = std::atoi(argv[i + 1]);
-        else if (name == "--sequential-pictures") sequential = std::atoi(argv[i + 1]) != 0;
+        else if (name == "--main-pictures") o.mainPictures = std::atoi(argv[i + 1]);
+        else if (name == "--description-pictures") o.descriptionPictures = std::atoi(argv[i + 1]);
+        else if (name == "--picture-bytes") o.pictureBytes = std::strtoull(argv[i + 1], nullptr, 10);
+        else if (name == "--shared-description-pictures") o.shared = std::atoi(argv[i + 1]);
+        else if (name == "--compare") o.compare = std::atoi(argv[i + 1]) != 0;
     }
     if (latencies.empty()) latencies = {0, 20};
+    int compareLatency = 0;
+    for (const int latency : latencies) compareLatency = latency > 0 ? latency : compareLatency;
     // Before the stand-in's catalogue exists, so that it stays out of vq's peak memory.
     bench::Launcher launcher;
     if (!launcher.start()) {
@@ -51,53 +197,41 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    const std::filesystem::path work = base / ("vq-copy-bench-" + std::to_string(getpid()));
+    const fs::path work = base / ("vq-copy-bench-" + std::to_string(getpid()));
     std::printf("vq copy of %d products (%d main + %d description pictures each%s, description "
                 "pictures %s, format 5) into %s\n",
-                products, mainPictures, descriptionPictures,
-                pictureBytes ? (" of " + std::to_string(pictureBytes) + " bytes").c_str() : "",
-                descriptionPictures > 0 ? "on" : "off", base.c_str());
-    std::printf("%8s %9s %9s %9s %12s %10s %9s %12s %10s\n", "latency", "wall s", "cpu s", "sys s",
-                "cpu ms/prod", "peak MB", "requests", "req/product", "wall/floor");
-    int failures = 0;
+                o.products, o.mainPictures, o.descriptionPictures,
+                o.pictureBytes ? (" of " + std::to_string(o.pictureBytes) + " bytes").c_str() : "",
+                o.descriptionPictures > 0 ? "on" : "off", base.c_str());
+    std::printf("%8s %-22s %8s %8s %8s %12s %9s %9s %12s %10s\n", "latency", "pictures", "wall s",
+                "cpu s", "sys s", "cpu ms/prod", "peak MB", "requests", "req/product", "wall/floor");
     for (const int latency : latencies) {
         vq::sim::MarketplaceSim sim;
-        vq::sim::SimOptions options;
-        options.shops = 1;
-        options.productsPerShop = products;
-        options.latencyMs = latency;
-        options.mainPictures = mainPictures;
-        options.descriptionPictures = descriptionPictures;
-        options.pictureBytes = pictureBytes;
-        options.sharedDescriptionPictures = shared;
-        if (sim.start(options) <= 0) {
-            std::fprintf(stderr, "copy_bench: the stand-in did not start\n");
-            return 1;
-        }
+        if (!start_sim(sim, o, latency, 0)) return 1;
         bench::prepare_copy(sim, work);
-        sim.reset_stats();
-        std::vector<std::string> args = {vq, "copy", "--home", (work / "home").string(), "--list",
-                          (work / "list.txt").string(), "--out", (work / "out/pkg.csv").string(),
-                          descriptionPictures > 0 ? "--desc-pictures" : "--no-desc-pictures",
-                          "--policy", "3", "--format", "5"};
-        if (sequential) args.push_back("--sequential-pictures");
-        const bench::Measured m = launcher.run(args, (work / "stdout.txt").string());
-        const std::string stats = sim.stats_text();
-        sim.stop();
-        const long requests = bench::stat_count(stats, "gateway") + bench::stat_count(stats, "picture") +
-                              bench::stat_count(stats, "config");
-        const double floor = requests * latency / 1000.0 / 5.0;
-        char ratio[32] = "-";
-        if (latency > 0) std::snprintf(ratio, sizeof ratio, "%.3f", m.wallSeconds / floor);
-        std::printf("%6d ms %9.2f %9.2f %9.2f %12.3f %10.1f %9ld %12.2f %10s\n", latency,
-                    m.wallSeconds, m.cpuSeconds, m.systemSeconds, m.cpuSeconds * 1000.0 / products, m.peakRssKiB / 1024.0,
-                    requests, static_cast<double>(requests) / products, ratio);
-        if (m.exitCode != 0) {
-            std::fprintf(stderr, "copy_bench: vq exited with %d (see %s)\n", m.exitCode,
-                         (work / "stdout.txt").c_str());
-            ++failures;
+        const Case ahead{"ahead, once per run", latency, 0, false, work / "out/pkg.csv"};
+        run_case(launcher, sim, o, work, ahead);
+        if (latency != compareLatency) continue;
+
+        const Case one{"one at a time", latency, 0, true, work / "one/pkg.csv"};
+        fs::create_directories(work / "one");
+        run_case(launcher, sim, o, work, one);
+        if (o.compare) {
+            const auto found = differences(read_output(ahead.out, work / "out/pkg"),
+                                           read_output(one.out, work / "one/pkg"));
+            std::printf("         outputs of the two: %s\n", found.empty() ? "identical" : "DIFFERENT");
+            for (const std::string& what : found) std::printf("           %s\n", what.c_str());
+            failures += found.empty() ? 0 : 1;
         }
+        sim.stop();
+        if (o.shared <= 0 || o.descriptionPictures <= 0) continue;
+        vq::sim::MarketplaceSim pooled;
+        if (!start_sim(pooled, o, latency, o.shared)) return 1;
+        bench::prepare_copy(pooled, work);
+        const std::string mode = std::to_string(o.shared) + " of " +
+                                 std::to_string(o.descriptionPictures) + " desc. shared";
+        run_case(launcher, pooled, o, work, {mode.c_str(), latency, o.shared, false, work / "out/pkg.csv"});
     }
-    std::filesystem::remove_all(work);
+    fs::remove_all(work);
     return failures ? 1 : 0;
 }
