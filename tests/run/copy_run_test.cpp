@@ -342,13 +342,7 @@ RunOutput CopyRunTest::copy_run(int format, int products, bool ahead, const std:
     list.replace_all({});
     fill_list(products);
     observer.completions = 0;
-    vq::RunPorts ports;
-    ports.list = &list;
-    ports.state = &state;
-    ports.options = &options;
-    ports.outputPath = &outputPath;
-    ports.log = &log;
-    ports.observer = &observer;
+    vq::RunPorts ports = run_ports(log);
     ports.picturesAhead = ahead;
     const std::string before = sim.stats_text();
     vq::BatchController controller(ports);

@@ -199,14 +199,19 @@ protected:
         options.downloadDescriptionPictures = descPictures;
         state.set_output(folder.path + "/", "pkg");
         outputPath.set(package_path());
+        controller = std::make_unique<vq::BatchController>(run_ports(log));
+    }
+
+    // The fixture's list, state, options, path and observer, logging to sink.
+    vq::RunPorts run_ports(vq::LogSink& sink) {
         vq::RunPorts ports;
         ports.list = &list;
         ports.state = &state;
         ports.options = &options;
         ports.outputPath = &outputPath;
-        ports.log = &log;
+        ports.log = &sink;
         ports.observer = &observer;
-        controller = std::make_unique<vq::BatchController>(ports);
+        return ports;
     }
 
     std::string package_path() const { return folder.path + "/pkg.csv"; }
