@@ -22,6 +22,7 @@
 
 #include "api/site_settings.hpp"
 #include "model/product_list.hpp"
+#include "support/gbk_literal.hpp"
 #include "gui/address_bar.hpp"
 #include "gui/list_panel.hpp"
 #include "gui/main_window.hpp"
@@ -36,6 +37,8 @@
 #include "support/files.hpp"
 
 namespace {
+
+using vq::operator""_gbk;
 
 // Message boxes would wait for a click nobody makes: print them instead.
 class PrintingServices : public vq::gui::DesktopServices {
@@ -137,7 +140,9 @@ bool take(const QString& out) {
     settle();
     if (!save(window.grab(), out, QStringLiteral("help-page.png"))) return false;
 
-    // The copy run.
+    // The copy run, with one product the marketplace no longer has, so the completion window
+    // offers to retry it.
+    core.list.append_row({"已下架的宝贝"_gbk, "9.90", "http://detail.1688.com/offer/1.html", "1"});
     window.switch_page(4);
     QDir(home.path()).mkpath(QStringLiteral("package"));
     window.run_panel()->apply_output_path(home.path() + QStringLiteral("/package/shop1.csv"));
