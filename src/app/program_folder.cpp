@@ -1,5 +1,7 @@
 #include "app/program_folder.hpp"
 
+#include <unistd.h>
+
 #include <cstdlib>
 #include <filesystem>
 
@@ -33,7 +35,27 @@ std::string program_folder(std::string_view home_option) {
     std::error_code error;
     const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", error);
     if (error) return without_trailing_separator(absolute_gbk_path("."));
-    return utf8_to_gbk(exe.parent_path().string());
+    const std::filesystem::path folder = exe.parent_path();
+    // Installed in /usr/bin: settings, lists and packages could not be written there.
+    if (::access(folder.c_str(), W_OK) != 0) {
+        const std::string user = user_program_folder();
+        if (!user.empty()) {
+            std::filesystem::create_directories(std::filesystem::path(gbk_to_utf8(user)) / "options",
+                                                error);
+            return user;
+        }
+    }
+    return utf8_to_gbk(folder.string());
+}
+
+std::string user_program_folder() {
+    if (const char* data = std::getenv("XDG_DATA_HOME"); data && *data == '/') {
+        return without_trailing_separator(utf8_to_gbk(data)) + "/velmoraquillet";
+    }
+    if (const char* home = std::getenv("HOME"); home && *home == '/') {
+        return without_trailing_separator(utf8_to_gbk(home)) + "/.local/share/velmoraquillet";
+    }
+    return {};
 }
 
 void load_site(std::string_view site_option, std::string_view home) {

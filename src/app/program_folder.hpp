@@ -8,9 +8,14 @@
 
 namespace vq {
 
-// home_option, else $VQ_HOME, else the folder of the running executable. GBK, no
-// trailing "/".
+// home_option, else $VQ_HOME, else the folder of the running executable; an installed copy,
+// whose folder the user cannot write to, uses user_program_folder() (made when missing)
+// instead. GBK, no trailing "/".
 std::string program_folder(std::string_view home_option);
+
+// $XDG_DATA_HOME/velmoraquillet, else $HOME/.local/share/velmoraquillet; empty when neither
+// is set. GBK.
+std::string user_program_folder();
 
 // A user-given path (UTF-8, maybe relative) as an absolute GBK path.
 std::string absolute_gbk_path(std::string_view utf8_path);
