@@ -104,17 +104,17 @@ StartResult BatchController::start_run(const StartOptions& options) {
     if (rows < 1) return {};
     RunSettings settings;
     settings.outputPath = ports_.outputPath->get();
-    if (settings.outputPath.empty()) {
-        return {false, "请检查保存的文件名是否正确！"_gbk};
-    }
     settings.packageFolder = state.package_folder();
     settings.outputFormat = state.outputFormat.load() == 4 ? 4 : 5;
-    settings.pictureFailurePolicy = state.pictureFailurePolicy.load();
     if (options.target) {
         settings.outputPath = options.target->outputPath;
         settings.packageFolder = options.target->packageFolder;
         settings.outputFormat = options.target->outputFormat == 4 ? 4 : 5;
     }
+    if (settings.outputPath.empty()) {
+        return {false, "请检查保存的文件名是否正确！"_gbk};
+    }
+    settings.pictureFailurePolicy = state.pictureFailurePolicy.load();
     settings.append = options.append;
     settings.rules = state.rules();
     if (rows > kMostProducts) {
