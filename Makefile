@@ -1,21 +1,18 @@
 # Entry points; see README.md.
 BUILD_DIR ?= build
 CMAKE_FLAGS ?= -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
-JOBS ?= 2
+JOBS ?= $(shell nproc)
 TSAN_DIR ?= build-tsan
-# The copy runs (controller, pipeline, whole runs) and the listing readers again under
-# ThreadSanitizer.
-TSAN_TESTS ?= BatchControllerTest.*:OfferPipelineTest.*:CopyRunTest.*:ListingReaderTest.*:AddAddressTest.*
-# The unit and run suites again under AddressSanitizer and UndefinedBehaviorSanitizer, built
-# with clang, which also keeps the project building with it.
+# The suites labelled "threaded" (tests/CMakeLists.txt) again under ThreadSanitizer.
+# The unit, stand-in and run suites again under AddressSanitizer and
+# UndefinedBehaviorSanitizer, built with clang, which also keeps the project building with it.
 ASAN_DIR ?= build-asan
-ASAN_SUITES ?= support_tests api_tests model_tests app_tests content_tests output_tests source_tests \
-  net_tests run_tests
+SANITIZER_FLAGS ?= -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVQ_BUILD_BENCH=OFF -DVQ_BUILD_GUI=OFF
 FUZZ_DIR ?= build-fuzz
 FUZZ_SECONDS ?= 60
 FUZZ_TARGETS ?= xml_document listing_scanner list_file ini_file package_row description
 
-.PHONY: all deps configure build test test-tsan test-asan fuzz bench demo demo-gui screenshots sim clean
+.PHONY: all deps configure build test test-ctest test-tsan test-asan fuzz bench demo demo-gui screenshots sim clean
 
 all: build
 
@@ -28,25 +25,24 @@ configure: deps
 build: configure
 	cmake --build $(BUILD_DIR) -j $(JOBS)
 
-test: build
+# Every stage runs, whatever the one before gave; the end says which failed.
+test: deps
+	scripts/test-stages ctest tsan asan
+
+test-ctest: build
 	ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS)
-	$(MAKE) --no-print-directory test-tsan
-	$(MAKE) --no-print-directory test-asan
 
 test-tsan: deps
-	cmake -S . -B $(TSAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVQ_SANITIZE=thread -DVQ_BUILD_BENCH=OFF -DVQ_BUILD_GUI=OFF
-	cmake --build $(TSAN_DIR) -j $(JOBS) --target run_tests
+	cmake -S . -B $(TSAN_DIR) $(SANITIZER_FLAGS) -DVQ_SANITIZE=thread
+	cmake --build $(TSAN_DIR) -j $(JOBS) --target threaded_tests
 	TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$(CURDIR)/tests/tsan.supp" \
-	  $(TSAN_DIR)/tests/run_tests --gtest_filter='$(TSAN_TESTS)'
+	  ctest --test-dir $(TSAN_DIR) -L threaded --output-on-failure -j $(JOBS)
 
 test-asan: deps
-	CC=clang CXX=clang++ cmake -S . -B $(ASAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-	  -DVQ_SANITIZE=address,undefined -DVQ_BUILD_BENCH=OFF -DVQ_BUILD_GUI=OFF
-	cmake --build $(ASAN_DIR) -j $(JOBS) --target $(ASAN_SUITES)
-	for suite in $(ASAN_SUITES); do \
-	  UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 ASAN_OPTIONS=detect_leaks=1 \
-	    $(ASAN_DIR)/tests/$$suite --gtest_brief=1 || exit 1; \
-	done
+	CC=clang CXX=clang++ cmake -S . -B $(ASAN_DIR) $(SANITIZER_FLAGS) -DVQ_SANITIZE=address,undefined
+	cmake --build $(ASAN_DIR) -j $(JOBS)
+	UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 ASAN_OPTIONS=detect_leaks=1 \
+	  ctest --test-dir $(ASAN_DIR) --output-on-failure -j $(JOBS)
 
 # Every fuzz target for FUZZ_SECONDS from its seed corpus; a crash fails it (scripts/fuzz).
 fuzz: deps

@@ -45,10 +45,11 @@ void BatchState::set_rules(ListingRules rules) {
     rules_ = std::move(rules);
 }
 
-void BatchState::reset_run(int product_count) {
+void BatchState::reset_run(int product_count, int workers) {
     std::lock_guard lock(runMutex_);
     counters_ = Counters{};
     counters_.productCount = product_count;
+    counters_.workers = workers;
     packageRows_.clear();
     failedProducts_.clear();
 }
@@ -68,7 +69,7 @@ void BatchState::append_package_row(std::string_view row, int failed_pictures) {
 
 bool BatchState::finish_worker() {
     std::lock_guard lock(runMutex_);
-    return ++counters_.finishedWorkers == 5;
+    return ++counters_.finishedWorkers == counters_.workers;
 }
 
 BatchState::Counters BatchState::complete() {

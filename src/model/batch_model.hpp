@@ -14,6 +14,9 @@
 
 namespace vq {
 
+// Threads a copy run fetches products with, and a list job reads pages with.
+inline constexpr int kWorkerCount = 5;
+
 class PictureSource;
 
 // One row of the product list; columns 0 to 3 are title, price, address, offerId.
@@ -118,18 +121,21 @@ public:
         int productCount = 0;
         int nextProduct = 0;
         int finishedWorkers = 0;
+        int workers = kWorkerCount;
         int succeeded = 0;
         int failed = 0;
         int failedPictures = 0;  // of the products in the package
     };
-    // START: counters to zero, packageRows emptied, productCount = count.
-    void reset_run(int product_count);
+    // START: counters to zero, packageRows emptied, productCount = count, and the number of
+    // workers whose finish completes the run.
+    void reset_run(int product_count, int workers = kWorkerCount);
     // Claim: the next product number n (1-based), or 0 when none is left.
     int claim_next_product();
     // Append: adds a finished row and raises succeeded (and failedPictures by the
     // product's failed pictures).
     void append_package_row(std::string_view row, int failed_pictures = 0);
-    // Finish: raises finishedWorkers; true for the worker that raised it to 5.
+    // Finish: raises finishedWorkers; true for the worker that raised it to the run's number
+    // of workers.
     bool finish_worker();
     // Completion: failed = productCount - succeeded; returns the counters.
     Counters complete();
@@ -176,7 +182,7 @@ struct RunSettings {
 struct ProductContext {
     LogSink* log = nullptr;
     const Clock* clock = nullptr;
-    int worker = 0;          // t, 1..5
+    int worker = 0;          // t, 1..the run's workers
     int productNumber = 0;   // n
     int productCount = 0;    // N
     std::string packageFolder;  // outputFolder + packageName, no trailing separator

@@ -271,8 +271,15 @@ void CancelToken::set_held(bool held) {
 bool CancelToken::wait_while_held() const {
     if (!is_held()) return !is_cancelled();
     std::unique_lock lock(mutex_);
+    ++waiters_;
     released_.wait(lock, [this] { return !is_held() || is_cancelled(); });
+    --waiters_;
     return !is_cancelled();
+}
+
+int CancelToken::held_waiters() const {
+    std::lock_guard lock(mutex_);
+    return waiters_;
 }
 
 CancelScope::CancelScope(const CancelToken& token) : previous_(current_token) {

@@ -27,10 +27,14 @@ public:
     bool is_held() const { return held_.load(std::memory_order_acquire); }
     // Blocks while held and not cancelled; false when cancelled.
     bool wait_while_held() const;
+    // Threads blocked in wait_while_held() right now: all of a run's workers there means
+    // nothing of it moves.
+    int held_waiters() const;
 
 private:
     std::atomic<bool> cancelled_{false};
     std::atomic<bool> held_{false};
+    mutable int waiters_ = 0;  // under mutex_
     mutable std::mutex mutex_;
     mutable std::condition_variable released_;
 };

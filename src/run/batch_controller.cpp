@@ -65,6 +65,11 @@ RunState BatchController::state() const {
     return state_;
 }
 
+int BatchController::held_workers() const {
+    std::lock_guard lock(mutex_);
+    return run_ ? run_->token.held_waiters() : 0;
+}
+
 bool BatchController::change_state(const std::shared_ptr<Run>& run,
                                    const std::function<std::optional<RunState>(RunState)>& next) {
     std::lock_guard order(notifyMutex_);
@@ -139,7 +144,8 @@ StartResult BatchController::start_run(const StartOptions& options) {
 
     // The threads of the previous run have ended (completed or stopped); collect them.
     join_previous();
-    state.reset_run(count);
+    const int workers = ports_.workers < 1 ? 1 : ports_.workers;
+    state.reset_run(count, workers);
     make_directory(settings.packageFolder);
 
     auto run = std::make_shared<Run>(ports_.log, std::move(settings));
@@ -149,11 +155,11 @@ StartResult BatchController::start_run(const StartOptions& options) {
         return RunState::Running;
     });
 
-    for (int worker = 1; worker <= kWorkers; ++worker) {
+    for (int worker = 1; worker <= workers; ++worker) {
         try {
             run->threads.push_back(launcher_([this, run, worker] { run_worker(run, worker); }));
         } catch (const std::system_error&) {
-            // The completion waits for five finished workers: count this one as finished
+            // The completion waits for every worker to finish: count this one as finished
             // with nothing done, so the others can still complete the run.
             run->log.append_log(log_time_stamp(*clock_) + " 线程："_gbk + number(worker) +
                                 " 无法启动！其余线程继续下载。\r\n"_gbk);

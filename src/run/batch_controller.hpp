@@ -71,6 +71,7 @@ struct RunPorts {
     // Each product's pictures fetched ahead side by side, and pictures saved once per run
     // reused; off, one picture at a time from the network (for comparison).
     bool picturesAhead = true;
+    int workers = kWorkerCount;  // threads of a run, 1 or more
 };
 
 // What START may be told besides the window's settings.
@@ -98,14 +99,18 @@ public:
     StartResult start_run(const StartOptions& options = {});
     void toggle_pause();  // Running <-> Held; nothing when idle
     void stop_run();      // returns when every worker of the run has ended
+    // Under the controller's lock: state() may read the new state before observers have
+    // heard it (they hear every change, in order, just after).
     RunState state() const;
+    // The current run's workers that wait at their hold (none when idle).
+    int held_workers() const;
 
     // Starts a worker thread; tests replace it to simulate a thread that cannot start
     // (by throwing).
     using ThreadLauncher = std::function<std::thread(std::function<void()>)>;
     void set_thread_launcher(ThreadLauncher launcher);
 
-    static constexpr int kWorkers = 5;
+    static constexpr int kWorkers = kWorkerCount;
     static constexpr int kMostProducts = 1000;
     // Problems and then warnings of the package check written to the log, at most; the
     // summaries count all.

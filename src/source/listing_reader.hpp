@@ -19,7 +19,7 @@
 
 namespace vq {
 
-inline constexpr int kListingReaderCount = 5;
+inline constexpr int kListingReaderCount = kWorkerCount;
 // Pages one job reads at most: a page that claims more (a broken or hostile shop says
 // "2000000000页") would otherwise keep the readers fetching without end.
 inline constexpr int kMostListingPages = 1000;

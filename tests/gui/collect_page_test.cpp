@@ -117,12 +117,15 @@ void CollectPageTest::add(vq::gui::WindowCore& core, AddressBar& bar, int item,
         addEnabledWhenFired = bar.add_button()->isEnabled();
     });
 
+    // The stand-in keeps the command's requests waiting until the timer has had its turn.
+    sim_->sim.hold_requests("");
     QTest::mouseClick(bar.add_button(), Qt::LeftButton);
     QVERIFY(bar.adding());
     QVERIFY(!bar.add_button()->isEnabled());
     QVERIFY(bar.import_button()->isEnabled());
     QVERIFY(bar.address_box()->isEnabled());
     QTRY_VERIFY(timerFired);
+    sim_->sim.release_requests();
     QVERIFY(!addEnabledWhenFired);
 
     QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, kSlowTimeoutMs);

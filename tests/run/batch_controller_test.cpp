@@ -84,17 +84,38 @@ TEST_F(BatchControllerTest, OneProductFiveWorkers) {
     EXPECT_EQ(observer.states.back(), RunState::Idle);
 }
 
+// The run completes when its last worker ends, however many it has, with every product.
+TEST_F(BatchControllerTest, AnyNumberOfWorkersCompletesWithEveryProduct) {
+    start_sim();
+    fill_list(12);
+    make_controller(5, false);
+    for (const int workers : {1, 4, 6}) {
+        SCOPED_TRACE(workers);
+        observer.reset_completions();
+        vq::RunPorts ports = run_ports(log);
+        ports.workers = workers;
+        controller = std::make_unique<vq::BatchController>(ports);
+        ASSERT_TRUE(controller->start_run().started);
+        ASSERT_TRUE(observer.wait_idle());
+        EXPECT_EQ(observer.totals.succeeded, 12);
+        EXPECT_EQ(runtest::read_package_strictly(package_path(), folder.path).size(), 12u);
+        EXPECT_EQ(log.count_containing(" 线程：" + std::to_string(workers + 1) + " "), 0);
+    }
+}
+
 TEST_F(BatchControllerTest, PauseHoldsEveryWorkerAndContinueResumes) {
     start_slow_run(30, 25);
     ASSERT_TRUE(observer.wait_progress(3));
     controller->toggle_pause();
     EXPECT_EQ(controller->state(), RunState::Held);
-    // Requests already under way end; after that nothing moves.
-    std::this_thread::sleep_for(400ms);
+    // Requests already under way end, then every worker waits at its hold.
+    ASSERT_TRUE(wait_for([&] { return controller->held_workers() == 5; }));
     const int claimed = state.counters().nextProduct;
     const std::size_t lines = log.size();
     const int requests = gateway_requests();
-    std::this_thread::sleep_for(500ms);
+    // Nothing moves while held, however long one looks.
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(controller->held_workers(), 5);
     EXPECT_EQ(state.counters().nextProduct, claimed);
     EXPECT_EQ(log.size(), lines);
     EXPECT_EQ(gateway_requests(), requests);
@@ -143,11 +164,17 @@ TEST_F(BatchControllerTest, StopWhileRequestsHangEndsPromptly) {
 }
 
 TEST_F(BatchControllerTest, ListShortenedDuringTheRunCountsTheMissingAsFailed) {
-    start_slow_run(50, 10);
-    // Held, no worker can get past its first product, so rows 5 to 9 are gone before
-    // products 6 to 10 are read.
+    start_sim();
+    fill_list(10);
+    make_controller(5, false);
+    // Each worker's first product waits at the stand-in; held, none can claim a second, so
+    // rows 5 to 9 are gone before products 6 to 10 are read.
+    sim.hold_requests("gateway");
+    ASSERT_TRUE(controller->start_run().started);
+    ASSERT_TRUE(sim.wait_held(5));
     controller->toggle_pause();
     list.delete_rows({5, 6, 7, 8, 9});
+    sim.release_requests();
     controller->toggle_pause();
     ASSERT_TRUE(observer.wait_completed());
     EXPECT_EQ(observer.totals.productCount, 10);
@@ -174,7 +201,7 @@ TEST_F(BatchControllerTest, SettingsChangedDuringARunApplyToTheNextRun) {
 
     // The next run takes the new ones.
     ASSERT_TRUE(observer.wait_idle());
-    observer.completions = 0;
+    observer.reset_completions();
     ASSERT_TRUE(controller->start_run().started);
     ASSERT_TRUE(observer.wait_completed());
     const auto bytes = vq::read_file_bytes(folder.path + "/other.csv");
@@ -222,9 +249,8 @@ TEST_F(BatchControllerTest, PauseAgainstCompletionAlwaysEndsIdle) {
         done = true;
         presser.join();
         ASSERT_EQ(observer.completion_count(), before + 1) << "round " << round;
-        while (controller->state() != RunState::Idle && std::chrono::steady_clock::now() < until) {
-            std::this_thread::sleep_for(1ms);
-        }
+        // The completion's Idle is heard last, though possibly just after state() reads it.
+        ASSERT_TRUE(observer.wait_heard_idle(before + 1)) << "round " << round;
         ASSERT_EQ(controller->state(), RunState::Idle) << "round " << round;
         std::lock_guard lock(observer.mutex_);
         ASSERT_EQ(observer.states.back(), RunState::Idle) << "round " << round;

@@ -260,7 +260,7 @@ TEST_F(CopyRunTest, HostileValuesMakeAPackageThatReadsBackWhole) {
     start_sim(options);
     for (const int format : {5, 4}) {
         SCOPED_TRACE(format);
-        observer.completions = 0;
+        observer.reset_completions();
         list.replace_all({});
         std::filesystem::remove_all(package_folder());
         run_to_completion(format, 16);
@@ -341,7 +341,7 @@ RunOutput CopyRunTest::copy_run(int format, int products, bool ahead, const std:
     outputPath.set(folder + "/pkg.csv");
     list.replace_all({});
     fill_list(products);
-    observer.completions = 0;
+    observer.reset_completions();
     vq::RunPorts ports = run_ports(log);
     ports.picturesAhead = ahead;
     const std::string before = sim.stats_text();

@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "api/site_settings.hpp"
@@ -140,6 +141,18 @@ public:
         std::lock_guard lock(mutex_);
         return completions;
     }
+    void reset_completions() {
+        std::lock_guard lock(mutex_);
+        completions = 0;
+    }
+    // Until the observer has heard Idle after `completed` completions.
+    bool wait_heard_idle(int completed, int seconds = 60) {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, std::chrono::seconds(seconds), [&] {
+            return completions >= completed && !states.empty() &&
+                   states.back() == vq::RunState::Idle;
+        });
+    }
 
     std::mutex mutex_;
     std::condition_variable changed_;
@@ -216,6 +229,17 @@ protected:
 
     std::string package_path() const { return folder.path + "/pkg.csv"; }
     std::string package_folder() const { return folder.path + "/pkg"; }
+
+    // Until condition() holds; false after the safety limit. For states no signal reports.
+    template <class Condition>
+    static bool wait_for(Condition condition, int seconds = 60) {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+        while (!condition()) {
+            if (std::chrono::steady_clock::now() > until) return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return true;
+    }
 
     // The gateway request count from the stand-in's statistics.
     int gateway_requests() const {

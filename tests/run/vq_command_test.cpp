@@ -284,17 +284,15 @@ TEST_F(VqCommandTest, RuleFlagsAreCheckedFirstAndWinOverTheFile) {
 }
 
 TEST_F(VqCommandTest, InterruptStopsTheRunAndWritesNoPackage) {
-    vq::sim::SimOptions options;
-    options.latencyMs = 100;
-    start_sim(options);
+    start_sim();
     prepare(40, sim.site_ini());
     const std::string out = folder.path + "/stopped.csv";
+    // The run's requests wait at the stand-in, so the interrupt lands while it goes.
+    sim.hold_requests("gateway");
     const pid_t pid = spawn({"copy", "--list", list_file, "--out", out, "--home", home});
-    // Wait until the run is under way.
-    for (int i = 0; i < 100 && sim.stats_text().find("gateway 0") != std::string::npos; ++i) {
-        std::this_thread::sleep_for(50ms);
-    }
+    const bool underway = sim.wait_held(1);
     kill(pid, SIGINT);
+    ASSERT_TRUE(underway);
     EXPECT_EQ(wait(pid), 130) << stderr_text;
     EXPECT_FALSE(std::filesystem::exists(out));
     EXPECT_EQ(stdout_text.find("下载总数"), std::string::npos);

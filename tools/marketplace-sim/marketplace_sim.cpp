@@ -202,6 +202,15 @@ struct MarketplaceSim::Impl {
     std::condition_variable stopWake;
     bool stopping = false;
 
+    // The test gate: held requests wait on stopWake (under stopMutex) until it opens.
+    bool gateClosed = false;
+    std::string gateKind;
+    std::string gatePart;
+    int held = 0;
+    std::condition_variable heldChanged;
+    // Holds a request at the gate while it is closed; true when the server stops meanwhile.
+    bool pass_gate(Kind kind, const std::string& target);
+
     struct TargetCount {
         Kind kind = Kind::Other;
         std::uint64_t count = 0;
@@ -232,6 +241,9 @@ struct MarketplaceSim::Impl {
     // waits.
     void hang(const httplib::Request& req);
     int connection_socket(const httplib::Request& req) const;
+    // Ends every client connection of this server, so that threads waiting for a kept-alive
+    // connection's next request end now instead of after the keep-alive time.
+    void shut_connections() const;
 
     std::string stats_text() const;
     void reset_stats();
@@ -282,6 +294,20 @@ void MarketplaceSim::Impl::count_fault(Fault f) {
 bool MarketplaceSim::Impl::wait_or_stop(std::chrono::milliseconds ms) {
     std::unique_lock<std::mutex> lock(stopMutex);
     return stopWake.wait_for(lock, ms, [&] { return stopping; });
+}
+
+bool MarketplaceSim::Impl::pass_gate(Kind kind, const std::string& target) {
+    std::unique_lock<std::mutex> lock(stopMutex);
+    const auto matches = [&] {
+        return gateClosed && (gateKind.empty() || gateKind == kind_name(kind)) &&
+               target.find(gatePart) != std::string::npos;
+    };
+    if (!matches()) return stopping;
+    ++held;
+    heldChanged.notify_all();
+    stopWake.wait(lock, [&] { return stopping || !matches(); });
+    --held;
+    return stopping;
 }
 
 bool MarketplaceSim::Impl::is_stopping() {
@@ -462,6 +488,24 @@ int MarketplaceSim::Impl::connection_socket(const httplib::Request& req) const {
     return found;
 }
 
+void MarketplaceSim::Impl::shut_connections() const {
+    DIR* fds = opendir("/proc/self/fd");
+    if (fds == nullptr) return;
+    while (const dirent* entry = readdir(fds)) {
+        const int fd = std::atoi(entry->d_name);
+        if (fd <= 0 || fd == dirfd(fds)) continue;
+        sockaddr_in peer{}, local{};
+        socklen_t peerLength = sizeof peer, localLength = sizeof local;
+        if (getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &peerLength) != 0 ||
+            getsockname(fd, reinterpret_cast<sockaddr*>(&local), &localLength) != 0 ||
+            local.sin_family != AF_INET || ntohs(local.sin_port) != port) {
+            continue;
+        }
+        shutdown(fd, SHUT_RDWR);
+    }
+    closedir(fds);
+}
+
 void MarketplaceSim::Impl::hang(const httplib::Request& req) {
     constexpr auto kMostHang = std::chrono::minutes(5);
     const int fd = connection_socket(req);
@@ -549,6 +593,10 @@ void MarketplaceSim::Impl::handle(const httplib::Request& req, httplib::Response
     const std::string host = host_name(req.get_header_value("Host"));
     const Kind kind = classify(host);
     const std::uint64_t occurrence = record(kind, host, req.target);
+    if (pass_gate(kind, req.target)) {
+        res.status = 503;
+        return;
+    }
 
     if (req.method != "GET") {
         res.status = 405;
@@ -669,8 +717,37 @@ void MarketplaceSim::stop() {
     }
     d.stopWake.notify_all();
     d.server->stop();
+    d.shut_connections();
     if (d.listener.joinable()) d.listener.join();
     d.server.reset();
+}
+
+void MarketplaceSim::hold_requests(std::string kind, std::string target_part) {
+    Impl& d = *impl_;
+    std::lock_guard<std::mutex> lock(d.stopMutex);
+    d.gateClosed = true;
+    d.gateKind = std::move(kind);
+    d.gatePart = std::move(target_part);
+}
+
+void MarketplaceSim::release_requests() {
+    Impl& d = *impl_;
+    {
+        std::lock_guard<std::mutex> lock(d.stopMutex);
+        d.gateClosed = false;
+    }
+    d.stopWake.notify_all();
+}
+
+bool MarketplaceSim::wait_held(int n, std::chrono::seconds limit) {
+    Impl& d = *impl_;
+    std::unique_lock<std::mutex> lock(d.stopMutex);
+    return d.heldChanged.wait_for(lock, limit, [&] { return d.held >= n; });
+}
+
+int MarketplaceSim::held_count() const {
+    std::lock_guard<std::mutex> lock(impl_->stopMutex);
+    return impl_->held;
 }
 
 int MarketplaceSim::port() const {

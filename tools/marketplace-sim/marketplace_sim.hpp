@@ -26,6 +26,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <chrono>
 #include <memory>
 #include <string>
 
@@ -71,6 +72,17 @@ public:
 
     int port() const;
     const Catalogue& catalogue() const;
+
+    // A gate for tests: requests of a kind ("gateway", "page", "product", "picture"; empty:
+    // any) whose
+    // target contains target_part are counted and then held until release_requests() or
+    // stop(), so a test can act while they are under way. One gate at a time.
+    void hold_requests(std::string kind, std::string target_part = {});
+    void release_requests();
+    // Waits until at least n requests are held at the gate; false after limit (a safety
+    // net, not a timing).
+    bool wait_held(int n, std::chrono::seconds limit = std::chrono::seconds(60));
+    int held_count() const;
 
     // The "/__stats" text: counts by kind, fault counts, then one line per distinct request.
     std::string stats_text() const;
