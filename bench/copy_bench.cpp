@@ -3,7 +3,7 @@
 //
 //   copy_bench [--vq PATH] [--products N] [--latency-ms L ...] [--work DIR]
 //              [--main-pictures N] [--description-pictures N] [--picture-bytes N]
-//              [--shared-description-pictures N] [--compare 0|1]
+//              [--shared-description-pictures N] [--compare 0|1] [--shared-main 0|1]
 //
 // For each latency, the run as vq makes it (each product's pictures fetched ahead side by
 // side, each picture fetched once per run). At the last latency above 0 it also runs
@@ -11,6 +11,9 @@
 // stand-in, compares the two outputs (package rows, main pictures by position, every other
 // file by its path, byte for byte) unless --compare 0, and runs once more with N of each
 // product's description pictures drawn from a shop-wide pool (default 2; 0 skips it).
+// At the first latency it also runs a catalogue whose products all share their first main
+// picture and says how often that picture was fetched: once, however many workers ask for
+// it at the same moment (--shared-main 0 skips it).
 //
 // The package goes to a scratch folder under DIR (default: the temporary folder); on a
 // disk the kernel's file creation is a large part of vq's system time, on tmpfs it is not.
@@ -46,6 +49,7 @@ struct Options {
     int mainPictures = 3, descriptionPictures = 4, shared = 2;
     std::size_t pictureBytes = 0;
     bool compare = true;
+    bool sharedMain = true;
 };
 
 // What a run left, with what rightly differs between two runs taken out: the picture
@@ -154,8 +158,10 @@ void run_case(bench::Launcher& launcher, vq::sim::MarketplaceSim& sim, const Opt
     }
 }
 
-bool start_sim(vq::sim::MarketplaceSim& sim, const Options& o, int latency, int shared) {
+bool start_sim(vq::sim::MarketplaceSim& sim, const Options& o, int latency, int shared,
+               bool sharedMain = false) {
     vq::sim::SimOptions options;
+    options.sharedMainPicture = sharedMain;
     options.shops = 1;
     options.productsPerShop = o.products;
     options.latencyMs = latency;
@@ -186,6 +192,7 @@ int main(int argc, char** argv) {
         else if (name == "--picture-bytes") o.pictureBytes = std::strtoull(argv[i + 1], nullptr, 10);
         else if (name == "--shared-description-pictures") o.shared = std::atoi(argv[i + 1]);
         else if (name == "--compare") o.compare = std::atoi(argv[i + 1]) != 0;
+        else if (name == "--shared-main") o.sharedMain = std::atoi(argv[i + 1]) != 0;
     }
     if (latencies.empty()) latencies = {0, 20};
     int compareLatency = 0;
@@ -216,6 +223,21 @@ int main(int argc, char** argv) {
         bench::prepare_copy(sim, work);
         const Case ahead{"ahead, once per run", latency, 0, false, work / "out/pkg.csv"};
         run_case(launcher, sim, o, work, ahead);
+        if (latency == latencies.front() && o.sharedMain && o.mainPictures > 0) {
+            vq::sim::MarketplaceSim banner;
+            if (!start_sim(banner, o, latency, 0, true)) return 1;
+            const fs::path bannerWork = top / std::to_string(++folders);
+            bench::prepare_copy(banner, bannerWork);
+            run_case(launcher, banner, o, bannerWork,
+                     {"1st main pic. shared", latency, 0, false, bannerWork / "out/pkg.csv"});
+            long fetches = 0;
+            for (const std::string& line : vq::split_text(banner.stats_text(), "\n")) {
+                if (line.rfind("picture ", 0) == 0 && line.find("_shared.jpg") != std::string::npos)
+                    fetches += std::atol(line.c_str() + 8);
+            }
+            std::printf("         fetches of the shared main picture: %ld (one expected)\n", fetches);
+            failures += fetches == 1 ? 0 : 1;
+        }
         if (latency != compareLatency) continue;
 
         const Case one{"one at a time", latency, 0, true, work / "one/pkg.csv"};

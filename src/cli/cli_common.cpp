@@ -1,5 +1,6 @@
 #include "cli/cli_common.hpp"
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 
@@ -11,14 +12,17 @@ namespace vq::cli {
 
 namespace {
 
-volatile std::sig_atomic_t caught = 0;
+// The signal may land on any thread while the main thread looks: an atomic, not a volatile
+// sig_atomic_t, which only orders within the one thread.
+std::atomic<int> caught{0};
+static_assert(std::atomic<int>::is_always_lock_free, "the signal handler needs a lock-free flag");
 
-extern "C" void on_interrupt(int) { caught = 1; }
+extern "C" void on_interrupt(int) { caught.store(1); }
 
 }  // namespace
 
 InterruptCatcher::InterruptCatcher() {
-    caught = 0;
+    caught.store(0);
     struct sigaction action {};
     action.sa_handler = on_interrupt;
     sigemptyset(&action.sa_mask);
@@ -32,7 +36,7 @@ InterruptCatcher::~InterruptCatcher() {
 }
 
 bool InterruptCatcher::interrupted() {
-    return caught != 0;
+    return caught.load() != 0;
 }
 
 bool open_log_file(std::string_view utf8_option, std::FILE*& file) {

@@ -74,45 +74,191 @@ bool save_picture(PictureFetch& picture, std::string_view gbk_path, const Produc
     return true;
 }
 
-void PictureCache::remember(const PictureFetch& picture, std::string_view gbk_path) {
-    if (picture.address.empty()) return;
+struct PictureCache::Flight {
+    enum class State { Flying, Landed, Failed, Abandoned };
+    const void* owner = nullptr;
+    State state = State::Flying;
+    StagedFile hold;  // a second name of the fetched file until it is saved
+    std::string head;
+};
+
+PictureCache::PictureCache() = default;
+PictureCache::~PictureCache() = default;
+
+PictureCache::Claim PictureCache::claim(std::string_view url, const void* owner) {
+    const std::string address = picture_wire_address(url);
     std::lock_guard lock(mutex_);
-    saved_.insert_or_assign(picture.address, Saved{std::string(gbk_path), picture.head});
+    if (saved_.count(address)) return Claim::Saved;
+    const auto it = flights_.find(address);
+    if (it != flights_.end()) return it->second->owner == owner ? Claim::Fetch : Claim::Elsewhere;
+    auto flight = std::make_shared<Flight>();
+    flight->owner = owner;
+    flights_.emplace(address, std::move(flight));
+    return Claim::Fetch;
 }
 
-std::optional<PictureFetch> PictureCache::copy(std::string_view url, std::string_view gbk_folder) {
+void PictureCache::fetched(std::string_view url, const PictureFetch& picture, const void* owner) {
     const std::string address = picture_wire_address(url);
-    Saved saved;
+    // The fetched file may be renamed into place or dropped at any time after this; those
+    // waiting link this second name instead.
+    StagedFile hold = picture.fetched() ? picture.file.second_name() : StagedFile();
+    std::shared_ptr<Flight> ended;
     {
         std::lock_guard lock(mutex_);
-        const auto it = saved_.find(address);
-        if (it == saved_.end()) return std::nullopt;
-        saved = it->second;
+        const auto it = flights_.find(address);
+        if (it == flights_.end() || it->second->owner != owner ||
+            it->second->state != Flight::State::Flying) {
+            return;
+        }
+        Flight& flight = *it->second;
+        if (picture.fetched() && hold.ok()) {
+            flight.state = Flight::State::Landed;
+            flight.hold = std::move(hold);
+            flight.head = picture.head;
+        } else {
+            // Not a picture: shared with those waiting now, tried again by later requests.
+            // Bytes with nowhere to go: each waiter tries its own folder.
+            flight.state = picture.unwritable() || picture.fetched() ? Flight::State::Abandoned
+                                                                     : Flight::State::Failed;
+            ended = std::move(it->second);
+            flights_.erase(it);
+        }
     }
-    PictureFetch copied;
-    copied.file = StagedFile::copy_of(saved.path, gbk_folder);
-    // Gone or unreadable since: the network has it again.
-    if (!copied.file.ok() || copied.file.size() == 0) return std::nullopt;
-    copied.outcome = PictureFetch::Outcome::Fetched;
-    copied.head = std::move(saved.head);
-    copied.address = address;
-    return copied;
+    landed_.notify_all();
 }
 
-bool PictureCache::has(std::string_view url) {
+void PictureCache::abandon(std::string_view url, const void* owner) {
     const std::string address = picture_wire_address(url);
-    std::lock_guard lock(mutex_);
-    return saved_.count(address) > 0;
+    {
+        std::lock_guard lock(mutex_);
+        const auto it = flights_.find(address);
+        if (it == flights_.end() || it->second->owner != owner ||
+            it->second->state != Flight::State::Flying) {
+            return;
+        }
+        it->second->state = Flight::State::Abandoned;
+        flights_.erase(it);
+    }
+    landed_.notify_all();
+}
+
+std::optional<PictureFetch> PictureCache::take(std::string_view url, std::string_view gbk_folder,
+                                               const void* owner,
+                                               const std::function<bool()>& move_along) {
+    const std::string address = picture_wire_address(url);
+    const auto staged = [&](const StagedFile& file_or_none, const std::string& path,
+                            std::string head) -> std::optional<PictureFetch> {
+        PictureFetch copied;
+        copied.file = path.empty() ? file_or_none.linked_into(gbk_folder)
+                                   : StagedFile::copy_of(path, gbk_folder);
+        if (!copied.file.ok() || copied.file.size() == 0) return std::nullopt;
+        copied.outcome = PictureFetch::Outcome::Fetched;
+        copied.head = std::move(head);
+        copied.address = address;
+        return copied;
+    };
+    for (;;) {
+        std::shared_ptr<Flight> flight;
+        {
+            std::unique_lock lock(mutex_);
+            if (const auto it = saved_.find(address); it != saved_.end()) {
+                const Saved saved = it->second;
+                lock.unlock();
+                if (auto copied = staged({}, saved.path, saved.head)) return copied;
+                // Gone or unreadable since: the network has it again.
+                lock.lock();
+                saved_.erase(address);
+            }
+            const auto it = flights_.find(address);
+            if (it == flights_.end()) {
+                auto mine = std::make_shared<Flight>();
+                mine->owner = owner;
+                flights_.emplace(address, std::move(mine));
+                return std::nullopt;
+            }
+            if (it->second->owner == owner) return std::nullopt;
+            flight = it->second;
+        }
+        // Another product fetches it: wait for its transfer, moving our own along meanwhile
+        // and keeping to a hold and a stop like every request.
+        for (;;) {
+            if (thread_cancelled()) return PictureFetch{};
+            {
+                std::lock_guard lock(mutex_);
+                if (flight->state != Flight::State::Flying) break;
+            }
+            if (move_along && move_along()) continue;
+            if (thread_held()) {
+                wait_while_thread_held();
+                continue;
+            }
+            std::unique_lock lock(mutex_);
+            landed_.wait_for(lock, std::chrono::milliseconds(50),
+                             [&] { return flight->state != Flight::State::Flying; });
+        }
+        std::lock_guard lock(mutex_);
+        if (flight->state == Flight::State::Failed) {
+            PictureFetch failed;
+            failed.address = address;
+            return failed;
+        }
+        // Abandoned, or saved since (the hold is gone then): look again.
+        if (flight->state != Flight::State::Landed || !flight->hold.ok()) continue;
+        // Linked under the lock, so the owner's save cannot drop the hold meanwhile.
+        if (auto copied = staged(flight->hold, {}, flight->head)) return copied;
+        // This folder refused it: the caller fetches it itself.
+        return std::nullopt;
+    }
+}
+
+void PictureCache::remember(const PictureFetch& picture, std::string_view gbk_path) {
+    if (picture.address.empty()) return;
+    StagedFile dropped;
+    {
+        std::lock_guard lock(mutex_);
+        saved_.insert_or_assign(picture.address, Saved{std::string(gbk_path), picture.head});
+        const auto it = flights_.find(picture.address);
+        if (it != flights_.end() && it->second->state == Flight::State::Landed) {
+            dropped = std::move(it->second->hold);
+            flights_.erase(it);
+        }
+    }
+}
+
+void PictureCache::drop_unsaved() {
+    std::unordered_map<std::string, std::shared_ptr<Flight>> dropped;
+    {
+        std::lock_guard lock(mutex_);
+        dropped.swap(flights_);
+        for (auto& [address, flight] : dropped) {
+            if (flight->state == Flight::State::Flying) flight->state = Flight::State::Abandoned;
+        }
+    }
+    landed_.notify_all();
 }
 
 PrefetchedPictures::PrefetchedPictures(PictureCache* cache, int most)
-    : cache_(cache), batch_(most) {}
+    : cache_(cache), batch_(most) {
+    if (cache_) {
+        batch_.set_on_done([this](int, const std::string& address, const PictureFetch& picture) {
+            cache_->fetched(address, picture, this);
+        });
+    }
+}
+
+PrefetchedPictures::~PrefetchedPictures() {
+    batch_.set_on_done(nullptr);
+    // Transfers never taken end with the batch; those waiting for them fetch for themselves.
+    if (cache_) {
+        for (const auto& [key, index] : expected_) cache_->abandon(key.first, this);
+    }
+}
 
 void PrefetchedPictures::expect(std::string_view url, std::string_view gbk_folder) {
     std::pair<std::string, std::string> key{picture_wire_address(url), std::string(gbk_folder)};
     if (expected_.count(key)) return;
-    // Saved already by an earlier product: it will come from the cache.
-    if (cache_ && cache_->has(url)) return;
+    // Saved already, or on its way for another product: fetch() takes it from the cache.
+    if (cache_ && cache_->claim(url, this) != PictureCache::Claim::Fetch) return;
     expected_.emplace(std::move(key), batch_.add(url, gbk_folder));
 }
 
@@ -123,10 +269,14 @@ PictureFetch PrefetchedPictures::fetch(std::string_view url, std::string_view gb
         expected_.erase(it);
         return batch_.take(index);
     }
-    if (cache_) {
-        if (std::optional<PictureFetch> copied = cache_->copy(url, gbk_folder)) return std::move(*copied);
+    if (!cache_) return fetch_picture_into(url, gbk_folder);
+    if (std::optional<PictureFetch> shared =
+            cache_->take(url, gbk_folder, this, [this] { return batch_.move_along(5); })) {
+        return std::move(*shared);
     }
-    return fetch_picture_into(url, gbk_folder);
+    PictureFetch fetched = fetch_picture_into(url, gbk_folder);
+    cache_->fetched(url, fetched, this);
+    return fetched;
 }
 
 void PrefetchedPictures::saved(const PictureFetch& picture, std::string_view gbk_path) {

@@ -1,7 +1,10 @@
 #pragma once
 // Main pictures of a product and picture type detection.
 
+#include <condition_variable>
+#include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -34,24 +37,48 @@ PictureSource& picture_source(const ProductContext& context);
 // Renames a fetched picture into place and tells its source; false when it cannot.
 bool save_picture(PictureFetch& picture, std::string_view gbk_path, const ProductContext& context);
 
-// The pictures of one run already saved, by the address they came from: a later request for
-// one is served from the saved file (hard-linked, or copied) instead of the network.
-// Failures are not kept, so a later product tries again. Thread-safe.
+// The pictures of one run, by the address they come from, so that each is fetched once per
+// run: a request for one already saved is served from the saved file (hard-linked, or
+// copied), and one for a picture another product is fetching waits for that transfer and
+// shares its result. A failure is shared with those waiting but not kept, so a later
+// request tries again. Thread-safe; an owner is the product (its picture source) that
+// fetches.
 class PictureCache {
 public:
+    PictureCache();
+    ~PictureCache();
+    PictureCache(const PictureCache&) = delete;
+    PictureCache& operator=(const PictureCache&) = delete;
+
+    enum class Claim { Fetch, Saved, Elsewhere };
+    // Fetch: nobody else has the picture, and owner now fetches it for everyone (and must
+    // end the claim with fetched() or abandon()). Saved, Elsewhere: take() will give it.
+    Claim claim(std::string_view url, const void* owner);
+    // The owner's transfer of url ended with picture: those waiting for it get it.
+    void fetched(std::string_view url, const PictureFetch& picture, const void* owner);
+    // The owner will not fetch url after all: those waiting fetch it themselves.
+    void abandon(std::string_view url, const void* owner);
+    // The picture staged in gbk_folder from what the run has of it, waiting for another
+    // product's transfer when there is one (calling move_along meanwhile, which moves the
+    // caller's own transfers and says whether any is under way); a shared failure is a
+    // failed fetch. Nothing when the caller is to fetch it itself: it then holds the claim.
+    std::optional<PictureFetch> take(std::string_view url, std::string_view gbk_folder,
+                                     const void* owner, const std::function<bool()>& move_along);
+    // A fetched picture now saved whole at gbk_path.
     void remember(const PictureFetch& picture, std::string_view gbk_path);
-    // The saved picture staged in gbk_folder; nothing when the address was never saved or its
-    // file is gone.
-    std::optional<PictureFetch> copy(std::string_view url, std::string_view gbk_folder);
-    bool has(std::string_view url);
+    // The run's products have ended: second names of pictures fetched and never saved go.
+    void drop_unsaved();
 
 private:
     struct Saved {
         std::string path;
         std::string head;
     };
+    struct Flight;
     std::mutex mutex_;
+    std::condition_variable landed_;
     std::unordered_map<std::string, Saved> saved_;
+    std::unordered_map<std::string, std::shared_ptr<Flight>> flights_;
 };
 
 // The pictures of one product, fetched ahead side by side: the product's steps still ask
@@ -63,6 +90,7 @@ class PrefetchedPictures final : public PictureSource {
 public:
     // cache may be null; most: transfers at once.
     explicit PrefetchedPictures(PictureCache* cache, int most = 4);
+    ~PrefetchedPictures() override;
     // Starts fetching url into gbk_folder unless the cache has it or it is already expected.
     void expect(std::string_view url, std::string_view gbk_folder);
     PictureFetch fetch(std::string_view url, std::string_view gbk_folder) override;

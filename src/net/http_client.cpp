@@ -524,6 +524,7 @@ struct PictureBatch::Impl {
         CURL* easy = nullptr;
         std::chrono::steady_clock::time_point deadline;
         enum class State { Queued, Running, Done } state = State::Queued;
+        int index = 0;
     };
 
     explicit Impl(int most) : most(most < 1 ? 1 : most) {
@@ -543,6 +544,7 @@ struct PictureBatch::Impl {
         }
     }
     ~Impl() {
+        onDone = nullptr;
         for (auto& item : items) finish(*item, false);
         if (own && multi) curl_multi_cleanup(multi);
         if (inUse) *inUse = false;
@@ -555,8 +557,10 @@ struct PictureBatch::Impl {
         }
         if (item.easy) curl_easy_cleanup(item.easy);
         item.easy = nullptr;
-        if (item.state != Item::State::Done) settle_picture(item.result, item.ex, ok);
+        if (item.state == Item::State::Done) return;
+        settle_picture(item.result, item.ex, ok);
         item.state = Item::State::Done;
+        if (onDone) onDone(item.index, item.target, item.result);
     }
 
     // Starts queued transfers, in order, while there is room and no hold.
@@ -601,24 +605,44 @@ struct PictureBatch::Impl {
                 if (token && !token->wait_while_held()) continue;
                 continue;
             }
-            int still = 0;
-            curl_multi_perform(multi, &still);
-            int queued = 0;
-            while (CURLMsg* msg = curl_multi_info_read(multi, &queued)) {
-                if (msg->msg != CURLMSG_DONE) continue;
-                Item* item = nullptr;
-                curl_easy_getinfo(msg->easy_handle, CURLINFO_PRIVATE, &item);
-                if (item) finish(*item, msg->data.result == CURLE_OK && answered_2xx(item->easy));
-            }
-            const auto now = std::chrono::steady_clock::now();
-            for (auto& item : items) {
-                if (item->state == Item::State::Running && now > item->deadline) finish(*item, false);
-            }
-            if (wanted.state != Item::State::Done && running > 0) {
-                curl_multi_poll(multi, nullptr, 0, kPollMillis, nullptr);
-            }
+            advance(kPollMillis, &wanted);
         }
     }
+
+    // One round of the transfers under way, then up to poll_ms waiting for the next unless
+    // the one wanted has ended.
+    void advance(int poll_ms, const Item* wanted) {
+        int still = 0;
+        curl_multi_perform(multi, &still);
+        int queued = 0;
+        while (CURLMsg* msg = curl_multi_info_read(multi, &queued)) {
+            if (msg->msg != CURLMSG_DONE) continue;
+            Item* item = nullptr;
+            curl_easy_getinfo(msg->easy_handle, CURLINFO_PRIVATE, &item);
+            if (item) finish(*item, msg->data.result == CURLE_OK && answered_2xx(item->easy));
+        }
+        const auto now = std::chrono::steady_clock::now();
+        for (auto& item : items) {
+            if (item->state == Item::State::Running && now > item->deadline) finish(*item, false);
+        }
+        if (poll_ms > 0 && running > 0 && !(wanted && wanted->state == Item::State::Done)) {
+            curl_multi_poll(multi, nullptr, 0, poll_ms, nullptr);
+        }
+    }
+
+    bool move_along(int poll_ms) {
+        const CancelToken* token = current_token;
+        if (token && token->is_cancelled()) {
+            for (auto& item : items) finish(*item, false);
+            return false;
+        }
+        start_more(token);
+        if (running == 0) return false;
+        advance(poll_ms, nullptr);
+        return true;
+    }
+
+    std::function<void(int, const std::string&, const PictureFetch&)> onDone;
 
     int most;
     CURLM* multi = nullptr;
@@ -638,6 +662,7 @@ int PictureBatch::add(std::string_view url, std::string_view gbk_folder) {
     item->result.address = item->target;
     item->result.file = StagedFile(gbk_folder);
     item->ex.file = &item->result.file;
+    item->index = static_cast<int>(impl_->items.size());
     impl_->items.push_back(std::move(item));
     return static_cast<int>(impl_->items.size()) - 1;
 }
@@ -649,6 +674,27 @@ PictureFetch PictureBatch::take(int index) {
     PictureFetch result = std::move(item.result);
     item.result = PictureFetch{};
     return result;
+}
+
+bool PictureBatch::move_along(int poll_ms) {
+    return impl_->move_along(poll_ms);
+}
+
+void PictureBatch::set_on_done(
+    std::function<void(int, const std::string&, const PictureFetch&)> on_done) {
+    impl_->onDone = std::move(on_done);
+}
+
+bool thread_cancelled() {
+    return current_token && current_token->is_cancelled();
+}
+
+bool wait_while_thread_held() {
+    return !current_token || current_token->wait_while_held();
+}
+
+bool thread_held() {
+    return current_token && current_token->is_held();
 }
 
 PictureFetch staged_picture(std::string_view bytes, std::string_view gbk_folder) {

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -43,6 +44,12 @@ private:
 // lives (scopes nest; the innermost wins). A request started or running on this thread
 // after token.cancel() returns empty within a fraction of a second; one about to start
 // while the token is held waits for its release.
+// The calling thread's cancel token (see CancelScope): cancelled; held; waits while held
+// (false when cancelled). Without a token: not cancelled, not held, true at once.
+bool thread_cancelled();
+bool thread_held();
+bool wait_while_thread_held();
+
 class CancelScope {
 public:
     explicit CancelScope(const CancelToken& token);
@@ -140,6 +147,12 @@ public:
     int add(std::string_view url, std::string_view gbk_folder);
     // Waits for picture index (moving the others along) and hands it over; once per index.
     PictureFetch take(int index);
+    // Moves the transfers under way along, waiting up to poll_ms for them; false when none
+    // is under way (or the thread's token was cancelled, which ends them all).
+    bool move_along(int poll_ms);
+    // Called on this thread as each transfer ends (index, wire address, result), before it
+    // is taken; not for the transfers the destructor aborts.
+    void set_on_done(std::function<void(int, const std::string&, const PictureFetch&)> on_done);
 
 private:
     struct Impl;

@@ -214,6 +214,7 @@ void BatchController::complete_run(const std::shared_ptr<Run>& run, int worker,
                                    int last_product) {
     BatchState& state = *ports_.state;
     const RunSettings& settings = run->settings;
+    run->pictures.drop_unsaved();
     const BatchState::Counters counters = state.complete();
     const auto log = [&](const std::string& text) {
         run->log.append_log(log_time_stamp(*clock_) + " " + text + "\r\n");
@@ -335,6 +336,7 @@ void BatchController::stop_run() {
         }
     }
     join_previous();
+    run->pictures.drop_unsaved();
     if (stopped) change_state(run, [](RunState) { return std::optional(RunState::Idle); });
 }
 

@@ -83,7 +83,11 @@ bool write_file_atomic(std::string_view gbk_path, std::string_view bytes) {
 }
 
 StagedFile::StagedFile(std::string_view gbk_folder) {
-    std::string pattern = native_path(gbk_folder) + "/.vq-part-XXXXXX";
+    create_in(native_path(gbk_folder));
+}
+
+void StagedFile::create_in(const std::string& folder) {
+    std::string pattern = folder + "/.vq-part-XXXXXX";
     fd_ = ::mkostemp(pattern.data(), O_CLOEXEC);
     if (fd_ < 0) return;
     ::fchmod(fd_, 0644);  // an ordinary document, not mkstemp's owner-only file
@@ -95,14 +99,27 @@ StagedFile::~StagedFile() {
 }
 
 StagedFile StagedFile::copy_of(std::string_view gbk_source, std::string_view gbk_folder) {
-    const std::string source = native_path(gbk_source);
+    return stage_native(native_path(gbk_source), native_path(gbk_folder));
+}
+
+StagedFile StagedFile::second_name() const {
+    if (temp_.empty()) return {};
+    const std::size_t slash = temp_.rfind('/');
+    return stage_native(temp_, slash == std::string::npos ? "." : temp_.substr(0, slash));
+}
+
+StagedFile StagedFile::linked_into(std::string_view gbk_folder) const {
+    if (temp_.empty()) return {};
+    return stage_native(temp_, native_path(gbk_folder));
+}
+
+StagedFile StagedFile::stage_native(const std::string& source, const std::string& folder) {
     struct stat info {};
     if (::stat(source.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return {};
     // A second name for the source under a fresh temporary name: no file is made and
     // deleted for it, which costs the file system more than the link itself.
     thread_local std::mt19937_64 random{std::random_device{}()};
     static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-    const std::string folder = native_path(gbk_folder);
     for (int attempt = 0; attempt < 8; ++attempt) {
         std::string name = folder + "/.vq-part-";
         for (int i = 0; i < 6; ++i) name += kLetters[random() % (sizeof kLetters - 1)];
@@ -117,7 +134,8 @@ StagedFile StagedFile::copy_of(std::string_view gbk_source, std::string_view gbk
         if (errno != EEXIST) break;
     }
     // No link here (another file system, or links refused): a copy.
-    StagedFile staged(gbk_folder);
+    StagedFile staged;
+    staged.create_in(folder);
     if (staged.fd_ < 0) return staged;
     const int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
     if (in < 0) {

@@ -39,6 +39,10 @@ public:
     // The bytes of an existing file staged in the folder: a hard link where the file system
     // allows, else a copy. Not ok() when the file cannot be read or the folder written.
     static StagedFile copy_of(std::string_view gbk_source, std::string_view gbk_folder);
+    // The bytes written so far staged once more, beside this file or in another folder, in
+    // the same way; this file stays as it is.
+    StagedFile second_name() const;
+    StagedFile linked_into(std::string_view gbk_folder) const;
     ~StagedFile();
     StagedFile(StagedFile&& other) noexcept;
     StagedFile& operator=(StagedFile&& other) noexcept;
@@ -55,6 +59,8 @@ public:
     bool commit(std::string_view gbk_path);
 
 private:
+    static StagedFile stage_native(const std::string& source, const std::string& folder);
+    void create_in(const std::string& native_folder);
     void discard();
     std::string temp_;  // native path
     int fd_ = -1;

@@ -421,6 +421,61 @@ TEST_F(CopyRunTest, PicturesAheadAndReusedLeaveTheSameOutput) {
     }
 }
 
+// Picture requests the stand-in has seen whose target holds `part` (and not `but`).
+int picture_requests(const vq::sim::MarketplaceSim& sim, const std::string& part,
+                     const std::string& but = "\x01") {
+    int n = 0;
+    for (const std::string& line : vq::split_text(sim.stats_text(), "\n")) {
+        if (line.rfind("picture ", 0) == 0 && line.find(part) != std::string::npos &&
+            line.find(but) == std::string::npos) {
+            n += std::stoi(line.substr(8));
+        }
+    }
+    return n;
+}
+
+// Five workers that ask for one address at the same moment make one request for it, and all
+// get its bytes.
+TEST_F(CopyRunTest, APictureAskedForByEveryWorkerAtOnceIsFetchedOnce) {
+    vq::sim::SimOptions options;
+    options.shops = 1;
+    options.productsPerShop = 8;
+    options.mainPictures = 3;
+    options.sharedMainPicture = true;
+    start_sim(options);
+    fill_list(8);
+    make_controller(5, false);
+    // The shared picture waits at the gate until each of the first five products has asked
+    // for its other main pictures, so each has asked for the shared one too.
+    sim.hold_requests("picture", "_shared.jpg");
+    ASSERT_TRUE(controller->start_run().started);
+    ASSERT_TRUE(wait_for([&] { return picture_requests(sim, "/main/", "_shared") >= 10; }));
+    EXPECT_EQ(sim.held_count(), 1);
+    sim.release_requests();
+    ASSERT_TRUE(observer.wait_completed());
+    EXPECT_EQ(picture_requests(sim, "_shared.jpg"), 1);
+    EXPECT_EQ(observer.totals.succeeded, 8);
+    EXPECT_EQ(observer.totals.failedPictures, 0);
+    EXPECT_TRUE(observer.totals.checkClean) << vq::gbk_to_utf8(observer.totals.checkSummary);
+    // Every row's first main picture is its own file with the shared picture's bytes.
+    std::set<std::string> names;
+    std::set<std::string> firstBytes;
+    for (const auto& row : runtest::read_package_strictly(package_path(), folder.path)) {
+        ASSERT_EQ(row.size(), 48u);
+        const auto pictures = picture_names(row[28]);
+        ASSERT_EQ(pictures.size(), 3u);
+        names.insert(pictures[0]);
+        firstBytes.insert(
+            vq::read_file_bytes(package_folder() + "/" + pictures[0] + ".tbi").value_or(""));
+    }
+    EXPECT_EQ(names.size(), 8u);
+    ASSERT_EQ(firstBytes.size(), 1u);
+    EXPECT_FALSE(firstBytes.begin()->empty());
+    // No second name of a shared picture is left behind.
+    for (const auto& entry : std::filesystem::directory_iterator(package_folder()))
+        EXPECT_EQ(entry.path().filename().string().rfind(".vq-part-", 0), std::string::npos);
+}
+
 TEST_F(CopyRunTest, FaultsNeverLoseCountOrTheRun) {
     vq::sim::SimOptions options;
     options.faults.error = 0.4;

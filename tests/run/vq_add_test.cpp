@@ -154,7 +154,7 @@ TEST_F(VqAddTest, InterruptStopsTheReadersAndWritesNothing) {
     const bool reading = sim.wait_held(1);
     kill(pid, SIGINT);
     ASSERT_TRUE(reading);
-    EXPECT_EQ(wait(pid), 130) << stdout_text;
+    EXPECT_EQ(wait(pid), 130) << stdout_text << stderr_text;
     EXPECT_EQ(vq::read_file_bytes(list_file).value_or(""), before);
     EXPECT_EQ(stdout_text.find("宝贝列表："), std::string::npos);
 }

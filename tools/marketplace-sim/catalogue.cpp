@@ -213,6 +213,10 @@ Product make_product(const CatalogueOptions& options, int shop, int index, ShopT
                                   "/main/" + p.offerId + "_" + std::to_string(k) + "." + ext, "",
                                   true});
     }
+    if (options.sharedMainPicture) {
+        p.mainPictures.front() = {PictureHost::Plain,
+                                  "/main/shop" + std::to_string(shop) + "_shared.jpg", "", true};
+    }
 
     static const char* const kExts[] = {"jpg", "png", "gif", "bmp"};
     const int variedImages = r.between(2, 4);

@@ -120,6 +120,8 @@ struct CatalogueOptions {
     // With fixed description pictures: this many of each product's pictures (its last ones)
     // come from a small pool of the shop's own, as size charts and shipping notes do.
     int sharedDescriptionPictures = 0;
+    // Every product's first main picture is its shop's one picture, as a shop banner is.
+    bool sharedMainPicture = false;
 };
 
 class Catalogue {

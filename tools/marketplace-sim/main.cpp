@@ -26,14 +26,15 @@ constexpr const char* kUsage =
     "                       [--huge-rate R] [--site-ini PATH] [--picture-bytes N]\n"
     "                       [--main-pictures N] [--description-pictures N]\n"
     "                       [--items-per-page N] [--hostile-values] [--claimed-pages N]\n"
-    "                       [--shared-description-pictures N]\n"
+    "                       [--shared-description-pictures N] [--shared-main-picture]\n"
     "                       [--list-file PATH [--list-shop N]]\n"
     "Serves on 127.0.0.1 (port 0: any free port) and prints the port as the first line.\n"
     "--hostile-values gives every product values as sellers really type them (quotes,\n"
     "commas, tabs, \"|*|\", over-long titles, overlapping picture addresses, main pictures\n"
     "answering 404 or nothing). --claimed-pages N makes every listing page claim N pages.\n"
     "--shared-description-pictures N (with --description-pictures) draws N of each product's\n"
-    "description pictures from a pool of four per shop.\n"
+    "description pictures from a pool of four per shop. --shared-main-picture gives every\n"
+    "product of a shop the same first main picture.\n"
     "Rates are chances from 0 to 1. --list-file writes the products of one shop (default 1)\n"
     "as a product list file (GBK, title||id||price||address), as a filled list would be.\n";
 
@@ -67,6 +68,10 @@ bool parse(int argc, char** argv, vq::sim::SimOptions& options, std::string& sit
         if (name == "--help" || name == "-h") return false;
         if (name == "--hostile-values") {
             options.hostile = true;
+            continue;
+        }
+        if (name == "--shared-main-picture") {
+            options.sharedMainPicture = true;
             continue;
         }
         if (i + 1 >= argc) {

@@ -657,7 +657,8 @@ int MarketplaceSim::start(const SimOptions& options) {
                                        options.keys, options.mainPictures,
                                        options.descriptionPictures, options.itemsPerPage,
                                        options.hostile, options.claimedPages,
-                                       options.sharedDescriptionPictures});
+                                       options.sharedDescriptionPictures,
+                                       options.sharedMainPicture});
     d.register_pictures();
     d.reset_stats();
     {

@@ -50,6 +50,7 @@ struct SimOptions {
     bool hostile = false;   // see CatalogueOptions
     int claimedPages = 0;   // see CatalogueOptions
     int sharedDescriptionPictures = 0;  // see CatalogueOptions
+    bool sharedMainPicture = false;     // see CatalogueOptions
 };
 
 // Bytes of a "huge" answer, streamed and never held in memory.
