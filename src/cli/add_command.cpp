@@ -185,6 +185,12 @@ int add_command(const std::vector<std::string>& args) {
         print_error("宝贝列表文件的文件夹不存在："_gbk + list_path);
         return 2;
     }
+    // Two adds to one list at once would each write back only their own rows.
+    const FileLock lock = FileLock::try_take(list_path + ".lock");
+    if (lock.busy()) {
+        print_error("宝贝列表文件正被另一个任务使用："_gbk + list_path);
+        return 2;
+    }
     std::vector<ProductEntry> rows;
     if (std::filesystem::exists(native_list, error)) {
         std::optional<std::vector<ProductEntry>> read =

@@ -44,6 +44,7 @@ struct BatchController::Run {
     std::atomic<int> done{0};
     std::vector<std::thread> threads;
     PictureCache pictures;  // the run's saved pictures, shared by its workers
+    FileLock lock;          // the package's, from START to the end of the run
 };
 
 BatchController::BatchController(RunPorts ports)
@@ -125,6 +126,11 @@ StartResult BatchController::start_run(const StartOptions& options) {
     if (rows > kMostProducts) {
         return {false, "每次采集数量不超过1000个，如超过，请按帮助拆分为几次分别采集！"_gbk};
     }
+    // The package is this run's until it ends: two runs on one package would lose one run's
+    // rows. The lock file beside it tells every program; the lock ends with the run or with
+    // the process, however it ends.
+    FileLock lock = FileLock::try_take(settings.packageFolder + ".lock");
+    if (lock.busy()) return {false, "数据包正被另一个任务使用："_gbk + settings.outputPath};
     if (settings.append) {
         // Refused before anything is fetched: the rows would have nowhere whole to go.
         const std::optional<std::string> existing = read_file_bytes(settings.outputPath);
@@ -147,8 +153,19 @@ StartResult BatchController::start_run(const StartOptions& options) {
     const int workers = ports_.workers < 1 ? 1 : ports_.workers;
     state.reset_run(count, workers);
     make_directory(settings.packageFolder);
+    if (lock.held()) {
+        // Ours alone now: what a killed run of this package left behind is no one's.
+        const int stale = remove_stale_parts(settings.packageFolder) +
+                          remove_stale_copies(settings.outputPath) +
+                          remove_stale_copies(settings.packageFolder + ".failed.txt");
+        if (stale > 0 && ports_.log) {
+            ports_.log->append_log(log_time_stamp(*clock_) + " 已删除中断的任务留下的临时文件 "_gbk +
+                                   number(stale) + " 个\r\n"_gbk);
+        }
+    }
 
     auto run = std::make_shared<Run>(ports_.log, std::move(settings));
+    run->lock = std::move(lock);
     // Only START leaves Idle, and START is serialised, so this cannot be refused.
     change_state(nullptr, [this, &run](RunState) -> std::optional<RunState> {
         run_ = run;
@@ -264,6 +281,7 @@ void BatchController::complete_run(const std::shared_ptr<Run>& run, int worker,
         totals.failedListPath = write_failed_list(*run);
     }
 
+    run->lock.release();
     if (ports_.observer) ports_.observer->run_completed(totals);
     change_state(run, [](RunState) { return std::optional(RunState::Idle); });
 }
@@ -337,6 +355,7 @@ void BatchController::stop_run() {
     }
     join_previous();
     run->pictures.drop_unsaved();
+    run->lock.release();
     if (stopped) change_state(run, [](RunState) { return std::optional(RunState::Idle); });
 }
 

@@ -99,8 +99,9 @@ public:
     StartResult start_run(const StartOptions& options = {});
     void toggle_pause();  // Running <-> Held; nothing when idle
     void stop_run();      // returns when every worker of the run has ended
-    // Under the controller's lock: state() may read the new state before observers have
-    // heard it (they hear every change, in order, just after).
+    // state() may read the new state before observers have heard it: they hear every
+    // change, in order, just after. It never waits for a notification, since a window calls
+    // it from inside one.
     RunState state() const;
     // The current run's workers that wait at their hold (none when idle).
     int held_workers() const;

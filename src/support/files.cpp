@@ -1,11 +1,13 @@
 #include "support/files.hpp"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <filesystem>
 #include <random>
 #include <vector>
 
@@ -210,6 +212,77 @@ bool StagedFile::commit(std::string_view gbk_path) {
     }
     temp_.clear();
     return true;
+}
+
+FileLock FileLock::try_take(std::string_view gbk_path) {
+    FileLock lock;
+    const int fd = ::open(native_path(gbk_path).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) return lock;
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        lock.busy_ = errno == EWOULDBLOCK;
+        ::close(fd);
+        return lock;
+    }
+    lock.fd_ = fd;
+    return lock;
+}
+
+FileLock::~FileLock() {
+    release();
+}
+
+FileLock::FileLock(FileLock&& other) noexcept : fd_(other.fd_), busy_(other.busy_) {
+    other.fd_ = -1;
+}
+
+FileLock& FileLock::operator=(FileLock&& other) noexcept {
+    if (this != &other) {
+        release();
+        fd_ = other.fd_;
+        busy_ = other.busy_;
+        other.fd_ = -1;
+    }
+    return *this;
+}
+
+void FileLock::release() {
+    // Closing the one descriptor that holds it drops the lock.
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+}
+
+namespace {
+
+// Removes the regular files of folder whose names start with prefix, looking depth levels
+// of sub-folders further down (never through a link).
+int remove_prefixed(const std::filesystem::path& folder, const std::string& prefix, int depth) {
+    namespace fs = std::filesystem;
+    int removed = 0;
+    std::error_code error;
+    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+        std::error_code kind;
+        if (it->is_symlink(kind)) continue;
+        if (it->path().filename().string().rfind(prefix, 0) == 0 && it->is_regular_file(kind)) {
+            removed += fs::remove(it->path(), kind) ? 1 : 0;
+        } else if (depth > 0 && it->is_directory(kind)) {
+            removed += remove_prefixed(it->path(), prefix, depth - 1);
+        }
+    }
+    return removed;
+}
+
+}  // namespace
+
+int remove_stale_parts(std::string_view gbk_folder) {
+    // Pictures go into the folder and one level of product sub-folders.
+    return remove_prefixed(native_path(gbk_folder), ".vq-part-", 1);
+}
+
+int remove_stale_copies(std::string_view gbk_path) {
+    const std::filesystem::path path(native_path(gbk_path));
+    if (!path.has_filename()) return 0;
+    const std::filesystem::path folder = path.has_parent_path() ? path.parent_path() : ".";
+    return remove_prefixed(folder, path.filename().string() + ".tmp-", 0);
 }
 
 bool make_directory(std::string_view gbk_path) {

@@ -69,6 +69,37 @@ private:
     bool linked_ = false;  // the temporary name is a second link to an existing file
 };
 
+// A lock file beside what it guards (made when missing, left in place), held by one owner at
+// a time across threads and processes until dropped or the owner's process ends, however
+// it ends.
+class FileLock {
+public:
+    FileLock() = default;
+    // Takes the lock at the GBK path without waiting: not held() when another owner has it
+    // (busy()) or the file cannot be made.
+    static FileLock try_take(std::string_view gbk_path);
+    ~FileLock();
+    FileLock(FileLock&& other) noexcept;
+    FileLock& operator=(FileLock&& other) noexcept;
+    FileLock(const FileLock&) = delete;
+    FileLock& operator=(const FileLock&) = delete;
+
+    bool held() const { return fd_ >= 0; }
+    bool busy() const { return busy_; }
+    void release();
+
+private:
+    int fd_ = -1;
+    bool busy_ = false;
+};
+
+// What a killed writer leaves, removed; only for files whose lock the caller holds, so no
+// live writer owns them. Each returns the number removed.
+// The staged pictures (".vq-part-*") in a folder and its sub-folders.
+int remove_stale_parts(std::string_view gbk_folder);
+// The temporary copies ("<path>.tmp-*") of a file replaced atomically.
+int remove_stale_copies(std::string_view gbk_path);
+
 // Creates one folder level; true when it exists afterwards.
 bool make_directory(std::string_view gbk_path);
 

@@ -298,4 +298,51 @@ TEST_F(VqCommandTest, InterruptStopsTheRunAndWritesNoPackage) {
     EXPECT_EQ(stdout_text.find("下载总数"), std::string::npos);
 }
 
+// A package belongs to one run at a time: a second run on it is refused before it fetches
+// anything, a killed run's lock ends with it, and what a killed run left is removed.
+TEST_F(VqCommandTest, APackageIsOneRunsAtATime) {
+    start_sim();
+    prepare(12, sim.site_ini());
+    const std::string out = folder.path + "/shared.csv";
+    const std::vector<std::string> copy = {VQ_PATH, "copy", "--list", list_file, "--out", out,
+                                           "--home", home, "--no-desc-pictures"};
+    const std::string first = folder.path + "/first", second = folder.path + "/second";
+    std::filesystem::create_directories(first);
+    std::filesystem::create_directories(second);
+    std::string out_text, err_text;
+
+    // The first run's workers wait at the stand-in with their first products.
+    sim.hold_requests("gateway");
+    const pid_t running = runtest::spawn_process(copy, first);
+    ASSERT_TRUE(sim.wait_held(5));
+    std::vector<std::string> appending = copy;
+    appending.push_back("--append");
+    for (const auto& args : {copy, appending}) {
+        EXPECT_EQ(runtest::wait_process(runtest::spawn_process(args, second), second, out_text,
+                                        err_text),
+                  2);
+        EXPECT_NE(err_text.find("数据包正被另一个任务使用：" + out), std::string::npos) << err_text;
+    }
+    EXPECT_EQ(gateway_requests(), 5);
+
+    // Killed, it holds nothing: the next run goes ahead and clears what was left.
+    kill(running, SIGKILL);
+    EXPECT_EQ(runtest::wait_process(running, first, out_text, err_text), -1);
+    sim.release_requests();
+    const std::string pictures = folder.path + "/shared";
+    std::filesystem::create_directories(pictures + "/product");
+    const std::vector<std::string> stale = {pictures + "/.vq-part-a1b2c3",
+                                            pictures + "/product/.vq-part-d4e5f6",
+                                            out + ".tmp-g7h8i9"};
+    for (const std::string& path : stale) ASSERT_TRUE(vq::write_file_atomic(path, "left"));
+    ASSERT_TRUE(vq::write_file_atomic(pictures + "/kept.jpg", "mine"));
+    EXPECT_EQ(runtest::wait_process(runtest::spawn_process(copy, second), second, out_text,
+                                    err_text),
+              0)
+        << err_text;
+    for (const std::string& path : stale) EXPECT_FALSE(std::filesystem::exists(path)) << path;
+    EXPECT_TRUE(std::filesystem::exists(pictures + "/kept.jpg"));
+    EXPECT_EQ(runtest::read_package_strictly(out, folder.path).size(), 12u);
+}
+
 }  // namespace
