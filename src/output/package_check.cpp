@@ -315,6 +315,9 @@ PackageTable read_package_table(std::string_view bytes) {
     std::vector<PackageRecord> records = parse_records(text, separator);
     constexpr std::size_t kHeaderLines = 3;
     locate_bad_byte(table, bytes, text, records, kHeaderLines);
+    for (std::size_t k = 0; k < records.size() && k < kHeaderLines; ++k) {
+        if (table.headerError.empty()) table.headerError = records[k].error;
+    }
     if (records.size() > kHeaderLines) {
         table.records.assign(std::make_move_iterator(records.begin() + kHeaderLines),
                              std::make_move_iterator(records.end()));

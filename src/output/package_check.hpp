@@ -21,6 +21,9 @@ struct PackageRecord {
 struct PackageTable {
     int format = 0;  // 0: the bytes are not a package table
     bool headerMatches = false;
+    // The first strict-quoting fault of the header records (GBK; empty when none). A strict
+    // reader refuses the file for it; it also takes rows into the header.
+    std::string headerError;
     bool terminated = true;               // format 4: the closing zero unit is there
     std::vector<PackageRecord> records;   // the rows, header records excluded
     // The first byte the table's encoding cannot read (format 5: GBK, format 4: UTF-16LE),
