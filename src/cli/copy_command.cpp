@@ -172,9 +172,19 @@ int copy_command(const std::vector<std::string>& args) {
     }
 
     const std::string home = program_folder(arguments.home);
+    // An options file that is a FIFO, a device or too large would read as empty, and the
+    // run would go ahead without its rules.
+    const std::string options_path = options_file_path(home);
+    if (file_exists(options_path)) {
+        const FileRead options = read_regular_file(options_path, kMostSettingsBytes);
+        if (options.status == FileReadStatus::NotRegular || options.status == FileReadStatus::TooLarge) {
+            print_error(file_read_failure(options, kMostSettingsBytes, "选项文件"_gbk, options_path));
+            return 2;
+        }
+    }
     // Refused before anything is fetched: a run with a rule quietly dropped would make a
     // package at the wholesale price.
-    ParsedRules rules = rules_in_force(arguments.rules, options_file_path(home));
+    ParsedRules rules = rules_in_force(arguments.rules, options_path);
     if (!rules.error.empty()) {
         print_error(rules.error);
         return 2;
