@@ -10,7 +10,8 @@ ASAN_DIR ?= build-asan
 SANITIZER_FLAGS ?= -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVQ_BUILD_BENCH=OFF -DVQ_BUILD_GUI=OFF
 FUZZ_DIR ?= build-fuzz
 FUZZ_SECONDS ?= 60
-FUZZ_TARGETS ?= xml_document listing_scanner list_file ini_file package_row description
+FUZZ_TARGETS ?= xml_document listing_scanner list_file ini_file package_row description \
+  package_check
 
 .PHONY: all deps configure build test test-ctest test-tsan test-asan fuzz bench demo demo-gui screenshots sim clean
 

@@ -4,6 +4,7 @@
 #include <openssl/hmac.h>
 
 #include "api/site_settings.hpp"
+#include "model/batch_model.hpp"
 #include "support/text.hpp"
 
 namespace vq {
@@ -48,6 +49,7 @@ std::string offer_signature_base(std::string_view offer_id, std::string_view app
 
 std::string build_offer_request(std::string_view gateway_host, std::string_view offer_id,
                                 std::string_view appkey, std::string_view appsecret) {
+    if (!is_offer_id(offer_id)) return {};
     const std::string signature =
         to_upper_ascii(hmac_sha1_hex(appsecret, offer_signature_base(offer_id, appkey)));
     std::string url = "http://";

@@ -26,7 +26,8 @@ std::string offer_signature_base(std::string_view offer_id, std::string_view app
 
 // The complete request to gateway_host (host[:port]), signed with appsecret in upper-case
 // hex. When no signature can be computed the address still comes back, ending in
-// "_aop_signature=" with an empty value.
+// "_aop_signature=" with an empty value. Empty (nothing to send) when offer_id is not
+// decimal digits: it would add parameters to the signed request or cut it.
 std::string build_offer_request(std::string_view gateway_host, std::string_view offer_id,
                                 std::string_view appkey, std::string_view appsecret);
 

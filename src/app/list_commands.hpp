@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "model/batch_model.hpp"
+#include "model/list_file.hpp"
 #include "model/product_list.hpp"
 
 namespace vq {
@@ -25,8 +26,16 @@ struct ListCommandResult {
 ListCommandResult export_list(const ProductList& list, std::string_view gbk_path);
 
 // "导入列表": reads the file first and only then replaces the rows with its four-piece
-// lines. A file that cannot be read leaves the list as it was and is reported.
-ListCommandResult import_list(ProductList& list, std::string_view gbk_path);
+// lines. A file that cannot be read (also one that is no regular file or too large) leaves
+// the list as it was and is reported. A row whose offer id is not decimal digits is left
+// out, with a line in log (when given) naming its file line.
+ListCommandResult import_list(ProductList& list, std::string_view gbk_path,
+                              LogSink* log = nullptr, const Clock* clock = nullptr);
+
+// The rows of a read list whose offer ids are decimal digits; each other row is logged
+// (when log is given) with its file line, and left out.
+std::vector<ProductEntry> take_offer_rows(ListContents& contents, LogSink* log,
+                                          const Clock* clock = nullptr);
 
 // "删除选中宝贝": removes exactly the rows at these 0-based positions (any order; repeats
 // and positions outside the list are ignored).

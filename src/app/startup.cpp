@@ -66,7 +66,7 @@ std::string configuration_source_note(std::string_view config_server, std::strin
 int load_remote_configuration(BatchState& state, std::string_view config_server,
                               std::string_view site_ini) {
     const ConfigurationSource source = configuration_source(config_server, site_ini);
-    const std::string body = source.local ? read_file_bytes(source.location).value_or("")
+    const std::string body = source.local ? read_file_bytes(source.location, kMostSettingsBytes).value_or("")
                                           : fetch_via_request_object(source.location);
     // A failed fetch or an unparsable body leaves a document where nothing resolves.
     XmlDocument document;

@@ -193,14 +193,30 @@ int add_command(const std::vector<std::string>& args) {
     }
     std::vector<ProductEntry> rows;
     if (std::filesystem::exists(native_list, error)) {
-        std::optional<std::vector<ProductEntry>> read =
-            std::filesystem::is_directory(native_list, error) ? std::nullopt
-                                                              : read_list_file(list_path);
-        if (!read) {
+        if (std::filesystem::is_directory(native_list, error)) {
             print_error("无法读取宝贝列表文件："_gbk + list_path);
             return 2;
         }
-        rows = std::move(*read);
+        ListFileRead read = read_list_file_contents(list_path);
+        if (!read.ok()) {
+            print_error(file_read_failure(read.file, kMostListBytes, "宝贝列表文件"_gbk, list_path));
+            return 2;
+        }
+        // The whole list is written back: a line it could not read would be lost.
+        const std::vector<int>& unreadable = read.contents.unreadableLines;
+        if (!unreadable.empty()) {
+            constexpr std::size_t kMostNamed = 20;
+            for (std::size_t i = 0; i < unreadable.size() && i < kMostNamed; ++i) {
+                print_error("列表文件第 "_gbk + std::to_string(unreadable[i]) + " 行无法识别："_gbk +
+                            list_path);
+            }
+            if (unreadable.size() > kMostNamed) {
+                print_error("列表文件共有 "_gbk + std::to_string(unreadable.size()) +
+                            " 行无法识别："_gbk + list_path);
+            }
+            return 2;
+        }
+        rows = std::move(read.contents.rows);
     }
     const int rows_before = static_cast<int>(rows.size());
     ProductList list;

@@ -10,6 +10,7 @@
 #include "api/site_settings.hpp"
 #include "run/batch_controller.hpp"
 #include "model/list_file.hpp"
+#include "app/list_commands.hpp"
 #include "app/options.hpp"
 #include "app/startup.hpp"
 #include "cli/cli_common.hpp"
@@ -171,9 +172,19 @@ int copy_command(const std::vector<std::string>& args) {
     }
 
     const std::string home = program_folder(arguments.home);
+    // An options file that is a FIFO, a device or too large would read as empty, and the
+    // run would go ahead without its rules.
+    const std::string options_path = options_file_path(home);
+    if (file_exists(options_path)) {
+        const FileRead options = read_regular_file(options_path, kMostSettingsBytes);
+        if (options.status == FileReadStatus::NotRegular || options.status == FileReadStatus::TooLarge) {
+            print_error(file_read_failure(options, kMostSettingsBytes, "选项文件"_gbk, options_path));
+            return 2;
+        }
+    }
     // Refused before anything is fetched: a run with a rule quietly dropped would make a
     // package at the wholesale price.
-    ParsedRules rules = rules_in_force(arguments.rules, options_file_path(home));
+    ParsedRules rules = rules_in_force(arguments.rules, options_path);
     if (!rules.error.empty()) {
         print_error(rules.error);
         return 2;
@@ -216,18 +227,18 @@ int copy_command(const std::vector<std::string>& args) {
     state.set_rules(std::move(rules.rules));
 
     const std::string list_path = absolute_gbk_path(arguments.list);
-    std::optional<std::vector<ProductEntry>> entries = read_list_file(list_path);
-    if (!entries) {
-        print_error("无法读取宝贝列表文件："_gbk + list_path);
+    ListFileRead entries = read_list_file_contents(list_path);
+    if (!entries.ok()) {
+        print_error(file_read_failure(entries.file, kMostListBytes, "宝贝列表文件"_gbk, list_path));
         return 2;
     }
-    ProductList list;
-    list.replace_all(std::move(*entries));
 
     std::FILE* log_file = nullptr;
     if (!open_log_file(arguments.log, log_file)) return 2;
 
     Console console(stdout, stderr, log_file, isatty(STDERR_FILENO) != 0);
+    ProductList list;
+    list.replace_all(take_offer_rows(entries.contents, &console));
     RunPorts ports;
     ports.list = &list;
     ports.state = &state;

@@ -211,7 +211,7 @@ void AddressBar::stop_reading() {
 void AddressBar::import_list() {
     const QString path = services_.open_file_name(this, kListFilter, QStringLiteral("txt"));
     if (path.isEmpty()) return;
-    const ListCommandResult result = vq::import_list(core_.list, gbk_text(path));
+    const ListCommandResult result = vq::import_list(core_.list, gbk_text(path), &core_.log, core_.clock);
     if (result.message.empty()) return;
     services_.message(this, result.title.empty() ? QStringLiteral("提示") : qt_text(result.title),
                       qt_text(result.message));

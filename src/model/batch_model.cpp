@@ -2,7 +2,19 @@
 
 #include <algorithm>
 
+#include "support/gbk_literal.hpp"
+#include "support/text.hpp"
+
 namespace vq {
+
+std::string refused_offer_id_note(std::string_view id) {
+    // Whatever the id holds must not break the log line it is shown in.
+    std::string shown = whole_characters(left_text(id, 40));
+    for (char& c : shown) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+    }
+    return "宝贝ID不是数字，已跳过："_gbk + shown;
+}
 
 std::vector<ApiCredential> BatchState::credentials() const {
     std::lock_guard lock(credentialsMutex_);

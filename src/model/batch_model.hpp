@@ -27,6 +27,20 @@ struct ProductEntry {
     std::string offerId;
 };
 
+// An offer id is one or more decimal digits. Anything else would add to or cut the signed
+// gateway request it goes into, so it is refused wherever it enters.
+constexpr bool is_offer_id(std::string_view id) {
+    if (id.empty()) return false;
+    for (const char c : id) {
+        if (c < '0' || c > '9') return false;
+    }
+    return true;
+}
+
+// The log text (GBK, no time stamp or line break) for an id that is refused: "宝贝ID不是数字，
+// 已跳过：" and the id, cut to 40 bytes, with control bytes shown as "?".
+std::string refused_offer_id_note(std::string_view id);
+
 struct ApiCredential {
     std::string appkey;
     std::string appsecret;

@@ -1,7 +1,7 @@
 #pragma once
 // The product list file: one GBK line per row, title||offerId||price||address, CR LF ends.
-// Fields are written as they stand, so a field holding "||" or a line break does not
-// come back unchanged.
+// The format cannot hold "||", a line break, NUL or Ctrl-Z inside a field: the writer puts
+// a blank in their place, so every row it writes reads back as one row.
 
 #include <optional>
 #include <string>
@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "model/batch_model.hpp"
+#include "support/files.hpp"
 
 namespace vq {
 
@@ -21,6 +22,25 @@ std::string format_list_text(const std::vector<ProductEntry>& rows);
 // "||" into exactly four pieces is a row, any other line (headers, blank lines, rows with
 // an empty address) is skipped.
 std::vector<ProductEntry> parse_list_text(std::string_view bytes);
+
+// A list file's bytes read as parse_list_text does, with where each row came from and the
+// lines that hold something but are no row. Line numbers are 1-based and count CR LF, LF
+// and a lone CR as one line end each (NUL and Ctrl-Z end a piece of a line, not the line).
+struct ListContents {
+    std::vector<ProductEntry> rows;
+    std::vector<int> rowLines;         // the file line of each row
+    std::vector<int> unreadableLines;  // lines, not only blanks, without a four-piece row
+};
+ListContents read_list_contents(std::string_view bytes);
+
+// The file's contents, or the reason it cannot be read (not a regular file, larger than
+// kMostListBytes, or unreadable).
+struct ListFileRead {
+    FileRead file;  // its bytes are moved into contents when read
+    ListContents contents;
+    bool ok() const { return file.ok(); }
+};
+ListFileRead read_list_file_contents(std::string_view gbk_path);
 
 // The rows of the file; nothing when it cannot be read, so the caller can keep its list.
 std::optional<std::vector<ProductEntry>> read_list_file(std::string_view gbk_path);

@@ -1,5 +1,6 @@
 #include "output/package_check.hpp"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -28,6 +29,7 @@ std::vector<PackageRecord> parse_records(std::string_view text, char separator) 
     while (i < n) {
         PackageRecord record;
         record.line = line;
+        record.start = i;
         const auto fault = [&record](std::string_view what) {
             if (record.error.empty()) record.error = what;
         };
@@ -97,19 +99,31 @@ std::string percent_decoded(std::string_view text) {
 }
 
 struct FileLook {
-    bool exists = false;
+    enum Kind { Missing, Outside, NotRegular, Found } kind = Missing;
     std::uintmax_t size = 0;
     std::string head;  // the first bytes
 };
 
-FileLook look_at(std::string_view gbk_path) {
+// A picture of the package: a regular file inside the package folder once ".." and links
+// are resolved. folder is the package folder resolved the same way.
+FileLook look_at(std::string_view gbk_path, const std::filesystem::path& folder) {
+    namespace fs = std::filesystem;
     FileLook look;
     std::error_code error;
-    const std::filesystem::path path(native_path(gbk_path));
-    if (!std::filesystem::is_regular_file(path, error)) return look;
-    look.size = std::filesystem::file_size(path, error);
+    const fs::path path = fs::canonical(fs::path(native_path(gbk_path)), error);
     if (error) return look;
-    look.exists = true;
+    const fs::path relative = path.lexically_relative(folder);
+    if (folder.empty() || relative.empty() || *relative.begin() == ".." || relative == ".") {
+        look.kind = FileLook::Outside;
+        return look;
+    }
+    if (!fs::is_regular_file(path, error)) {
+        look.kind = FileLook::NotRegular;
+        return look;
+    }
+    look.size = fs::file_size(path, error);
+    if (error) return look;
+    look.kind = FileLook::Found;
     std::ifstream in(path, std::ios::binary);
     char bytes[16];
     in.read(bytes, sizeof bytes);
@@ -119,7 +133,11 @@ FileLook look_at(std::string_view gbk_path) {
 
 class Checker {
 public:
-    Checker(PackageCheck& result, std::string_view folder) : r_(result), folder_(folder) {}
+    Checker(PackageCheck& result, std::string_view folder) : r_(result), folder_(folder) {
+        std::error_code error;
+        resolvedFolder_ = std::filesystem::weakly_canonical(native_path(folder), error);
+        if (error) resolvedFolder_.clear();
+    }
 
     void row(int k, const PackageRecord& record) {
         const int expected = package_field_count(r_.format);
@@ -165,9 +183,13 @@ private:
                         number(static_cast<std::size_t>(first->second)) + " 行的主图同名"_gbk);
             }
             const std::string file = name + extension;
-            FileLook look = look_at(folder_ + "/" + file);
-            if (!look.exists) {
+            FileLook look = look_at(folder_ + "/" + file, resolvedFolder_);
+            if (look.kind == FileLook::Missing) {
                 problem("主图 "_gbk + file + " 不存在"_gbk);
+            } else if (look.kind == FileLook::Outside) {
+                problem("主图 "_gbk + file + " 不在数据包的图片文件夹里"_gbk);
+            } else if (look.kind == FileLook::NotRegular) {
+                problem("主图 "_gbk + file + " 不是普通文件"_gbk);
             } else if (look.size == 0) {
                 problem("主图 "_gbk + file + " 是空文件"_gbk);
             } else {
@@ -189,9 +211,15 @@ private:
             const std::size_t end = text.find('"', from);
             const std::string path = percent_decoded(
                 std::string_view(text).substr(from, end == std::string::npos ? end : end - from));
-            const FileLook look = look_at(path);
-            if (!look.exists) {
+            // A local address may name any file on the machine: only the package's own
+            // pictures count, since only they travel with the table.
+            const FileLook look = look_at(path, resolvedFolder_);
+            if (look.kind == FileLook::Missing) {
                 problem("描述图片 "_gbk + path + " 不存在"_gbk);
+            } else if (look.kind == FileLook::Outside) {
+                problem("描述图片 "_gbk + path + " 不在数据包的图片文件夹里"_gbk);
+            } else if (look.kind == FileLook::NotRegular) {
+                problem("描述图片 "_gbk + path + " 不是普通文件"_gbk);
             } else if (look.size == 0) {
                 problem("描述图片 "_gbk + path + " 是空文件"_gbk);
             }
@@ -204,10 +232,58 @@ private:
 
     PackageCheck& r_;
     std::string folder_;
+    std::filesystem::path resolvedFolder_;  // empty when the folder cannot be resolved
     std::string prefix_;
     std::map<std::string, int> names_;  // main picture name -> first row naming it
     RegexMatcher matcher_{RegexMatcher::Dialect::Script};
 };
+
+std::string hex_bytes(std::string_view bytes) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    for (const char c : bytes) {
+        if (!out.empty()) out += ' ';
+        out += kHex[static_cast<unsigned char>(c) >> 4];
+        out += kHex[static_cast<unsigned char>(c) & 0x0F];
+    }
+    return out;
+}
+
+// Finds the first byte of the file its encoding cannot read, and the record and line that
+// hold it. text is the table's GBK text, records all of its records.
+void locate_bad_byte(PackageTable& table, std::string_view bytes, std::string_view text,
+                     const std::vector<PackageRecord>& records, std::size_t header_lines) {
+    std::size_t at_text = 0;  // where the byte falls in text
+    if (table.format == 4) {
+        const std::string_view units = bytes.substr(2);
+        const std::size_t bad = first_invalid_utf16le(units);
+        if (bad == std::string_view::npos) return;
+        table.badByte = bad + 2;
+        table.badBytes = hex_bytes(units.substr(bad, 2));
+        // The text ends at the first zero unit; a byte past it is on no line.
+        const std::string_view before = units.substr(0, bad);
+        for (std::size_t i = 0; i + 1 < before.size(); i += 2) {
+            if (before[i] == '\0' && before[i + 1] == '\0') return;
+        }
+        at_text = utf16le_to_gbk(before).size();
+    } else {
+        const std::size_t bad = first_invalid_gbk(bytes);
+        if (bad == std::string_view::npos) return;
+        table.badByte = bad;
+        table.badBytes = hex_bytes(bytes.substr(bad, 1));
+        at_text = bad;
+    }
+    std::size_t k = 0;
+    while (k + 1 < records.size() && records[k + 1].start <= at_text) ++k;
+    if (records.empty()) {
+        table.badLine = 1;
+        return;
+    }
+    const PackageRecord& record = records[k];
+    const std::string_view inside = text.substr(record.start, at_text - record.start);
+    table.badLine = record.line + static_cast<int>(std::count(inside.begin(), inside.end(), '\n'));
+    table.badRecord = k < header_lines ? 0 : static_cast<int>(k - header_lines + 1);
+}
 
 }  // namespace
 
@@ -238,6 +314,10 @@ PackageTable read_package_table(std::string_view bytes) {
     table.headerMatches = text.starts_with(header);
     std::vector<PackageRecord> records = parse_records(text, separator);
     constexpr std::size_t kHeaderLines = 3;
+    locate_bad_byte(table, bytes, text, records, kHeaderLines);
+    for (std::size_t k = 0; k < records.size() && k < kHeaderLines; ++k) {
+        if (table.headerError.empty()) table.headerError = records[k].error;
+    }
     if (records.size() > kHeaderLines) {
         table.records.assign(std::make_move_iterator(records.begin() + kHeaderLines),
                              std::make_move_iterator(records.end()));
@@ -247,12 +327,12 @@ PackageTable read_package_table(std::string_view bytes) {
 
 PackageCheck check_package(std::string_view table_path, std::string_view package_folder) {
     PackageCheck r;
-    const std::optional<std::string> bytes = read_file_bytes(table_path);
-    if (!bytes) {
-        r.summary = "无法读取数据包文件："_gbk + std::string(table_path);
+    const FileRead read = read_regular_file(table_path, kMostTableBytes);
+    if (!read.ok()) {
+        r.summary = file_read_failure(read, kMostTableBytes, "数据包文件"_gbk, table_path);
         return r;
     }
-    const PackageTable table = read_package_table(*bytes);
+    const PackageTable table = read_package_table(read.bytes);
     if (table.format == 0) {
         r.summary = "不是数据包文件（开头既不是 FF FE，也不是 version）："_gbk + std::string(table_path);
         return r;
@@ -264,6 +344,24 @@ PackageCheck check_package(std::string_view table_path, std::string_view package
         r.problems.push_back("表头：与格式 "_gbk + std::to_string(r.format) + " 的表头不符"_gbk);
     }
     if (!table.terminated) r.problems.push_back("文件末尾：缺少结束符 00 00"_gbk);
+    if (table.badByte != std::string_view::npos) {
+        // One line for the first: a strict reader refuses the whole file at that byte.
+        std::string where = "文件末尾："_gbk;
+        if (table.badRecord > 0) {
+            const PackageRecord& record = table.records[static_cast<std::size_t>(table.badRecord - 1)];
+            const std::size_t title_column = table.format == 4 ? 1 : 0;
+            where = "第 "_gbk + std::to_string(table.badRecord) + " 行「"_gbk +
+                    (record.fields.size() > title_column ? record.fields[title_column] : "") +
+                    "」："_gbk;
+        } else if (table.badLine > 0) {
+            where = "表头："_gbk;
+        }
+        std::string problem = where + "文件偏移 "_gbk + std::to_string(table.badByte) + " 处的 "_gbk +
+                              table.badBytes + (table.format == 4 ? " 不是有效的 UTF-16 文字"_gbk
+                                                                  : " 不是有效的 GBK 文字"_gbk);
+        if (table.badLine > 0) problem += "（文件第 "_gbk + std::to_string(table.badLine) + " 行）"_gbk;
+        r.problems.push_back(std::move(problem));
+    }
 
     Checker checker(r, package_folder);
     int k = 0;

@@ -11,6 +11,7 @@ namespace vq {
 // One record of a package table under strict quoting. Fields are GBK.
 struct PackageRecord {
     int line = 0;  // 1-based line of the file where the record starts
+    std::size_t start = 0;  // offset in the table's GBK text where the record starts
     std::vector<std::string> fields;
     std::string error;  // GBK; empty when the record obeys strict quoting
 };
@@ -20,15 +21,26 @@ struct PackageRecord {
 struct PackageTable {
     int format = 0;  // 0: the bytes are not a package table
     bool headerMatches = false;
+    // The first strict-quoting fault of the header records (GBK; empty when none). A strict
+    // reader refuses the file for it; it also takes rows into the header.
+    std::string headerError;
     bool terminated = true;               // format 4: the closing zero unit is there
     std::vector<PackageRecord> records;   // the rows, header records excluded
+    // The first byte the table's encoding cannot read (format 5: GBK, format 4: UTF-16LE),
+    // as an offset in the file; npos when every byte reads. A strict reader refuses the
+    // whole file for it.
+    std::size_t badByte = std::string_view::npos;
+    std::string badBytes;  // the byte (format 4: the code unit) found there
+    int badRecord = 0;     // the row record holding it (1-based); 0: a header line
+    int badLine = 0;       // the file line holding it; 0 when past the closing zero unit
 };
 
 // Splits table bytes into the header and the row records. A quoted field may hold
 // separators and line breaks; "" inside it is one quote; a quote must be followed by the
 // separator or the end of the line; an unquoted field may not hold a quote; a quoted
 // field must be closed. Breaking any of these is recorded on the record, and reading
-// goes on.
+// goes on. The whole file is also decoded strictly in its encoding, and the first byte
+// that does not decode is recorded on the table.
 PackageTable read_package_table(std::string_view bytes);
 
 // Fields of a row in the format: 48 (format 5) or 25 (format 4).

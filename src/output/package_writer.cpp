@@ -218,6 +218,9 @@ std::string append_refusal(int format, std::string_view bytes) {
                                                                      std::string_view("\n\0", 2)
                                            : !text.empty() && text.back() == '\n';
     if (!table.terminated || !endsWithBreak) return "文件不完整"_gbk;
+    if (table.badByte != std::string_view::npos) {
+        return "第 "_gbk + std::to_string(table.badLine) + " 行有无法读取的字节"_gbk;
+    }
     for (const PackageRecord& record : table.records) {
         if (!record.error.empty() ||
             static_cast<int>(record.fields.size()) != package_field_count(format)) {

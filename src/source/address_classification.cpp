@@ -106,6 +106,10 @@ AddOutcome Command::single() {
         log("  地址输入不正确，未识别到宝贝！\r\n"_gbk);
         return AddOutcome::NotFound;
     }
+    if (!is_offer_id(id)) {
+        log("  "_gbk + refused_offer_id_note(id) + "\r\n");
+        return AddOutcome::NotFound;
+    }
     ProductEntry row;
     row.title = title;
     row.address = std::string(address_);

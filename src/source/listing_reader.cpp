@@ -100,6 +100,10 @@ ListingPage ListingScanner::scan(std::string_view page, std::string_view item_ho
                     break;
             }
             if (row.offerId.empty()) continue;
+            if (!is_offer_id(row.offerId)) {
+                result.refusedIds.push_back(std::move(row.offerId));
+                continue;
+            }
             if (t->layout != Layout::Plain) row.address = item_address(item_host, row.offerId);
             // Items and prices pair by their order on the page.
             if (i <= prices) row.price = t->prices.group_text(i, 1, page);
@@ -259,6 +263,9 @@ void ListingReaders::read_listing_pages(Run& run, int n) {
 
         ListingPage found = scanner.scan(page, run.job.itemHost);
         if (run.token.is_cancelled()) break;
+        for (const std::string& id : found.refusedIds) {
+            log("  线程："_gbk + number + "  "_gbk + refused_offer_id_note(id) + "\r\n");
+        }
         if (!found.rows.empty() && ports_.list) ports_.list->append_rows(std::move(found.rows));
         const int rows = ports_.list ? ports_.list->row_count() : 0;
         log("  线程："_gbk + number + "  读取成功，成功提取了：  "_gbk + std::to_string(rows) +

@@ -46,6 +46,9 @@ struct ListingPage {
     std::string templateName;       // "普通", "旺铺", "店铺街", "新天猫"; empty when none matched
     int itemMatches = 0;            // items the template found, skipped ones included
     std::vector<ProductEntry> rows; // in page order; items whose id came out empty are skipped
+    // Ids of items left out because they are not decimal digits (they would change the
+    // gateway request), in page order.
+    std::vector<std::string> refusedIds;
 };
 
 // Scans page texts with the four templates, tried in order; the first whose item pattern

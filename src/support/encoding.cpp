@@ -293,6 +293,43 @@ std::string utf16le_to_gbk(std::string_view utf16) {
     return utf32_to_gbk(points);
 }
 
+std::size_t first_invalid_gbk(std::string_view gbk) {
+    const GbkTables* t = GbkTables::get();
+    const auto* s = reinterpret_cast<const unsigned char*>(gbk.data());
+    const std::size_t n = gbk.size();
+    for (std::size_t i = 0; i < n;) {
+        i += ascii_run(s + i, n - i);
+        if (i >= n) break;
+        const unsigned char b = s[i];
+        if (t && t->decode_single(b) != 0) {
+            ++i;
+        } else if (t && b >= 0x81 && b <= 0xFE && i + 1 < n && t->decode_pair(b, s[i + 1]) != 0) {
+            i += 2;
+        } else {
+            return i;
+        }
+    }
+    return std::string_view::npos;
+}
+
+std::size_t first_invalid_utf16le(std::string_view utf16) {
+    const auto unit = [utf16](std::size_t i) -> char32_t {
+        return static_cast<unsigned char>(utf16[i]) |
+               static_cast<char32_t>(static_cast<unsigned char>(utf16[i + 1])) << 8;
+    };
+    std::size_t i = 0;
+    for (; i + 1 < utf16.size(); i += 2) {
+        const char32_t c = unit(i);
+        if (c < 0xD800 || c > 0xDFFF) continue;
+        if (c <= 0xDBFF && i + 3 < utf16.size() && unit(i + 2) >= 0xDC00 && unit(i + 2) <= 0xDFFF) {
+            i += 2;
+            continue;
+        }
+        return i;
+    }
+    return i < utf16.size() ? i : std::string_view::npos;
+}
+
 std::string md5_text(std::string_view text, bool short_form) {
     text = up_to_nul(text);
     unsigned char digest[EVP_MAX_MD_SIZE];

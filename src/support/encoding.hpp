@@ -31,6 +31,15 @@ std::u32string gbk_to_utf32(std::string_view gbk);
 // UTF-32 code points -> GBK text; code points GBK cannot hold become "?".
 std::string utf32_to_gbk(std::u32string_view text);
 
+// Offset of the first byte of gbk (read whole, NUL bytes included) that starts no GBK
+// character as a strict reader sees it; npos when there is none. 0x80 alone is the euro
+// sign, as Windows code page 936 reads it.
+std::size_t first_invalid_gbk(std::string_view gbk);
+
+// Offset of the first byte of utf16 (UTF-16LE, read whole, zero units included) that
+// starts no character: an unpaired surrogate, or an odd last byte; npos when there is none.
+std::size_t first_invalid_utf16le(std::string_view utf16);
+
 // MD5 of the text's bytes as 32 lower-case hex digits; with short_form, characters
 // 9 to 24 of that (digest bytes 5 to 12).
 std::string md5_text(std::string_view text, bool short_form = false);

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "support/encoding.hpp"
+#include "support/gbk_literal.hpp"
 
 namespace vq {
 namespace {
@@ -34,23 +35,75 @@ std::string native_path(std::string_view gbk_path) {
     return gbk_to_utf8(gbk_path);
 }
 
-std::optional<std::string> read_file_bytes(std::string_view gbk_path) {
-    const int fd = ::open(native_path(gbk_path).c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return std::nullopt;
+FileRead read_regular_file(std::string_view gbk_path, std::uint64_t most_bytes) {
+    FileRead result;
+    // O_NONBLOCK: opening a FIFO must not wait for a writer. The flag is cleared again
+    // once the file is known to be regular.
+    const int fd = ::open(native_path(gbk_path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return result;
+    struct stat info {};
+    if (::fstat(fd, &info) != 0) {
+        ::close(fd);
+        return result;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        ::close(fd);
+        result.status = FileReadStatus::NotRegular;
+        return result;
+    }
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        ::close(fd);
+        return result;
+    }
+    if (static_cast<std::uint64_t>(info.st_size) > most_bytes) {
+        ::close(fd);
+        result.status = FileReadStatus::TooLarge;
+        return result;
+    }
     std::string bytes;
+    bytes.reserve(static_cast<std::size_t>(info.st_size));
     char chunk[65536];
     for (;;) {
         const ssize_t n = ::read(fd, chunk, sizeof chunk);
         if (n < 0) {
             if (errno == EINTR) continue;
             ::close(fd);
-            return std::nullopt;
+            return result;
         }
         if (n == 0) break;
+        // The size seen at the start is no promise: a file still being written grows.
+        if (bytes.size() + static_cast<std::size_t>(n) > most_bytes) {
+            ::close(fd);
+            result.status = FileReadStatus::TooLarge;
+            return result;
+        }
         bytes.append(chunk, static_cast<std::size_t>(n));
     }
     ::close(fd);
-    return bytes;
+    result.status = FileReadStatus::Read;
+    result.bytes = std::move(bytes);
+    return result;
+}
+
+std::string file_read_failure(const FileRead& read, std::uint64_t most_bytes,
+                              std::string_view what, std::string_view gbk_path) {
+    const std::string path(gbk_path);
+    switch (read.status) {
+        case FileReadStatus::NotRegular:
+            return std::string(what) + "不是普通文件："_gbk + path;
+        case FileReadStatus::TooLarge:
+            return std::string(what) + "超过 "_gbk + std::to_string(most_bytes >> 20) +
+                   " MB 的上限："_gbk + path;
+        default:
+            return "无法读取"_gbk + std::string(what) + "："_gbk + path;
+    }
+}
+
+std::optional<std::string> read_file_bytes(std::string_view gbk_path, std::uint64_t most_bytes) {
+    FileRead read = read_regular_file(gbk_path, most_bytes);
+    if (!read.ok()) return std::nullopt;
+    return std::move(read.bytes);
 }
 
 ReplaceResult replace_file(std::string_view gbk_path, std::string_view bytes, bool sync,

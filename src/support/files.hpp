@@ -13,8 +13,36 @@ namespace vq {
 // The platform file name for a GBK path.
 std::string native_path(std::string_view gbk_path);
 
-// The whole file's bytes, or nothing when it cannot be read.
-std::optional<std::string> read_file_bytes(std::string_view gbk_path);
+// Size caps for the files the program reads whole: a package table, a product list, and
+// a settings file (options, site, key pairs).
+inline constexpr std::uint64_t kMostTableBytes = std::uint64_t{1} << 30;
+inline constexpr std::uint64_t kMostListBytes = std::uint64_t{256} << 20;
+inline constexpr std::uint64_t kMostSettingsBytes = std::uint64_t{16} << 20;
+
+enum class FileReadStatus { Read, Unreadable, NotRegular, TooLarge };
+
+struct FileRead {
+    FileReadStatus status = FileReadStatus::Unreadable;
+    std::string bytes;  // the whole file when Read, else empty
+    bool ok() const { return status == FileReadStatus::Read; }
+};
+
+// The whole file when it is a regular file of at most most_bytes. Anything else (a FIFO,
+// a device, a folder, also through a link) is NotRegular and never blocks: it is opened
+// without waiting for a writer and looked at before a byte is read. A file that is or
+// grows larger than most_bytes while read is TooLarge.
+FileRead read_regular_file(std::string_view gbk_path, std::uint64_t most_bytes);
+
+// Why a read failed, for the user (GBK): "无法读取" + what + "：" + path, what +
+// "不是普通文件：" + path, or what + "超过 N MB 的上限：" + path. what names the file
+// ("宝贝列表文件").
+std::string file_read_failure(const FileRead& read, std::uint64_t most_bytes,
+                              std::string_view what, std::string_view gbk_path);
+
+// The whole file's bytes, or nothing when it cannot be read, is not a regular file or
+// is larger than most_bytes.
+std::optional<std::string> read_file_bytes(std::string_view gbk_path,
+                                           std::uint64_t most_bytes = kMostTableBytes);
 
 // Writes bytes to a temporary file in the same folder and renames it over the path, so
 // readers see the old file or the new one, never a part. False on any failure, leaving

@@ -130,7 +130,7 @@ std::mutex& write_mutex() {
 }  // namespace
 
 bool IniFile::load(std::string_view gbk_path) {
-    auto bytes = read_file_bytes(gbk_path);
+    auto bytes = read_file_bytes(gbk_path, kMostSettingsBytes);
     bytes_ = bytes ? std::move(*bytes) : std::string();
     return bytes.has_value();
 }

@@ -60,11 +60,15 @@ TEST(OfferRequest, FullAddressWithIndependentSignature) {
                   "&_aop_responseFormat&_aop_signature=256EF153C7B67A40B5EE8B7C0EEB8F6048718331");
 }
 
-TEST(OfferRequest, EmptyOfferIdStillGivesACompleteSignedAddress) {
-    const std::string url = build_offer_request("gw.example.test:8080", "", "1234567", "s3cr3tKEY");
-    EXPECT_NE(url.find("/offer.get/1234567?offerId=&returnFields=" + kFields + "&"),
-              std::string::npos);
-    EXPECT_EQ(signature_of(url), "8E777312DC70BBE4136F7FCC22FFFEAC715A1B41");
+// An id goes into the request unencoded, so anything but digits would add parameters
+// ("&"), cut the request ("#") or break its line: no request is built for it.
+TEST(OfferRequest, AnIdThatIsNotDecimalDigitsGivesNoRequest) {
+    const std::string ids[] = {"",     "1&_aop_signature=FORGED&x", "12#3", " 12", "12 ",
+                               "1\r\n2", "-1", "1.5", "\xA3\xB1\xA3\xB2" /* full-width 12 */};
+    for (const std::string& id : ids) {
+        EXPECT_EQ(build_offer_request("gw.example.test:8080", id, "1234567", "s3cr3tKEY"), "") << id;
+    }
+    EXPECT_NE(build_offer_request("gw.example.test:8080", "0123456789", "1234567", "s3cr3tKEY"), "");
 }
 
 TEST(OfferRequest, SignatureShapeAndBareResponseFormat) {
@@ -73,7 +77,7 @@ TEST(OfferRequest, SignatureShapeAndBareResponseFormat) {
     } cases[] = {
         {"1", "k", ""},
         {"999999999999", "8888", std::string(200, 's')},
-        {"", "", "x"},
+        {"7", "", "x"},
     };
     for (const auto& c : cases) {
         const std::string url = build_offer_request("h", c.offer_id, c.appkey, c.appsecret);

@@ -158,6 +158,27 @@ TEST_F(ListCommandsTest, ImportKeepsOnlyRowLines) {
     EXPECT_EQ(list.row_count(), 0);
 }
 
+// An offer id goes unencoded into the signed gateway request: a row whose id is not
+// digits is left out on import, and the log names its line.
+TEST_F(ListCommandsTest, ImportLeavesOutRowsWhoseIdIsNotDigits) {
+    class Lines final : public LogSink {
+    public:
+        void append_log(std::string_view text) override { lines.emplace_back(text); }
+        std::vector<std::string> lines;
+    } log;
+    const std::string path = dir_ + "/list.txt";
+    ASSERT_TRUE(write_file_atomic(path, "A||1&_aop_signature=FORGED&x||2||http://x/1\r\n"
+                                        "B||3||4||http://x/3\r\n"
+                                        "C||5#6||4||http://x/5\r\n"));
+    ProductList list;
+    EXPECT_TRUE(import_list(list, path, &log).ok);
+    expect_rows(list.rows(), {row("B", "3", "4", "http://x/3")});
+    ASSERT_EQ(log.lines.size(), 2u);
+    EXPECT_TRUE(log.lines[0].ends_with(
+        "  列表文件第 1 行：宝贝ID不是数字，已跳过：1&_aop_signature=FORGED&x\r\n"_gbk));
+    EXPECT_TRUE(log.lines[1].ends_with("  列表文件第 3 行：宝贝ID不是数字，已跳过：5#6\r\n"_gbk));
+}
+
 TEST(DeleteSelected, RemovesExactlyTheRowsAtThePositions) {
     // An unselected "a" above two selected "A" rows: matching by title would take it.
     struct Case {

@@ -58,6 +58,49 @@ TEST(ListText, OnlyFourPieceLinesBecomeRows) {
                                         });
 }
 
+// Values sellers type: whatever a field holds, its row reads back as one row with the
+// same other fields; what the format cannot hold becomes a blank.
+TEST(ListText, ValuesThatWouldBreakTheirLineBecomeBlanks) {
+    const struct {
+        std::string value, written;
+    } cases[] = {
+        {"A||B", "A B"},
+        {"A|||B", "A |B"},
+        {"A|", "A "},
+        {"|A", " A"},
+        {"cut\x1ahere", "cut here"},
+        {"CR\rLF\nNUL" + std::string(1, '\0') + "end", "CR LF NUL end"},
+        {"\x95|", "\x95|"},  // that "|" is the second byte of a character
+    };
+    for (const auto& c : cases) {
+        const std::vector<ProductEntry> rows = {row("T", "1", "2", "http://a/1"),
+                                                row(c.value, "2", c.value, c.value),
+                                                row("T", "3", "2", "http://a/3")};
+        const ListContents read = read_list_contents(format_list_text(rows));
+        EXPECT_TRUE(read.unreadableLines.empty()) << c.value;
+        expect_rows(read.rows, {rows[0], row(c.written, "2", c.written, c.written), rows[2]});
+    }
+}
+
+// What a line holds that is no row is reported by its line number, so nothing that
+// rewrites the file has to lose it unseen.
+TEST(ListText, LinesThatAreNoRowAreNamed) {
+    const std::string bytes =
+        "A||1||2||http://a/1\r\n"          // 1
+        "\r\n"                              // 2 blank: not a row, not a loss
+        "   \r\n"                           // 3 blanks only
+        "A||B||1||2||http://a/2\r\n"       // 4 five pieces
+        "C||3||4||\r\n"                    // 5 empty address
+        "D||4||5||http://a/4\n"              // 6
+        "E||5||" + std::string(1, '\0') + "6||http://a/5\r"  // 7 cut by NUL
+        "F||6||7||http://a/6";               // 8
+    const ListContents read = read_list_contents(bytes);
+    EXPECT_EQ(read.unreadableLines, (std::vector<int>{4, 5, 7}));
+    EXPECT_EQ(read.rowLines, (std::vector<int>{1, 6, 8}));
+    ASSERT_EQ(read.rows.size(), 3u);
+    EXPECT_EQ(read.rows[1].title, "D");
+}
+
 class ListFileTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -85,6 +128,7 @@ TEST_F(ListFileTest, WriteThenReadGivesTheSameList) {
 TEST_F(ListFileTest, FailuresAreResults) {
     EXPECT_FALSE(read_list_file(dir_ + "/missing.txt").has_value());
     EXPECT_FALSE(read_list_file(dir_).has_value());  // a folder cannot be read as a file
+    EXPECT_EQ(read_list_file_contents(dir_).file.status, FileReadStatus::NotRegular);
     EXPECT_FALSE(write_list_file(dir_ + "/no/such/folder.txt", {row("A", "1", "2", "3")}));
 }
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <functional>
@@ -172,8 +173,90 @@ TEST_F(PackageCheckTest, EveryFaultIsNamedWithItsRowAndPicture) {
     }
 }
 
+// A strict reader refuses the whole file at a byte its encoding cannot read: the check
+// names the first such byte by its row, offset and line.
+TEST_F(PackageCheckTest, ABytePastItsEncodingIsAProblem) {
+    const std::string two = "宝贝2"_gbk, three = "宝贝3"_gbk;
+    struct Case {
+        int format;
+        std::function<std::size_t(std::string&)> damage;  // returns the offset damaged
+        std::string line;                                  // UTF-8, <at> for the offset
+    } cases[] = {
+        {5, [&](std::string& b) {
+             const std::size_t at = b.find(two) + 4;
+             b[at] = '\xFF';
+             return at;
+         },
+         "第 2 行「宝贝?」：文件偏移 <at> 处的 FF 不是有效的 GBK 文字（文件第 5 行）"},
+        {5, [&](std::string& b) { const std::size_t at = b.find("title"); b[at] = '\xFF'; return at; },
+         "表头：文件偏移 <at> 处的 FF 不是有效的 GBK 文字（文件第 2 行）"},
+        {4, [&](std::string& b) {
+             const std::size_t at = b.find(gbk_to_utf16le(three).substr(0, 6)) + 4;
+             b.replace(at, 2, std::string("\x00\xD8", 2));
+             return at;
+         },
+         "第 3 行「宝贝?」：文件偏移 <at> 处的 00 D8 不是有效的 UTF-16 文字（文件第 6 行）"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.line);
+        format_ = c.format;
+        write_package();
+        std::string bytes = *read_file_bytes(table_);
+        const std::size_t at = c.damage(bytes);
+        ASSERT_TRUE(write_file_atomic(table_, bytes));
+        const PackageCheck result = check();
+        EXPECT_TRUE(result.readable);
+        // The header case also breaks the header's bytes; the byte comes last.
+        ASSERT_EQ(result.problems.size(), c.line.starts_with("表头") ? 2u : 1u);
+        EXPECT_EQ(gbk_to_utf8(result.problems.back()), replace_all(c.line, "<at>", std::to_string(at)));
+    }
+    // The euro sign is 0x80 in the code page the seller assistant reads.
+    format_ = 5;
+    write_package([](std::vector<OfferRecord>& r) { r[0].title = "\x80 10"; });
+    EXPECT_TRUE(check().clean());
+}
+
+// A local description picture counts only as a regular file inside the package folder:
+// the table travels with that folder, and an address may name any file on the machine.
+TEST_F(PackageCheckTest, ALocalPictureOutsideThePackageFolderIsAProblem) {
+    ASSERT_TRUE(write_file_atomic(dir_ + "/outside.jpg", kJpg));
+    fs::create_symlink(dir_ + "/outside.jpg", folder_ + "/sub/link.jpg");
+    ASSERT_EQ(::mkfifo((folder_ + "/sub/fifo.jpg").c_str(), 0600), 0);
+    const struct {
+        std::string path, line;
+    } cases[] = {
+        {"/etc/passwd", "描述图片 /etc/passwd 不在数据包的图片文件夹里"},
+        {folder_ + "/../outside.jpg", "描述图片 " + folder_ + "/../outside.jpg 不在数据包的图片文件夹里"},
+        {folder_ + "/sub/link.jpg", "描述图片 " + folder_ + "/sub/link.jpg 不在数据包的图片文件夹里"},
+        {folder_ + "/sub/fifo.jpg", "描述图片 " + folder_ + "/sub/fifo.jpg 不是普通文件"},
+        {folder_, "描述图片 " + folder_ + " 不在数据包的图片文件夹里"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        write_package([&](std::vector<OfferRecord>& r) {
+            r[1].description = "<img src=\"\"file://" + c.path + "\"\">";
+        });
+        const PackageCheck result = check();
+        ASSERT_EQ(result.problems.size(), 1u);
+        EXPECT_EQ(gbk_to_utf8(result.problems[0]), "第 2 行「宝贝2」：" + c.line);
+    }
+    // Inside the folder through ".." is still inside.
+    write_package([&](std::vector<OfferRecord>& r) {
+        r[1].description = "<img src=\"\"file://" + folder_ + "/sub/../sub/d.jpg\"\">";
+    });
+    EXPECT_TRUE(check().clean());
+}
+
 TEST_F(PackageCheckTest, WhatIsNoPackageIsSaidSo) {
     EXPECT_FALSE(check().readable);  // no file at all
+    // A FIFO would block the check for ever, /dev/zero fill its memory.
+    ASSERT_EQ(::mkfifo(table_.c_str(), 0600), 0);
+    EXPECT_FALSE(check().readable);
+    EXPECT_EQ(check().summary, "数据包文件不是普通文件："_gbk + table_);
+    fs::remove(table_);
+    fs::create_symlink("/dev/zero", table_);
+    EXPECT_EQ(check().summary, "数据包文件不是普通文件："_gbk + table_);
+    fs::remove(table_);
     ASSERT_TRUE(write_file_atomic(table_, "name,price\r\nx,1\r\n"));
     const PackageCheck c = check();
     EXPECT_FALSE(c.readable);

@@ -142,6 +142,19 @@ TEST_F(AddAddressTest, SingleProductNeedsAnIdAndATitle) {
     EXPECT_EQ(log.count_containing("  地址输入不正确，未识别到宝贝！\r\n"), 3);
 }
 
+// The id goes unencoded into the signed gateway request: a product page whose id is not
+// digits adds no row, and the log says why.
+TEST_F(AddAddressTest, SingleProductWhoseIdIsNotDigitsIsRefused) {
+    serve("/offer/1.html", "offer_id:\"1&_aop_signature=FORGED&x\",<title>t</title>");
+    serve("/offer/2.html", "offer_id:\"12#3\",<title>t</title>");
+    for (const char* path : {"/offer/1.html", "/offer/2.html"}) {
+        EXPECT_EQ(add(base() + path, "单品"), AddOutcome::NotFound) << path;
+    }
+    EXPECT_EQ(list.row_count(), 0);
+    EXPECT_EQ(log.count_containing("  宝贝ID不是数字，已跳过：1&_aop_signature=FORGED&x\r\n"), 1);
+    EXPECT_EQ(log.count_containing("  宝贝ID不是数字，已跳过：12#3\r\n"), 1);
+}
+
 TEST_F(AddAddressTest, ProductPageHostsAndMissingHostsAreNoShop) {
     vq::SiteSettings site;
     site.wholesale_detail_host = host();

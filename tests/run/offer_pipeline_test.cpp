@@ -95,21 +95,22 @@ TEST_F(OfferPipelineTest, EachProductTakesTheNextCredential) {
     EXPECT_EQ(gateway_requests(), 4);
 }
 
-TEST_F(OfferPipelineTest, AVanishedRowIsRequestedWithAnEmptyIdAndGivesNoRow) {
+TEST_F(OfferPipelineTest, AVanishedRowIsNeverRequestedAndGivesNoRow) {
     start_sim();
     fill_plain_titles(1);
     vq::ProductPipeline pipeline = make_pipeline();
     EXPECT_FALSE(pipeline.process_product(2).has_value());
-    // The gateway refuses an empty id with an error answer; every pair gets its retry.
-    EXPECT_EQ(gateway_requests(), 1 + static_cast<int>(state.credentials().size()));
+    // An empty id is no offer id: nothing goes to the gateway.
+    EXPECT_LE(gateway_requests(), 0);
     // No description pictures were asked for, so no product folder exists.
     EXPECT_FALSE(std::filesystem::exists(package_folder()));
 }
 
 // The listing pattern's (.*?) crosses line breaks, so a page's item link can bring CR LF
-// into an offer id. Down the whole road, from the page to the signed gateway request, no
-// header line of the page author's making may come out.
-TEST_F(OfferPipelineTest, ALineBreakInAListedIdAddsNoHeaderToTheGatewayRequest) {
+// into an offer id, and a seller's id can hold "&" or "#". The scanner leaves such an
+// item out, and a list row holding one fails without anything sent to the gateway: it
+// would add parameters or header lines to the signed request, or cut it.
+TEST_F(OfferPipelineTest, AnIdThatIsNotDigitsNeverReachesTheGateway) {
     vq::test::CaptureServer gateway(vq::test::CaptureServer::ok("<rsp></rsp>"));
     vq::SiteSettings site;
     site.gateway_host = "127.0.0.1:" + std::to_string(gateway.port());
@@ -119,20 +120,18 @@ TEST_F(OfferPipelineTest, ALineBreakInAListedIdAddsNoHeaderToTheGatewayRequest) 
         "Cookie: stolen=1\" target=\"_blank\">杯子</a><span class=\"c-price\">1.00</span>");
     vq::ListingScanner scanner;
     const vq::ListingPage scanned = scanner.scan(page, "item.host");
-    ASSERT_EQ(scanned.rows.size(), 1u);
-    ASSERT_NE(scanned.rows[0].offerId.find("\r\nX-Injected"), std::string::npos);
-    list.append_row(scanned.rows[0]);
+    EXPECT_TRUE(scanned.rows.empty());
+    ASSERT_EQ(scanned.refusedIds.size(), 1u);
+    const std::string ids[] = {scanned.refusedIds[0], "1&_aop_signature=FORGED&x", "12#3", " 12"};
+    for (const std::string& id : ids) list.append_row({"T", "1.00", "http://shop/1", id});
     state.set_credentials({{"1234567", "secret"}});
 
     vq::ProductPipeline pipeline = make_pipeline();
-    EXPECT_FALSE(pipeline.process_product(1).has_value());
-    ASSERT_EQ(gateway.requests().size(), 1u);
-    const std::string head = gateway.head(0);
-    EXPECT_EQ(head.find("\r\nX-Injected"), std::string::npos) << head;
-    EXPECT_EQ(head.find("\r\nCookie: stolen"), std::string::npos) << head;
-    EXPECT_NE(head.find("offerId=123%0D%0AX-Injected:%201%0D%0ACookie:%20stolen=1"),
-              std::string::npos)
-        << head;
+    for (int n = 1; n <= static_cast<int>(std::size(ids)); ++n) {
+        EXPECT_FALSE(pipeline.process_product(n).has_value()) << ids[n - 1];
+    }
+    EXPECT_TRUE(gateway.requests().empty());
+    vq::set_site_settings(vq::SiteSettings{});
 }
 
 }  // namespace

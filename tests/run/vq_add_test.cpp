@@ -1,6 +1,7 @@
 // vq add as a user runs it: the list file it leaves behind, exit codes, Ctrl-C.
 
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -96,8 +97,9 @@ TEST_F(VqAddTest, SingleModeCreatesTheListWithTheProductPage) {
 }
 
 TEST_F(VqAddTest, AnAddressThatYieldsNothingLeavesTheListFileAsItWas) {
-    // A header line the list format would drop shows that the file was not rewritten.
-    const std::string original = vq::utf8_to_gbk("导出的宝贝列表\r\n\r\nA||111||1.00||http://example/1\r\n");
+    // Blank lines and LF ends the list format would not write show that the file was not
+    // rewritten.
+    const std::string original = vq::utf8_to_gbk("\n\nA||111||1.00||http://example/1\n\n");
     struct Case {
         std::string mode, address, message;
     };
@@ -141,6 +143,31 @@ TEST_F(VqAddTest, RefusesBadArgumentsAndUnusableListFilesBeforeFetching) {
 
     EXPECT_EQ(requests("page"), 0);
     EXPECT_FALSE(std::filesystem::exists(list_file));
+}
+
+// A line the list cannot read would be dropped by the rewrite: the add refuses instead,
+// naming each such line, and neither fetches nor writes anything.
+TEST_F(VqAddTest, RefusesAListHoldingLinesItCannotRead) {
+    const std::string original = vq::utf8_to_gbk(
+        "导出的宝贝列表\r\nA||111||1.00||http://example/1\r\n\r\nB||2||3||4||http://example/2\r\n");
+    ASSERT_TRUE(vq::write_file_atomic(list_file, original));
+    EXPECT_EQ(run({"--mode", "店铺", "--list", list_file, address("shop1", "/")}), 2);
+    EXPECT_EQ(stderr_text, "列表文件第 1 行无法识别：" + list_file + "\n列表文件第 4 行无法识别：" +
+                               list_file + "\n");
+    EXPECT_EQ(vq::read_file_bytes(list_file).value_or(""), original);
+    EXPECT_EQ(requests("page"), 0);
+}
+
+// A FIFO would block the command before it fetched anything, /dev/zero fill its memory.
+TEST_F(VqAddTest, RefusesAListThatIsNoRegularFile) {
+    ASSERT_EQ(::mkfifo(list_file.c_str(), 0600), 0);
+    EXPECT_EQ(run({"--mode", "店铺", "--list", list_file, address("shop1", "/")}), 2);
+    EXPECT_EQ(stderr_text, "宝贝列表文件不是普通文件：" + list_file + "\n");
+    std::filesystem::remove(list_file);
+    std::filesystem::create_symlink("/dev/zero", list_file);
+    EXPECT_EQ(run({"--mode", "店铺", "--list", list_file, address("shop1", "/")}), 2);
+    EXPECT_EQ(stderr_text, "宝贝列表文件不是普通文件：" + list_file + "\n");
+    EXPECT_EQ(requests("page"), 0);
 }
 
 TEST_F(VqAddTest, InterruptStopsTheReadersAndWritesNothing) {

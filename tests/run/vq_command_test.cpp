@@ -1,5 +1,6 @@
 // The vq command as a user runs it: help and exit codes, the totals it prints, Ctrl-C.
 
+#include <sys/stat.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -173,6 +174,19 @@ TEST_F(VqCommandTest, RefusesToStartWithoutKeyPairsOrAUsableOutputName) {
     EXPECT_EQ(run({"copy", "--list", folder.path + "/no-such-list.txt", "--home", home}), 2);
     EXPECT_EQ(run({"copy", "--home", home}), 2);
     EXPECT_EQ(run({"copy", "--list", list_file, "--format", "6"}), 2);
+
+    // A FIFO as the list or the options file would block the command, /dev/zero fill its
+    // memory: each is refused by name before anything is fetched.
+    const std::string fifo = folder.path + "/fifo.txt";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EQ(run({"copy", "--list", fifo, "--home", home, "--out", folder.path + "/f.csv"}), 2);
+    EXPECT_EQ(stderr_text, "宝贝列表文件不是普通文件：" + fifo + "\n");
+    const std::string options = home + "/options/options.ini";
+    std::filesystem::remove(options);
+    std::filesystem::create_symlink("/dev/zero", options);
+    EXPECT_EQ(run({"copy", "--list", list_file, "--home", home, "--out", folder.path + "/f.csv"}), 2);
+    EXPECT_EQ(stderr_text, "选项文件不是普通文件：" + options + "\n");
+    EXPECT_FALSE(std::filesystem::exists(folder.path + "/f.csv"));
 }
 
 // A run with failures leaves their list beside the package; retrying it with --append

@@ -88,6 +88,17 @@ TEST(ListingScanner, NewTmallIdEndsAtTheNextParameterAndWithoutOneThereIsNoRow) 
     expect_rows(found, {{"T", "3.00", "http://i/item.htm?id=12345", "12345"}});
 }
 
+// An id goes unencoded into the signed gateway request: one that is not digits is left
+// out and handed back for the log, and the prices still pair by page order.
+TEST(ListingScanner, IdsThatAreNotDigitsAreLeftOutAndNamed) {
+    const std::string page = wangpu_item("1&_aop_signature=FORGED&x", "a") + wangpu_item("7#x", "b") +
+                             wangpu_item("88", "c") + c_price("1") + c_price("2") + c_price("3");
+    ListingScanner scanner;
+    const ListingPage found = scanner.scan(page, "i");
+    expect_rows(found, {{"c", "3", "http://i/item.htm?id=88", "88"}});
+    EXPECT_EQ(found.refusedIds, (std::vector<std::string>{"1&_aop_signature=FORGED&x", "7#x"}));
+}
+
 TEST(ListingScanner, LayoutsAreTriedInOrderIgnoringCase) {
     ListingScanner scanner;
     // Capital letters in the markup still match.

@@ -53,6 +53,36 @@ TEST(GbkRoundTrips, Utf8AndUtf32) {
     EXPECT_EQ(utf32_to_gbk(U"a\u4E2D\U0001F600"), "a中?"_gbk);
 }
 
+// The first byte a strict reader would refuse, over the whole text (NUL included).
+TEST(StrictDecoding, FirstByteThatStartsNoCharacter) {
+    const std::size_t none = std::string_view::npos;
+    const struct {
+        std::string gbk;
+        std::size_t at;
+    } gbk_cases[] = {
+        {"abc\xB1\xA6", none},
+        {std::string("a\0\xB1\xA6", 4), none},
+        {"\x80", none},  // the euro sign
+        {"ab\xFF", 2},
+        {"a\xB1", 1},        // a lead byte at the end
+        {"a\xB1\x22", 1},   // a quote is no second byte
+        {"\xB1\xA6\x81\x7F", 2},
+    };
+    for (const auto& c : gbk_cases) EXPECT_EQ(first_invalid_gbk(c.gbk), c.at) << c.gbk;
+    const struct {
+        std::string utf16;
+        std::size_t at;
+    } utf16_cases[] = {
+        {std::string("a\0\0\0", 4), none},
+        {std::string("\x3D\xD8\x00\xDE", 4), none},  // a pair
+        {std::string("a\0\x3D\xD8" "a\0", 6), 2},  // a high surrogate alone
+        {std::string("a\0\x00\xDE", 4), 2},          // a low one alone
+        {std::string("a\0\x3D\xD8", 4), 2},          // a high one at the end
+        {std::string("a\0b", 3), 2},                   // an odd last byte
+    };
+    for (const auto& c : utf16_cases) EXPECT_EQ(first_invalid_utf16le(c.utf16), c.at);
+}
+
 TEST(Md5Text, FullAndShortForms) {
     EXPECT_EQ(md5_text(""), "d41d8cd98f00b204e9800998ecf8427e");
     EXPECT_EQ(md5_text("abc"), "900150983cd24fb0d6963f7d28e17f72");

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/types.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -110,6 +111,44 @@ TEST_F(FilesTest, StagedCopyOfASavedFile) {
     EXPECT_FALSE(StagedFile::copy_of(dir_ + "/none.jpg", dir_).ok());
     EXPECT_FALSE(StagedFile::copy_of(dir_ + "/a.jpg", dir_ + "/missing").ok());
     EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 2);
+}
+
+// Only regular files are read, and only up to the caller's cap: a FIFO would block the
+// reader for ever and /dev/zero would fill its memory.
+TEST_F(FilesTest, ReadsOnlyRegularFilesUpToTheirCap) {
+    ASSERT_EQ(::mkfifo((dir_ + "/fifo").c_str(), 0600), 0);
+    fs::create_symlink("/dev/zero", dir_ + "/zero");
+    ASSERT_TRUE(write_file_atomic(dir_ + "/ten", "0123456789"));
+    fs::create_symlink(dir_ + "/ten", dir_ + "/link");
+    const struct {
+        std::string name;
+        std::uint64_t cap;
+        FileReadStatus status;
+    } cases[] = {
+        {"fifo", kMostListBytes, FileReadStatus::NotRegular},
+        {"zero", kMostTableBytes, FileReadStatus::NotRegular},
+        {".", kMostListBytes, FileReadStatus::NotRegular},
+        {"missing", kMostListBytes, FileReadStatus::Unreadable},
+        {"ten", 9, FileReadStatus::TooLarge},
+        {"ten", 10, FileReadStatus::Read},
+        {"link", 10, FileReadStatus::Read},  // a link to a regular file is one
+    };
+    for (const auto& c : cases) {
+        const FileRead read = read_regular_file(dir_ + "/" + c.name, c.cap);
+        EXPECT_EQ(read.status, c.status) << c.name;
+        EXPECT_EQ(read.bytes, c.status == FileReadStatus::Read ? "0123456789" : "") << c.name;
+        EXPECT_EQ(read_file_bytes(dir_ + "/" + c.name, c.cap).has_value(), read.ok()) << c.name;
+    }
+    const std::string path = dir_ + "/fifo";
+    EXPECT_EQ(file_read_failure(read_regular_file(path, kMostListBytes), kMostListBytes,
+                                "宝贝列表文件"_gbk, path),
+              "宝贝列表文件不是普通文件："_gbk + path);
+    EXPECT_EQ(file_read_failure(read_regular_file(dir_ + "/ten", 9), kMostListBytes,
+                                "宝贝列表文件"_gbk, path),
+              "宝贝列表文件超过 256 MB 的上限："_gbk + path);
+    EXPECT_EQ(file_read_failure(read_regular_file(dir_ + "/missing", 9), kMostListBytes,
+                                "宝贝列表文件"_gbk, path),
+              "无法读取宝贝列表文件："_gbk + path);
 }
 
 }  // namespace

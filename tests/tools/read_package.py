@@ -3,22 +3,43 @@
 
 Prints one line per row after the three header lines: the row's fields, each as the hex of
 its UTF-8 bytes, separated by blanks. Exits 1 (saying why on stderr) when the file does not
-decode strictly, a row breaks strict quoting, or a row has other than its column count.
+decode strictly (GBK as Windows code page 936 has it, or UTF-16LE), a row breaks strict quoting, or a row has other than its column count.
 """
+import codecs
 import csv
 import io
 import sys
 
 
-def main(path):
-    data = open(path, "rb").read()
+def euro_sign(error):
+    """Windows code page 936, which the seller assistant reads, has 0x80 for the euro sign;
+    Python's GBK codec has nothing there. Any other undecodable byte stays an error."""
+    if isinstance(error, UnicodeDecodeError) and error.object[error.start:error.start + 1] == b"\x80":
+        return "\u20ac", error.start + 1
+    raise error
+
+
+codecs.register_error("cp936-euro", euro_sign)
+
+
+def decoded(data):
+    """The table's text, separator and column count; raises UnicodeDecodeError."""
     if data.startswith(b"\xff\xfe"):
         text = data[2:].decode("utf-16-le", errors="strict")
-        if not text.endswith("\x00"):
-            sys.exit("format 4 table without its closing zero unit")
+        if not text.endswith("\x00") or "\x00" in text[:-1]:
+            sys.exit("format 4 table without its closing zero unit, or with one before the end")
         text, delimiter, width = text[:-1], "\t", 25
     else:
-        text, delimiter, width = data.decode("gbk", errors="strict"), ",", 48
+        text, delimiter, width = data.decode("gbk", errors="cp936-euro"), ",", 48
+    return text, delimiter, width
+
+
+def main(path):
+    data = open(path, "rb").read()
+    try:
+        text, delimiter, width = decoded(data)
+    except UnicodeDecodeError as error:
+        sys.exit(f"byte {error.start}: {error.reason}")
     reader = csv.reader(io.StringIO(text, newline=""), delimiter=delimiter, strict=True)
     try:
         rows = list(reader)
