@@ -261,7 +261,13 @@ int copy_command(const std::vector<std::string>& args) {
             code = 2;
         } else {
             RunTotals totals;
-            if (console.wait_for_completion(&InterruptCatcher::interrupted, totals)) {
+            const bool ended = console.wait_for_completion(&InterruptCatcher::interrupted, totals);
+            if (ended && !totals.stopReason.empty()) {
+                // Stopped by the disk: no totals that would read as a finished run.
+                console.clear_progress();
+                print_error(totals.stopReason + "，没有写入数据包。"_gbk);
+                code = 1;
+            } else if (ended) {
                 std::printf("%s%d\n%s%d\n%s%d\n%s%d\n", terminal_text("下载总数： "_gbk).c_str(),
                             totals.productCount, terminal_text("成功下载： "_gbk).c_str(),
                             totals.succeeded, terminal_text("下载失败： "_gbk).c_str(),

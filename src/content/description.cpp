@@ -199,6 +199,8 @@ void run_pass(Pass pass, OfferRecord& record, const ProductContext& context,
                 return true;
             }
             if (!fetched.fetched() && !fetched.unwritable()) return false;
+            context.report_unwritable(fetched.fetched() ? fetched.file.error() : fetched.writeError,
+                                      fetched.fetched() ? path : folder);
             log_empty(context, " 个宝贝 描述图片 无法写入文件 保留原图片地址 "_gbk, i, m);
             failed();
             return true;

@@ -333,6 +333,7 @@ void download_main_pictures(XmlDocument& answer, OfferRecord& record,
         std::string_view failure;
         if (got.unwritable()) {
             failure = "  张 宝贝主图无法写入文件 已从数据包中略去\r\n"_gbk;
+            context.report_unwritable(got.writeError, context.packageFolder);
         } else if (!got.fetched()) {
             failure = "  张 宝贝主图下载失败 已从数据包中略去\r\n"_gbk;
         } else {
@@ -347,6 +348,7 @@ void download_main_pictures(XmlDocument& answer, OfferRecord& record,
                 record.pictureList += ":|;";
             } else {
                 failure = "  张 宝贝主图无法写入文件 已从数据包中略去\r\n"_gbk;
+                context.report_unwritable(got.file.error(), path);
             }
         }
         if (!failure.empty()) {

@@ -76,7 +76,7 @@ CompletionWindow::CompletionWindow(QWidget* parent) : QWidget(parent, Qt::Window
     check_ = make_line(QStringLiteral("completionCheck"));
     check_->setWordWrap(true);
     unwritten_ = make_line(QStringLiteral("completionUnwritten"));
-    unwritten_->setText(QStringLiteral("数据包文件未能写入，请查看操作记录！"));
+    unwritten_->setWordWrap(true);
     unwritten_->setStyleSheet(kWarningStyle);
     unwritten_->hide();
     failedList_ = make_line(QStringLiteral("completionFailedList"));
@@ -101,6 +101,9 @@ CompletionWindow::CompletionWindow(QWidget* parent) : QWidget(parent, Qt::Window
 }
 
 void CompletionWindow::show_totals(const RunTotals& totals) {
+    unwritten_->setText(totals.stopReason.empty()
+                            ? QStringLiteral("数据包文件未能写入，请查看操作记录！")
+                            : qt_text(totals.stopReason) + QStringLiteral("，没有写入数据包。"));
     unwritten_->setVisible(!totals.packageWritten);
     total_->setText(QStringLiteral("下载总数： ") + QString::number(totals.productCount));
     succeeded_->setText(QStringLiteral("成功下载： ") + QString::number(totals.succeeded));

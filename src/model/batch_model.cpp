@@ -1,6 +1,8 @@
 #include "model/batch_model.hpp"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 
 #include "support/gbk_literal.hpp"
 #include "support/text.hpp"
@@ -121,6 +123,25 @@ std::vector<ProductEntry> BatchState::take_failed_products() {
     for (auto& [n, row] : failedProducts_) rows.push_back(std::move(row));
     failedProducts_.clear();
     return rows;
+}
+
+void WriteTrouble::report(int error, std::string gbk_path) {
+    std::lock_guard lock(mutex_);
+    if (seen_.load(std::memory_order_relaxed)) return;
+    error_ = error;
+    path_ = std::move(gbk_path);
+    seen_.store(true, std::memory_order_release);
+}
+
+std::string WriteTrouble::message() const {
+    std::lock_guard lock(mutex_);
+    if (error_ == ENOSPC || error_ == EDQUOT) return "磁盘空间不足："_gbk + path_;
+    std::string why = error_ == 0 ? std::string() : std::string(std::strerror(error_));
+    return "无法写入文件："_gbk + path_ + (why.empty() ? std::string() : "（"_gbk + why + "）"_gbk);
+}
+
+void ProductContext::report_unwritable(int error, std::string_view gbk_path) const {
+    if (writeTrouble) writeTrouble->report(error, std::string(gbk_path));
 }
 
 void ProductContext::log_line(std::string_view text) const {

@@ -191,6 +191,22 @@ struct RunSettings {
     ListingRules rules;
 };
 
+// A picture the disk or its folder refused: every picture after it would fail the same way,
+// so the run stops at the first. Thread-safe; the first report is kept.
+class WriteTrouble {
+public:
+    void report(int error, std::string gbk_path);
+    bool seen() const { return seen_.load(std::memory_order_acquire); }
+    // "磁盘空间不足：PATH" for a full disk or quota, else "无法写入文件：PATH（reason）".
+    std::string message() const;
+
+private:
+    std::atomic<bool> seen_{false};
+    mutable std::mutex mutex_;
+    int error_ = 0;
+    std::string path_;
+};
+
 // What the steps of one product need to know about their run: where to log, the numbers
 // of their log lines, where pictures go and the options in force.
 struct ProductContext {
@@ -209,8 +225,14 @@ struct ProductContext {
     // Where pictures are fetched from; null = the network.
     PictureSource* pictures = nullptr;
 
+    // Where a picture the disk refused is reported; null = nowhere.
+    WriteTrouble* writeTrouble = nullptr;
+
     // Appends the time stamp followed by text (which ends with "\r\n") as one line.
     void log_line(std::string_view text) const;
+    // A picture that could not be written at gbk_path (error: the system's number, 0 when
+    // unknown).
+    void report_unwritable(int error, std::string_view gbk_path) const;
 };
 
 }  // namespace vq

@@ -486,6 +486,7 @@ bool perform_picture(std::string_view url, Exchange& ex) {
 void settle_picture(PictureFetch& result, const Exchange& ex, bool ok) {
     if (ex.unwritable) {
         result.outcome = PictureFetch::Outcome::Unwritable;
+        result.writeError = result.file.error();
     } else if (ok && ex.received > 0) {
         result.outcome = PictureFetch::Outcome::Fetched;
         result.head = ex.body;
@@ -506,6 +507,7 @@ PictureFetch fetch_picture_into(std::string_view url, std::string_view gbk_folde
     result.file = StagedFile(gbk_folder);
     if (!result.file.ok()) {
         result.outcome = PictureFetch::Outcome::Unwritable;
+        result.writeError = result.file.error();
         return result;
     }
     result.address = picture_wire_address(url);
@@ -703,6 +705,7 @@ PictureFetch staged_picture(std::string_view bytes, std::string_view gbk_folder)
     result.file = StagedFile(gbk_folder);
     if (!result.file.append(bytes)) {
         result.outcome = PictureFetch::Outcome::Unwritable;
+        result.writeError = result.file.error();
         result.file = StagedFile();
         return result;
     }

@@ -122,6 +122,7 @@ struct PictureFetch {
     StagedFile file;
     std::string head;  // the first bytes (up to 16), for telling the picture's type
     std::string address;  // the wire address the picture came from (picture_wire_address)
+    int writeError = 0;   // Unwritable: the system's error number, when known
 
     bool fetched() const { return outcome == Outcome::Fetched; }
     bool unwritable() const { return outcome == Outcome::Unwritable; }

@@ -200,6 +200,8 @@ private:
                 }
             }
         }
+        // Uploaded so, the listing would show no picture at all.
+        if (position == 0) problem("没有主图"_gbk);
     }
 
     void description(const std::string& text) {

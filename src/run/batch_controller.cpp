@@ -45,6 +45,7 @@ struct BatchController::Run {
     std::vector<std::thread> threads;
     PictureCache pictures;  // the run's saved pictures, shared by its workers
     FileLock lock;          // the package's, from START to the end of the run
+    WriteTrouble trouble;   // a picture the disk refused, which ends the run
 };
 
 BatchController::BatchController(RunPorts ports)
@@ -126,6 +127,17 @@ StartResult BatchController::start_run(const StartOptions& options) {
     if (rows > kMostProducts) {
         return {false, "每次采集数量不超过1000个，如超过，请按帮助拆分为几次分别采集！"_gbk};
     }
+    // A folder that takes no file would let the run fetch everything and keep nothing.
+    const std::size_t slash = settings.outputPath.rfind('/');
+    const std::string tableFolder =
+        slash == std::string::npos ? std::string(".")
+                                   : settings.outputPath.substr(0, slash == 0 ? 1 : slash);
+    for (const std::string& where : {tableFolder, settings.packageFolder}) {
+        if (where == settings.packageFolder && !file_exists(where)) continue;
+        if (!StagedFile(where).ok()) {
+            return {false, "数据包文件夹无法写入（unusable output path）："_gbk + where};
+        }
+    }
     // The package is this run's until it ends: two runs on one package would lose one run's
     // rows. The lock file beside it tells every program; the lock ends with the run or with
     // the process, however it ends.
@@ -133,9 +145,17 @@ StartResult BatchController::start_run(const StartOptions& options) {
     if (lock.busy()) return {false, "数据包正被另一个任务使用："_gbk + settings.outputPath};
     if (settings.append) {
         // Refused before anything is fetched: the rows would have nowhere whole to go.
-        const std::optional<std::string> existing = read_file_bytes(settings.outputPath);
-        const std::string why = existing ? append_refusal(settings.outputFormat, *existing)
-                                         : "文件不存在"_gbk;
+        const FileRead existing = read_regular_file(settings.outputPath, kMostTableBytes);
+        std::string why;
+        if (existing.ok()) {
+            why = append_refusal(settings.outputFormat, existing.bytes);
+        } else if (existing.status == FileReadStatus::NotRegular) {
+            why = "不是普通文件"_gbk;
+        } else if (existing.status == FileReadStatus::TooLarge) {
+            why = "文件太大"_gbk;
+        } else {
+            why = file_exists(settings.outputPath) ? "无法读取"_gbk : "文件不存在"_gbk;
+        }
         if (!why.empty()) {
             return {false, "无法追加到数据包："_gbk + settings.outputPath + "（"_gbk + why +
                                "），没有下载任何宝贝。"_gbk};
@@ -198,6 +218,7 @@ void BatchController::run_worker(const std::shared_ptr<Run>& run, int worker) {
     environment.settings = run->settings;
     environment.picturesAhead = ports_.picturesAhead;
     environment.pictureCache = ports_.picturesAhead ? &run->pictures : nullptr;
+    environment.writeTrouble = &run->trouble;
     ProductPipeline pipeline(worker, environment);
     BatchState& state = *ports_.state;
 
@@ -207,6 +228,10 @@ void BatchController::run_worker(const std::shared_ptr<Run>& run, int worker) {
         if (n == 0) break;
         std::optional<std::string> row = pipeline.process_product(n);
         if (run->token.is_cancelled()) return;
+        if (run->trouble.seen()) {
+            end_for_trouble(run);
+            return;
+        }
         if (row) {
             state.append_package_row(*row, pipeline.last_failed_pictures());
         } else if (!pipeline.last_entry().offerId.empty()) {
@@ -220,6 +245,34 @@ void BatchController::run_worker(const std::shared_ptr<Run>& run, int worker) {
     }
     if (run->token.is_cancelled()) return;
     finish_worker(run, worker, pipeline.last_product_number());
+}
+
+void BatchController::end_for_trouble(const std::shared_ptr<Run>& run) {
+    {
+        // The first worker to see it ends the run; a stop or the completion may be first.
+        std::lock_guard lock(run->commitMutex);
+        if (run->completed || run->token.is_cancelled()) return;
+        run->completed = true;
+    }
+    const std::string reason = run->trouble.message();
+    run->log.append_log(log_time_stamp(*clock_) + " " + reason +
+                        "，任务已停止，没有写入数据包。\r\n"_gbk);
+    // The other workers give up what they do now; the log is silent for them from here.
+    run->token.cancel();
+    run->pictures.drop_unsaved();
+    const BatchState::Counters counters = ports_.state->counters();
+    RunTotals totals;
+    totals.productCount = counters.productCount;
+    totals.succeeded = counters.succeeded;
+    totals.failed = counters.failed;
+    totals.failedPictures = counters.failedPictures;
+    totals.packagePath = run->settings.outputPath;
+    totals.packageFolder = run->settings.packageFolder;
+    totals.outputFormat = run->settings.outputFormat;
+    totals.stopReason = reason;
+    run->lock.release();
+    if (ports_.observer) ports_.observer->run_completed(totals);
+    change_state(run, [](RunState) { return std::optional(RunState::Idle); });
 }
 
 void BatchController::finish_worker(const std::shared_ptr<Run>& run, int worker,

@@ -46,6 +46,9 @@ struct RunTotals {
     // nothing wrong. Empty and false when no package was written.
     std::string checkSummary;
     bool checkClean = false;
+    // GBK; why the run ended before its products did (the disk refused a picture), and no
+    // package was written. Empty for a run that went to its end.
+    std::string stopReason;
 };
 
 // What a front end hears of a run. Calls come from worker threads (and from the thread
@@ -122,6 +125,9 @@ private:
     void run_worker(const std::shared_ptr<Run>& run, int worker);
     void finish_worker(const std::shared_ptr<Run>& run, int worker, int last_product);
     void complete_run(const std::shared_ptr<Run>& run, int worker, int last_product);
+    // Ends the run early because the disk refused a picture: nothing is written, and the
+    // observer hears the totals with the reason.
+    void end_for_trouble(const std::shared_ptr<Run>& run);
     // One checked step: under the lock, `next` sees the state and says what it becomes
     // (nothing = no change); with `run` given, only while that run is still the current one.
     // Observers hear the changes in the order they were made.

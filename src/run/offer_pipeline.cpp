@@ -19,6 +19,8 @@ ProductPipeline::ProductPipeline(int worker, const RunEnvironment& environment)
     : worker_(worker), env_(environment) {}
 
 bool ProductPipeline::proceed() const {
+    // A picture the disk refused ends the run: no step after it would fare better.
+    if (env_.writeTrouble && env_.writeTrouble->seen()) return false;
     return env_.token == nullptr || env_.token->wait_while_held();
 }
 
@@ -62,6 +64,7 @@ std::optional<std::string> ProductPipeline::process_product(int n) {
     context.keepPictures = env_.settings.rules.keepPictures;
     context.options = env_.options;
     context.millis = env_.millis;
+    context.writeTrouble = env_.writeTrouble;
 
     const std::string t = number(worker_);
     const std::string counter = number(n) + "/" + number(context.productCount);

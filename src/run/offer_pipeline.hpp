@@ -33,6 +33,9 @@ struct RunEnvironment {
     // the network, as a plain sequence would.
     bool picturesAhead = true;
     PictureCache* pictureCache = nullptr;
+    // Where pictures the disk refused are reported; once one is, the product goes no
+    // further. May be null.
+    WriteTrouble* writeTrouble = nullptr;
 };
 
 // One worker's pipeline; keeps the credential cursor, the answer document and the

@@ -144,7 +144,10 @@ StagedFile::StagedFile(std::string_view gbk_folder) {
 void StagedFile::create_in(const std::string& folder) {
     std::string pattern = folder + "/.vq-part-XXXXXX";
     fd_ = ::mkostemp(pattern.data(), O_CLOEXEC);
-    if (fd_ < 0) return;
+    if (fd_ < 0) {
+        error_ = errno;
+        return;
+    }
     ::fchmod(fd_, 0644);  // an ordinary document, not mkstemp's owner-only file
     temp_ = std::move(pattern);
 }
@@ -210,7 +213,7 @@ StagedFile StagedFile::stage_native(const std::string& source, const std::string
 
 StagedFile::StagedFile(StagedFile&& other) noexcept
     : temp_(std::move(other.temp_)), fd_(other.fd_), size_(other.size_), failed_(other.failed_),
-      linked_(other.linked_) {
+      error_(other.error_), linked_(other.linked_) {
     other.fd_ = -1;
     other.temp_.clear();
 }
@@ -222,6 +225,7 @@ StagedFile& StagedFile::operator=(StagedFile&& other) noexcept {
         fd_ = other.fd_;
         size_ = other.size_;
         failed_ = other.failed_;
+        error_ = other.error_;
         linked_ = other.linked_;
         other.fd_ = -1;
         other.temp_.clear();
@@ -239,6 +243,7 @@ void StagedFile::discard() {
 bool StagedFile::append(std::string_view bytes) {
     if (!ok()) return false;
     if (!write_all(fd_, bytes)) {
+        error_ = errno;
         failed_ = true;
         return false;
     }
@@ -248,6 +253,7 @@ bool StagedFile::append(std::string_view bytes) {
 
 bool StagedFile::commit(std::string_view gbk_path) {
     const bool written = ok() && ::close(fd_) == 0;
+    if (!written && error_ == 0) error_ = fd_ < 0 ? EBADF : errno;
     fd_ = -1;
     const std::string target = native_path(gbk_path);
     if (written && linked_) {
@@ -260,6 +266,7 @@ bool StagedFile::commit(std::string_view gbk_path) {
         }
     }
     if (!written || ::rename(temp_.c_str(), target.c_str()) != 0) {
+        if (error_ == 0) error_ = errno;
         discard();
         return false;
     }

@@ -85,6 +85,9 @@ public:
     // Closes the file and renames it over the GBK path; false, and the file removed, when
     // it cannot.
     bool commit(std::string_view gbk_path);
+    // The system's error number of the step that failed (making, writing, closing or
+    // renaming the file); 0 while none did.
+    int error() const { return error_; }
 
 private:
     static StagedFile stage_native(const std::string& source, const std::string& folder);
@@ -94,6 +97,7 @@ private:
     int fd_ = -1;
     std::uint64_t size_ = 0;
     bool failed_ = false;
+    int error_ = 0;
     bool linked_ = false;  // the temporary name is a second link to an existing file
 };
 

@@ -262,12 +262,14 @@ void RunPanelTest::pauseContinueAndStop() {
     QVERIFY(!QFileInfo::exists(package));
 }
 
-// A package that could not be written (here: its folder is missing) must not pass for one.
+// A package that could not be written (here: a folder stands where the table goes) must
+// not pass for one.
 void RunPanelTest::unwrittenPackageIsSaid() {
     guitest::TempHome home;
     Panel p(home);
     p.add_rows(1, "");  // no id: the run has nothing to fetch and completes at once
-    QVERIFY(p.panel.apply_output_path(home.file(QStringLiteral("missing/pkg.csv"))));
+    QVERIFY(QDir(home.path()).mkpath(QStringLiteral("table.csv")));
+    QVERIFY(p.panel.apply_output_path(home.file(QStringLiteral("table.csv"))));
     QSignalSpy shown(&p.panel, &vq::gui::RunPanel::completionShown);
     p.panel.start_run();
     QTRY_COMPARE_WITH_TIMEOUT(shown.size(), 1, 20000);

@@ -133,6 +133,11 @@ TEST_F(PackageCheckTest, EveryFaultIsNamedWithItsRowAndPicture) {
              });
          },
          "第 3 行「宝贝3」：主图 p1k1 与第 1 行的主图同名"},
+        {"no main picture",
+         [](PackageCheckTest& t) {
+             t.write_package([](std::vector<OfferRecord>& r) { r[1].pictureList.clear(); });
+         },
+         "第 2 行「宝贝2」：没有主图"},
         {"description picture",
          [](PackageCheckTest& t) { fs::remove(t.folder_ + "/sub/d.jpg"); },
          "第 1 行「宝贝1」：描述图片 <folder>/sub/d.jpg 不存在"},

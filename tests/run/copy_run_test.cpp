@@ -503,7 +503,9 @@ TEST_F(CopyRunTest, AnUnwritablePackageIsReportedNotClaimed) {
     start_sim();
     fill_list(2);
     make_controller(5, false);
-    outputPath.set(folder.path + "/missing/pkg.csv");
+    // A folder where the table should go: the write itself fails.
+    ASSERT_TRUE(std::filesystem::create_directory(folder.path + "/table.csv"));
+    outputPath.set(folder.path + "/table.csv");
     ASSERT_TRUE(controller->start_run().started);
     ASSERT_TRUE(observer.wait_completed());
     EXPECT_FALSE(observer.totals.packageWritten);

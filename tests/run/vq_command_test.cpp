@@ -359,4 +359,40 @@ TEST_F(VqCommandTest, APackageIsOneRunsAtATime) {
     EXPECT_EQ(runtest::read_package_strictly(out, folder.path).size(), 12u);
 }
 
+// A picture folder that takes no file is found at START; a picture the disk refuses during
+// the run stops it there, with the reason and no package, and vq exits 1.
+TEST_F(VqCommandTest, WhatTheDiskRefusesStopsTheRunAndIsSaid) {
+    vq::sim::SimOptions options;
+    options.mainPictures = 2;
+    options.pictureBytes = 40000;
+    start_sim(options);
+    prepare(10, sim.site_ini());
+    const std::string taken = folder.path + "/taken.csv";
+    ASSERT_TRUE(vq::write_file_atomic(folder.path + "/taken", "a file where the pictures go"));
+    EXPECT_EQ(run({"copy", "--list", list_file, "--out", taken, "--home", home}), 2);
+    EXPECT_NE(stderr_text.find("数据包文件夹无法写入（unusable output path）：" + folder.path + "/taken"),
+              std::string::npos)
+        << stderr_text;
+    EXPECT_EQ(gateway_requests(), 0);
+
+    // Files may grow to 16 KiB here, so the first picture cannot be written whole.
+    const std::string out = folder.path + "/limited.csv";
+    std::string command = "trap '' XFSZ; ulimit -f 16; exec";
+    for (const std::string& arg : {std::string(VQ_PATH), std::string("copy"), std::string("--list"),
+                                   list_file, std::string("--out"), out, std::string("--home"), home,
+                                   std::string("--no-desc-pictures")}) {
+        command += " '" + arg + "'";
+    }
+    EXPECT_EQ(runtest::wait_process(runtest::spawn_process({"/bin/sh", "-c", command}, folder.path),
+                                    folder.path, stdout_text, stderr_text),
+              1);
+    EXPECT_NE(stderr_text.find("无法写入文件：" + folder.path + "/limited"), std::string::npos)
+        << stderr_text;
+    EXPECT_NE(stderr_text.find("，没有写入数据包。"), std::string::npos) << stderr_text;
+    EXPECT_EQ(stdout_text.find("成功下载"), std::string::npos) << stdout_text;
+    EXPECT_FALSE(std::filesystem::exists(out));
+    // Stopped at once: most products were never asked for.
+    EXPECT_LT(gateway_requests(), 10);
+}
+
 }  // namespace
