@@ -463,32 +463,12 @@ Answer MarketplaceSim::Impl::picture_answer(const std::string& host, const httpl
     return {200, make_picture(it->second.type, host + req.path, options.pictureBytes), type};
 }
 
-// httplib hands a handler no socket: the connection is the one of this server's sockets
-// whose peer is the request's client port.
-int MarketplaceSim::Impl::connection_socket(const httplib::Request& req) const {
-    DIR* fds = opendir("/proc/self/fd");
-    if (fds == nullptr) return -1;
-    int found = -1;
-    while (const dirent* entry = readdir(fds)) {
-        const int fd = std::atoi(entry->d_name);
-        if (fd <= 0 || fd == dirfd(fds)) continue;
-        sockaddr_in peer{}, local{};
-        socklen_t peerLength = sizeof peer, localLength = sizeof local;
-        if (getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &peerLength) != 0 ||
-            getsockname(fd, reinterpret_cast<sockaddr*>(&local), &localLength) != 0 ||
-            peer.sin_family != AF_INET) {
-            continue;
-        }
-        if (ntohs(peer.sin_port) == req.remote_port && ntohs(local.sin_port) == port) {
-            found = fd;
-            break;
-        }
-    }
-    closedir(fds);
-    return found;
-}
+namespace {
 
-void MarketplaceSim::Impl::shut_connections() const {
+// httplib hands a handler no socket: this server's client connections are the process's
+// sockets on its port that have a peer. visit(fd, client port) until it returns true.
+template <class Visit>
+void visit_connections(int port, Visit visit) {
     DIR* fds = opendir("/proc/self/fd");
     if (fds == nullptr) return;
     while (const dirent* entry = readdir(fds)) {
@@ -498,12 +478,31 @@ void MarketplaceSim::Impl::shut_connections() const {
         socklen_t peerLength = sizeof peer, localLength = sizeof local;
         if (getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &peerLength) != 0 ||
             getsockname(fd, reinterpret_cast<sockaddr*>(&local), &localLength) != 0 ||
-            local.sin_family != AF_INET || ntohs(local.sin_port) != port) {
+            peer.sin_family != AF_INET || ntohs(local.sin_port) != port) {
             continue;
         }
-        shutdown(fd, SHUT_RDWR);
+        if (visit(fd, static_cast<int>(ntohs(peer.sin_port)))) break;
     }
     closedir(fds);
+}
+
+}  // namespace
+
+int MarketplaceSim::Impl::connection_socket(const httplib::Request& req) const {
+    int found = -1;
+    visit_connections(port, [&](int fd, int client_port) {
+        if (client_port != req.remote_port) return false;
+        found = fd;
+        return true;
+    });
+    return found;
+}
+
+void MarketplaceSim::Impl::shut_connections() const {
+    visit_connections(port, [](int fd, int) {
+        shutdown(fd, SHUT_RDWR);
+        return false;
+    });
 }
 
 void MarketplaceSim::Impl::hang(const httplib::Request& req) {
