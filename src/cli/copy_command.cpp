@@ -315,6 +315,13 @@ int copy_command(const std::vector<std::string>& args) {
                 if (!totals.checkSummary.empty()) {
                     std::printf("%s\n", terminal_text(totals.checkSummary).c_str());
                 }
+                // Without --out the package's name is made up here: say where it went.
+                if (totals.packageWritten) {
+                    std::printf("%s%s\n%s%s\n", terminal_text("数据包："_gbk).c_str(),
+                                terminal_text(output.path).c_str(),
+                                terminal_text("图片文件夹："_gbk).c_str(),
+                                terminal_text(output.folder + output.name).c_str());
+                }
                 if (!totals.failedListPath.empty()) {
                     std::printf("%s%s\n", terminal_text("失败列表："_gbk).c_str(),
                                 terminal_text(totals.failedListPath).c_str());

@@ -126,6 +126,9 @@ TEST_F(VqCommandTest, CopiesAListAndPrintsTheTotals) {
     EXPECT_NE(stdout_text.find("下载总数： 6\n成功下载： 6\n下载失败： 0\n图片失败："), std::string::npos)
         << stdout_text;
     EXPECT_NE(stdout_text.find("文件写成功！"), std::string::npos);
+    EXPECT_NE(stdout_text.find("\n数据包：" + out + "\n图片文件夹：" + folder.path + "/out/shop\n"),
+              std::string::npos)
+        << stdout_text;
     const auto package = vq::read_file_bytes(out);
     ASSERT_TRUE(package);
     EXPECT_EQ(package->substr(0, 2), "\xFF\xFE");
@@ -134,6 +137,20 @@ TEST_F(VqCommandTest, CopiesAListAndPrintsTheTotals) {
     const auto raw_log = vq::read_file_bytes(folder.path + "/run.log");
     ASSERT_TRUE(raw_log);
     EXPECT_NE(raw_log->find(vq::utf8_to_gbk("文件写成功！\r\n")), std::string::npos);
+
+    // Without --out the package gets a made-up name in the program folder: it is said.
+    ASSERT_EQ(run({"copy", "--list", list_file, "--home", home}), 0) << stderr_text;
+    const std::string shown = "\n数据包：";
+    const auto at = stdout_text.find(shown);
+    ASSERT_NE(at, std::string::npos) << stdout_text;
+    const auto start = at + shown.size();
+    const std::string path = stdout_text.substr(start, stdout_text.find('\n', start) - start);
+    EXPECT_TRUE(path.starts_with(home + "/aliT") && path.ends_with(".csv")) << path;
+    EXPECT_TRUE(std::filesystem::is_regular_file(path));
+    const std::string pictures = path.substr(0, path.size() - 4);
+    EXPECT_NE(stdout_text.find("\n图片文件夹：" + pictures + "\n"), std::string::npos)
+        << stdout_text;
+    EXPECT_TRUE(std::filesystem::is_directory(pictures));
 }
 
 // vq copy checks what it wrote; vq check says the same of a package, and what broke it.
