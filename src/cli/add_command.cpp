@@ -14,6 +14,7 @@
 
 #include "model/list_file.hpp"
 #include "model/product_list.hpp"
+#include "cli/arguments.hpp"
 #include "cli/cli_common.hpp"
 #include "cli/commands.hpp"
 #include "cli/console.hpp"
@@ -35,54 +36,36 @@ constexpr const char* kExitCodes =
     "              folder does not exist\n"
     "            130 stopped with Ctrl-C (the list file is not written)\n";
 
-constexpr const char* kUsage =
-    "usage: vq add --mode 单品|列表|店铺 --list FILE [--home DIR] [--site FILE] [--log FILE]\n"
-    "              ADDRESS\n"
-    "modes: 单品 (single) a product page, 店铺 (shop) a whole shop,\n"
-    "       列表 (list) a category or search list of a shop\n";
-
 struct AddArguments {
-    std::string mode;  // GBK mode text
+    std::string mode;  // as given: Chinese or English
     std::string list, home, site, log;
-    std::vector<std::string> addresses;
+    std::string address;
 };
+
+void declare(CLI::App& app, AddArguments& parsed) {
+    app.add_option("--mode", parsed.mode,
+                   "what ADDRESS is: 单品 (single) a product page, 店铺 (shop) a whole shop, "
+                   "列表 (list) a category or search list of a shop")
+        ->type_name("单品|列表|店铺")
+        ->required()
+        ->check(one_of({"单品", "列表", "店铺", "single", "list", "shop"}));
+    app.add_option("--list", parsed.list,
+                   "the list file the rows are added to (a missing one starts empty)")
+        ->type_name("FILE")
+        ->required()
+        ->check(not_empty());
+    app.add_option("--home", parsed.home, "the program folder, as for vq copy")->type_name("DIR");
+    app.add_option("--site", parsed.site, "the site settings, as for vq copy")->type_name("FILE");
+    app.add_option("--log", parsed.log, "also writes the log lines there, as GBK with CR LF")
+        ->type_name("FILE");
+    app.add_option("ADDRESS", parsed.address)->required();
+}
 
 // The mode as the command line gives it (UTF-8, Chinese or English) as the GBK mode text.
 std::string mode_text(const std::string& given) {
     if (given == "单品" || given == "single") return "单品"_gbk;
     if (given == "列表" || given == "list") return "列表"_gbk;
-    if (given == "店铺" || given == "shop") return "店铺"_gbk;
-    return {};
-}
-
-bool parse(const std::vector<std::string>& args, AddArguments& parsed) {
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        const auto value = [&](std::string& into) {
-            if (i + 1 >= args.size()) return false;
-            into = args[++i];
-            return true;
-        };
-        std::string mode;
-        if (arg == "--mode") {
-            if (!value(mode)) return false;
-            parsed.mode = mode_text(mode);
-            if (parsed.mode.empty()) return false;
-        } else if (arg == "--list") {
-            if (!value(parsed.list)) return false;
-        } else if (arg == "--home") {
-            if (!value(parsed.home)) return false;
-        } else if (arg == "--site") {
-            if (!value(parsed.site)) return false;
-        } else if (arg == "--log") {
-            if (!value(parsed.log)) return false;
-        } else if (arg.size() > 1 && arg[0] == '-') {
-            return false;
-        } else {
-            parsed.addresses.push_back(arg);
-        }
-    }
-    return !parsed.mode.empty() && !parsed.list.empty() && parsed.addresses.size() == 1;
+    return "店铺"_gbk;
 }
 
 // The console as the add and the readers see it: silent once Ctrl-C came, so the aborted
@@ -165,12 +148,10 @@ bool wait_for_readers(ListingReaders& readers, Wakeup& wakeup) {
 }  // namespace
 
 int add_command(const std::vector<std::string>& args) {
-    if (asks_for_help(args)) return print_help(kUsage, kExitCodes);
     AddArguments arguments;
-    if (!parse(args, arguments)) {
-        std::fputs(kUsage, stderr);
-        return 2;
-    }
+    CommandLine line("add", kExitCodes);
+    declare(line.app(), arguments);
+    if (const std::optional<int> code = line.parse(args)) return *code;
 
     init_http();
     const std::string home = program_folder(arguments.home);
@@ -246,7 +227,7 @@ int add_command(const std::vector<std::string>& args) {
         ports.readers = &readers;
 
         const std::optional<AddOutcome> outcome =
-            add_interruptibly(utf8_to_gbk(arguments.addresses.front()), arguments.mode, ports);
+            add_interruptibly(utf8_to_gbk(arguments.address), mode_text(arguments.mode), ports);
         bool finished = outcome.has_value();
         if (finished && *outcome == AddOutcome::JobStarted) finished = wait_for_readers(readers, readersEnded);
         if (!finished) {

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "app/startup.hpp"
+#include "cli/arguments.hpp"
 #include "cli/cli_common.hpp"
 #include "cli/commands.hpp"
 #include "cli/console.hpp"
@@ -20,17 +21,19 @@ constexpr const char* kExitCodes =
     "            1 problems found (one line each, then the summary)\n"
     "            2 bad arguments, or the file cannot be read as a package\n";
 
-constexpr const char* kUsage = "usage: vq check PACKAGE.csv\n";
-
 }  // namespace
 
 int check_command(const std::vector<std::string>& args) {
-    if (asks_for_help(args)) return print_help(kUsage, kExitCodes);
-    if (args.size() != 1 || args[0].empty() || args[0][0] == '-') {
-        std::fputs(kUsage, stderr);
-        return 2;
-    }
-    const OutputPathChoice package = derive_output_path(absolute_gbk_path(args[0]));
+    std::string path;
+    CommandLine line("check", kExitCodes);
+    line.app()
+        .add_option("PACKAGE.csv", path,
+                    "the package table; its pictures are looked for in the folder of its name "
+                    "beside it")
+        ->required()
+        ->check(not_empty());
+    if (const std::optional<int> code = line.parse(args)) return *code;
+    const OutputPathChoice package = derive_output_path(absolute_gbk_path(path));
     if (!package.ok) {
         print_error(package.message);
         return 2;

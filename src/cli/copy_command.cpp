@@ -13,6 +13,7 @@
 #include "app/list_commands.hpp"
 #include "app/options.hpp"
 #include "app/startup.hpp"
+#include "cli/arguments.hpp"
 #include "cli/cli_common.hpp"
 #include "cli/commands.hpp"
 #include "cli/console.hpp"
@@ -33,15 +34,6 @@ constexpr const char* kExitCodes =
     "              output path or list file, a package --append cannot add to\n"
     "            130 stopped with Ctrl-C (nothing is written)\n";
 
-constexpr const char* kUsage =
-    "usage: vq copy --list FILE [--out PATH.csv] [--format 4|5]\n"
-    "               [--desc-pictures | --no-desc-pictures] [--taobao-only | --no-taobao-only]\n"
-    "               [--policy 1|2|3] [--append] [--sequential-pictures] [--home DIR]\n"
-    "               [--site FILE] [--log FILE]\n"
-    "               [--price-factor X] [--price-add Y] [--price-ending none|yuan|.9|.99]\n"
-    "               [--title-prefix TEXT] [--title-suffix TEXT] [--title-replace OLD=NEW]...\n"
-    "               [--keep-pictures N]\n";
-
 // A rule flag as given (UTF-8) and the field of the rules it sets.
 struct RuleFlag {
     std::string name;
@@ -51,66 +43,113 @@ struct RuleFlag {
 
 struct CopyArguments {
     std::string list, out, home, site, log;
-    int format = 0;   // 0 = as the options file says
-    int policy = 0;
-    int descPictures = -1;  // -1 = as the options file says
-    int taobaoOnly = -1;
+    std::string format;  // empty = as the options file says
+    std::string policy;
+    bool descPictures = false, taobaoOnly = false;
     bool append = false;
     bool sequentialPictures = false;
     std::vector<RuleFlag> rules;  // in the order given; each wins over the options file
 };
 
-constexpr std::pair<const char*, RuleField> kRuleFlags[] = {
-    {"--price-factor", RuleField::PriceFactor},   {"--price-add", RuleField::PriceAdd},
-    {"--price-ending", RuleField::PriceEnding},   {"--title-prefix", RuleField::TitlePrefix},
-    {"--title-suffix", RuleField::TitleSuffix},   {"--title-replace", RuleField::TitleReplacement},
-    {"--keep-pictures", RuleField::KeepPictures},
+struct RuleOption {
+    const char* name;
+    RuleField field;
+    const char* value;
+    const char* description;
 };
 
-bool parse(const std::vector<std::string>& args, CopyArguments& parsed) {
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        const auto value = [&](std::string& into) {
-            if (i + 1 >= args.size()) return false;
-            into = args[++i];
-            return true;
-        };
-        std::string number;
-        if (arg == "--list") {
-            if (!value(parsed.list)) return false;
-        } else if (arg == "--out") {
-            if (!value(parsed.out)) return false;
-        } else if (arg == "--home") {
-            if (!value(parsed.home)) return false;
-        } else if (arg == "--site") {
-            if (!value(parsed.site)) return false;
-        } else if (arg == "--log") {
-            if (!value(parsed.log)) return false;
-        } else if (arg == "--format") {
-            if (!value(number) || (number != "4" && number != "5")) return false;
-            parsed.format = number[0] - '0';
-        } else if (arg == "--policy") {
-            if (!value(number) || number.size() != 1 || number[0] < '1' || number[0] > '3') {
-                return false;
+// Their values are checked with the options file's (rules_in_force), not here, so that a
+// flag and the file's key are refused alike.
+constexpr RuleOption kRuleOptions[] = {
+    {"--price-factor", RuleField::PriceFactor, "X",
+     "every price becomes price × X + Y (X above 0)"},
+    {"--price-add", RuleField::PriceAdd, "Y", "Y yuan added after the factor; may be negative"},
+    {"--price-ending", RuleField::PriceEnding, "none|yuan|.9|.99",
+     "then none: two decimals, rounded half up; yuan: up to the next whole yuan; .9, .99: the "
+     "smallest x.90 or x.99 not below it"},
+    {"--title-prefix", RuleField::TitlePrefix, "TEXT", "put before every title"},
+    {"--title-suffix", RuleField::TitleSuffix, "TEXT", "put after every title"},
+    {"--title-replace", RuleField::TitleReplacement, "OLD=NEW",
+     "replaces every OLD in titles by NEW (OLD= removes it); repeat it for several, in order; "
+     "any takes the place of all those in options/options.ini"},
+    {"--keep-pictures", RuleField::KeepPictures, "N",
+     "fetches and lists only the first N main pictures (0 keeps all)"},
+};
+
+struct CopyOptions {
+    CLI::Option* descPictures = nullptr;
+    CLI::Option* taobaoOnly = nullptr;
+    std::vector<std::pair<const CLI::Option*, RuleField>> rules;
+};
+
+CopyOptions declare(CLI::App& app, CopyArguments& parsed) {
+    CopyOptions options;
+    app.add_option("--list", parsed.list,
+                   "the list file: GBK lines title||id||price||address, as the window exports them")
+        ->type_name("FILE")
+        ->required()
+        ->check(not_empty());
+    app.add_option("--out", parsed.out,
+                   "the package table; its pictures go to the folder of its name beside it "
+                   "(default: aliT<seconds>.csv in the program folder)")
+        ->type_name("PATH.csv");
+    app.add_option("--format", parsed.format,
+                   "4: the 1688 assistant's UTF-16 tab table; 5: the Taobao assistant CSV, the "
+                   "default (without the flag, as options/options.ini says)")
+        ->type_name("4|5")
+        ->check(one_of({"4", "5"}));
+    options.descPictures = app.add_flag("--desc-pictures,!--no-desc-pictures", parsed.descPictures,
+                                        "fetches the description's pictures into the picture "
+                                        "folder and points the description at them, or leaves "
+                                        "them at their web address (without either, as "
+                                        "options/options.ini says)");
+    options.taobaoOnly = app.add_flag("--taobao-only,!--no-taobao-only", parsed.taobaoOnly,
+                                      "fetches only the description pictures on Taobao's picture "
+                                      "space; the others keep their web address");
+    app.add_option("--policy", parsed.policy,
+                   "a description picture that could not be fetched: 1 keeps its web address; "
+                   "2 is removed from the description; 3 is fetched once more and removed when "
+                   "that fails too (without the flag, as options/options.ini says; 3 when it "
+                   "says nothing)")
+        ->type_name("1|2|3")
+        ->check(one_of({"1", "2", "3"}));
+    app.add_flag(
+        "--append", parsed.append,
+        "adds the rows after those of the package at --out and the pictures to its folder");
+    app.add_flag("--sequential-pictures", parsed.sequentialPictures,
+                 "fetches a product's pictures one at a time and each picture again for every "
+                 "product naming it (for comparison)");
+    app.add_option("--home", parsed.home,
+                   "the program folder (default: VQ_HOME, else the executable's folder)")
+        ->type_name("DIR");
+    app.add_option("--site", parsed.site, "the site settings (default: options/site.ini)")
+        ->type_name("FILE");
+    app.add_option("--log", parsed.log, "also writes the log lines there, as GBK with CR LF")
+        ->type_name("FILE");
+    for (const RuleOption& rule : kRuleOptions) {
+        CLI::Option* option = app.add_option(rule.name, rule.description)->type_name(rule.value);
+        if (rule.field == RuleField::TitleReplacement) {
+            option->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+        }
+        options.rules.emplace_back(option, rule.field);
+    }
+    return options;
+}
+
+// The rule flags in the order given, each time one came.
+std::vector<RuleFlag> rule_flags(const CLI::App& app, const CopyOptions& options) {
+    std::vector<RuleFlag> flags;
+    std::vector<std::size_t> used(options.rules.size(), 0);
+    for (const CLI::Option* given : app.parse_order()) {
+        for (std::size_t i = 0; i < options.rules.size(); ++i) {
+            if (options.rules[i].first != given) continue;
+            const std::vector<std::string>& values = given->results();
+            if (used[i] < values.size()) {
+                flags.push_back({given->get_name(), options.rules[i].second, values[used[i]++]});
             }
-            parsed.policy = number[0] - '0';
-        } else if (arg == "--desc-pictures" || arg == "--no-desc-pictures") {
-            parsed.descPictures = arg == "--desc-pictures";
-        } else if (arg == "--sequential-pictures") {
-            parsed.sequentialPictures = true;
-        } else if (arg == "--append") {
-            parsed.append = true;
-        } else if (arg == "--taobao-only" || arg == "--no-taobao-only") {
-            parsed.taobaoOnly = arg == "--taobao-only";
-        } else {
-            const auto* flag = std::find_if(std::begin(kRuleFlags), std::end(kRuleFlags),
-                                            [&arg](const auto& f) { return arg == f.first; });
-            std::string text;
-            if (flag == std::end(kRuleFlags) || !value(text)) return false;
-            parsed.rules.push_back({arg, flag->second, std::move(text)});
         }
     }
-    return !parsed.list.empty();
+    return flags;
 }
 
 // The options file's rules with the flags over them. Each flag is checked on its own, so
@@ -164,12 +203,11 @@ ParsedRules rules_in_force(const std::vector<RuleFlag>& flags, const std::string
 }  // namespace
 
 int copy_command(const std::vector<std::string>& args) {
-    if (asks_for_help(args)) return print_help(kUsage, kExitCodes);
     CopyArguments arguments;
-    if (!parse(args, arguments)) {
-        std::fputs(kUsage, stderr);
-        return 2;
-    }
+    CommandLine line("copy", kExitCodes);
+    const CopyOptions declared = declare(line.app(), arguments);
+    if (const std::optional<int> code = line.parse(args)) return *code;
+    arguments.rules = rule_flags(line.app(), declared);
 
     const std::string home = program_folder(arguments.home);
     // An options file that is a FIFO, a device or too large would read as empty, and the
@@ -220,10 +258,11 @@ int copy_command(const std::vector<std::string>& args) {
     LiveOptions options;
     options.downloadDescriptionPictures = controls.downloadPictures;
     options.taobaoOnly = controls.taobaoOnly;
-    if (arguments.descPictures >= 0) options.downloadDescriptionPictures = arguments.descPictures;
-    if (arguments.taobaoOnly >= 0) options.taobaoOnly = arguments.taobaoOnly;
-    if (arguments.format) state.outputFormat = arguments.format;
-    if (arguments.policy) state.pictureFailurePolicy = arguments.policy;
+    if (declared.descPictures->count())
+        options.downloadDescriptionPictures = arguments.descPictures;
+    if (declared.taobaoOnly->count()) options.taobaoOnly = arguments.taobaoOnly;
+    if (!arguments.format.empty()) state.outputFormat = std::stoi(arguments.format);
+    if (!arguments.policy.empty()) state.pictureFailurePolicy = std::stoi(arguments.policy);
     state.set_rules(std::move(rules.rules));
 
     const std::string list_path = absolute_gbk_path(arguments.list);
@@ -275,6 +314,13 @@ int copy_command(const std::vector<std::string>& args) {
                             totals.failedPictures);
                 if (!totals.checkSummary.empty()) {
                     std::printf("%s\n", terminal_text(totals.checkSummary).c_str());
+                }
+                // Without --out the package's name is made up here: say where it went.
+                if (totals.packageWritten) {
+                    std::printf("%s%s\n%s%s\n", terminal_text("数据包："_gbk).c_str(),
+                                terminal_text(output.path).c_str(),
+                                terminal_text("图片文件夹："_gbk).c_str(),
+                                terminal_text(output.folder + output.name).c_str());
                 }
                 if (!totals.failedListPath.empty()) {
                     std::printf("%s%s\n", terminal_text("失败列表："_gbk).c_str(),

@@ -74,7 +74,7 @@ const char* kHelpHtml = R"(
   .key { color: #c2571a; font-weight: bold; }
   code { background-color: #eef4f8; }
 </style>
-<h2>VelmoraQuillet V2.0 使用说明</h2>
+<h2>VelmoraQuillet V)" VQ_VERSION R"( 使用说明</h2>
 <p>本程序把 1688 上的宝贝资料复制成淘宝助理可以导入的数据包。使用分两步：先把要复制的宝贝放进
 <span class="key">宝贝列表</span>，再点击<span class="key">生成数据包</span>。</p>
 

@@ -55,7 +55,7 @@ void apply_application_look(QApplication& app) {
 
 MainWindow::MainWindow(WindowCore& core, WindowServices& services, bool use_tray, QWidget* parent)
     : QMainWindow(parent), core_(core), services_(services) {
-    setWindowTitle(QStringLiteral("VelmoraQuillet V2.0"));
+    setWindowTitle(QStringLiteral("VelmoraQuillet V" VQ_VERSION));
     setWindowIcon(application_icon());
 
     auto* central = new QWidget(this);
@@ -101,7 +101,7 @@ MainWindow::MainWindow(WindowCore& core, WindowServices& services, bool use_tray
     layout->addWidget(pages_, 1);
     setCentralWidget(central);
 
-    auto* version = new QLabel(QStringLiteral("版本号：V2.0"), this);
+    auto* version = new QLabel(QStringLiteral("版本号：V" VQ_VERSION), this);
     statusBar()->addWidget(version);
 
     connect(nav_, &NavStrip::itemClicked, this, &MainWindow::switch_page);
@@ -124,7 +124,7 @@ MainWindow::~MainWindow() = default;
 
 void MainWindow::create_tray() {
     tray_ = new QSystemTrayIcon(application_icon(), this);
-    tray_->setToolTip(QStringLiteral("VelmoraQuillet V2.0"));
+    tray_->setToolTip(QStringLiteral("VelmoraQuillet V" VQ_VERSION));
     auto* menu = new QMenu(this);
     QAction* exit = menu->addAction(QStringLiteral("退出程序"));
     connect(exit, &QAction::triggered, this, [this] { confirm_exit(); });

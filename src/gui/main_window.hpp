@@ -1,5 +1,5 @@
 #pragma once
-// The main window "VelmoraQuillet V2.0": the navigation strip, the four pages, the
+// The main window "VelmoraQuillet V<version>": the navigation strip, the four pages, the
 // notification-area icon, closing to the tray and the exit confirmation.
 
 #include <QMainWindow>

@@ -119,7 +119,8 @@ void NavStrip::paintEvent(QPaintEvent*) {
         p.setFont(small);
         p.setPen(QColor(0xf3, 0x8b, 0x23));
         p.drawText(QRect(freeLeft, band.height() / 2 + 12, right - freeLeft, 20),
-                   Qt::AlignRight | Qt::AlignTop, QStringLiteral("宝贝采集 · 数据包生成  V2.0"));
+                   Qt::AlignRight | Qt::AlignTop,
+                   QStringLiteral("宝贝采集 · 数据包生成  V" VQ_VERSION));
     }
 
     QFont label = font();

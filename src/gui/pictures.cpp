@@ -339,7 +339,7 @@ QPixmap banner_picture(const QSize& size) {
     badgeFont.setPixelSize(qMax(10, qRound(h * 0.11)));
     badgeFont.setLetterSpacing(QFont::PercentageSpacing, 100);
     const QFontMetricsF badgeMetrics(badgeFont);
-    const QString version = QStringLiteral("V2.0");
+    const QString version = QStringLiteral("V" VQ_VERSION);
     const qreal badgeHeight = badgeMetrics.height() * 1.25;
     const QRectF badge(textLeft + nameMetrics.horizontalAdvance(title) + h * 0.07,
                        baseline - nameMetrics.ascent() * 0.78,

@@ -22,7 +22,7 @@ namespace vq::gui {
 
 StartWindow::StartWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     setObjectName(QStringLiteral("startWindow"));
-    setWindowTitle(QStringLiteral("VelmoraQuillet V2.0"));
+    setWindowTitle(QStringLiteral("VelmoraQuillet V" VQ_VERSION));
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 12);
     auto* picture = new QLabel(this);

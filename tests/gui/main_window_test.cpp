@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QStackedWidget>
 #include <QSystemTrayIcon>
+#include <QTextBrowser>
 #include <QTimer>
 
 #include "gui/address_bar.hpp"
@@ -90,7 +91,8 @@ private slots:
     void window_caption_and_first_state() {
         Window w;
         MainWindow& window = w.window;
-        QCOMPARE(window.windowTitle(), QStringLiteral("VelmoraQuillet V2.0"));
+        // The version is the project's, wherever the window shows it.
+        QCOMPARE(window.windowTitle(), QStringLiteral("VelmoraQuillet V" VQ_VERSION));
         QCOMPARE(window.current_page(), WindowPage::Home);
         QCOMPARE(window.address_bar()->address_label()->text(), QStringLiteral("商品地址："));
         QCOMPARE(window.address_bar()->address_box()->text(), QStringLiteral("请输入宝贝地址"));
@@ -98,9 +100,13 @@ private slots:
         QVERIFY(window.findChild<QLabel*>() != nullptr);
         bool version = false;
         for (QLabel* label : window.findChildren<QLabel*>()) {
-            version = version || label->text() == QStringLiteral("版本号：V2.0");
+            version = version || label->text() == QStringLiteral("版本号：V" VQ_VERSION);
         }
         QVERIFY(version);
+        auto* help = window.findChild<QTextBrowser*>(QStringLiteral("helpBrowser"));
+        QVERIFY(help);
+        QVERIFY(help->toPlainText().contains(
+            QStringLiteral("VelmoraQuillet V" VQ_VERSION " 使用说明")));
     }
 
     void switch_page_table_data() {
@@ -242,6 +248,7 @@ private slots:
         QVERIFY(!window.isVisible());
         QCOMPARE(w.exits, 0);
         QVERIFY(window.tray_icon());
+        QCOMPARE(window.tray_icon()->toolTip(), QStringLiteral("VelmoraQuillet V" VQ_VERSION));
         emit window.tray_icon()->activated(QSystemTrayIcon::DoubleClick);
         QVERIFY(window.isVisible());
         const QList<QAction*> menu = window.tray_icon()->contextMenu()->actions();
@@ -272,6 +279,8 @@ private slots:
         Startup run(home);
         auto& [services, core, window, startup, finished] = run;
         startup.start();
+        QCOMPARE(startup.start_window()->windowTitle(),
+                 QStringLiteral("VelmoraQuillet V" VQ_VERSION));
         QCOMPARE(startup.start_window()->status_label()->text(), QStringLiteral("正在加载预定信息--"));
         QCOMPARE(startup.start_window()->progress_bar()->value(), 65);
         QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 20000);

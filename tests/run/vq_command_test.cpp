@@ -55,12 +55,46 @@ TEST_F(VqCommandTest, HelpAndVersionGoToStdoutAndWrongArgumentsToStderr) {
         {{"add", "--mode", "single", "--help"}, 0, "130 stopped with Ctrl-C (the list file"},
         {{"copy", "--list", "list.txt", "-h"}, 0, "1 the package could not be written"},
         {{"help", "check"}, 0, "exit codes: 0 nothing wrong\n            1 problems found"},
+        // Each value of the choices is explained.
+        {{"help", "copy"},
+         0,
+         "--format 4|5            4: the 1688 assistant's UTF-16 tab table; 5: the Taobao"},
+        {{"help", "copy"}, 0, "a description picture that could not be fetched: 1 keeps its web\n"},
+        {{"help", "add"},
+         0,
+         "--mode 单品|列表|店铺   what ADDRESS is: 单品 (single) a product page"},
         {{}, 2, "usage: vq <command>"},
         {{"bogus"}, 2, "vq: unknown command: bogus\nusage: vq <command>"},
         {{"help", "bogus"}, 2, "vq: help takes one command name"},
-        {{"add", "--mode", "nope", "--list", "list.txt", "http://x/"}, 2, "usage: vq add"},
-        {{"copy", "--list", "list.txt", "--format", "6"}, 2, "usage: vq copy"},
-        {{"check", "a.csv", "b.csv"}, 2, "usage: vq check"},
+        // The wrong argument is named, then the usage follows.
+        {{"add", "--mode", "nope", "--list", "list.txt", "http://x/"},
+         2,
+         "vq add: --mode: nope is not one of 单品, 列表, 店铺, single, list, shop\nusage: vq add"},
+        {{"add", "--mode", "店铺", "--list", "list.txt"},
+         2,
+         "vq add: ADDRESS is required\nusage: vq add"},
+        {{"add", "--mode", "shop", "--list", "list.txt", "http://x/", "-v"},
+         2,
+         "vq add: unknown option: -v\n"},
+        {{"copy", "--list", "list.txt", "--format", "6"},
+         2,
+         "vq copy: --format: 6 is not one of 4, 5\nusage: vq copy --list FILE"},
+        {{"copy", "--list", "list.txt", "--policy", "9"},
+         2,
+         "vq copy: --policy: 9 is not one of 1, 2, 3\n"},
+        {{"copy", "--list", "list.txt", "--policy", "03"},
+         2,
+         "vq copy: --policy: 03 is not one of"},
+        // A misspelt option is named rather than the required one it hides.
+        {{"copy", "--lsit", "list.txt"}, 2, "vq copy: unknown option: --lsit\nusage: vq copy"},
+        {{"copy", "--list", "list.txt", "--bogus=1"}, 2, "vq copy: unknown option: --bogus\n"},
+        {{"copy", "--format", "4"}, 2, "vq copy: --list is required\nusage: vq copy"},
+        {{"copy", "--list", ""}, 2, "vq copy: --list: must not be empty\n"},
+        {{"copy", "--list", "list.txt", "--out"}, 2, "vq copy: --out: "},
+        {{"check", "a.csv", "b.csv"},
+         2,
+         "vq check: unexpected argument: b.csv\nusage: vq check PACKAGE.csv\n"},
+        {{"check", "--all", "a.csv"}, 2, "vq check: unknown option: --all\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.args));
@@ -92,6 +126,9 @@ TEST_F(VqCommandTest, CopiesAListAndPrintsTheTotals) {
     EXPECT_NE(stdout_text.find("下载总数： 6\n成功下载： 6\n下载失败： 0\n图片失败："), std::string::npos)
         << stdout_text;
     EXPECT_NE(stdout_text.find("文件写成功！"), std::string::npos);
+    EXPECT_NE(stdout_text.find("\n数据包：" + out + "\n图片文件夹：" + folder.path + "/out/shop\n"),
+              std::string::npos)
+        << stdout_text;
     const auto package = vq::read_file_bytes(out);
     ASSERT_TRUE(package);
     EXPECT_EQ(package->substr(0, 2), "\xFF\xFE");
@@ -100,6 +137,20 @@ TEST_F(VqCommandTest, CopiesAListAndPrintsTheTotals) {
     const auto raw_log = vq::read_file_bytes(folder.path + "/run.log");
     ASSERT_TRUE(raw_log);
     EXPECT_NE(raw_log->find(vq::utf8_to_gbk("文件写成功！\r\n")), std::string::npos);
+
+    // Without --out the package gets a made-up name in the program folder: it is said.
+    ASSERT_EQ(run({"copy", "--list", list_file, "--home", home}), 0) << stderr_text;
+    const std::string shown = "\n数据包：";
+    const auto at = stdout_text.find(shown);
+    ASSERT_NE(at, std::string::npos) << stdout_text;
+    const auto start = at + shown.size();
+    const std::string path = stdout_text.substr(start, stdout_text.find('\n', start) - start);
+    EXPECT_TRUE(path.starts_with(home + "/aliT") && path.ends_with(".csv")) << path;
+    EXPECT_TRUE(std::filesystem::is_regular_file(path));
+    const std::string pictures = path.substr(0, path.size() - 4);
+    EXPECT_NE(stdout_text.find("\n图片文件夹：" + pictures + "\n"), std::string::npos)
+        << stdout_text;
+    EXPECT_TRUE(std::filesystem::is_directory(pictures));
 }
 
 // vq copy checks what it wrote; vq check says the same of a package, and what broke it.
@@ -260,6 +311,8 @@ TEST_F(VqCommandTest, RuleFlagsAreCheckedFirstAndWinOverTheFile) {
         {{"--price-ending", ".5"}, "--price-ending：价格尾数"},
         {{"--title-replace", "a=b", "--title-replace", "批发"}, "--title-replace：标题替换"},
         {{"--keep-pictures", "-1"}, "--keep-pictures：保留主图张数"},
+        // A value starting with "-" is the flag's value, not an option.
+        {{"--price-add", "-x"}, "--price-add：加价"},
     };
     for (const auto& r : refused) {
         std::vector<std::string> args = {"copy", "--list", list_file, "--home", home};
