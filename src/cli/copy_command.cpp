@@ -29,9 +29,11 @@ namespace {
 // Listed by --help under the usage.
 constexpr const char* kExitCodes =
     "exit codes: 0 done (also when the check found problems: its summary says so)\n"
-    "            1 the package could not be written\n"
+    "            1 the package could not be written, or the disk refused a picture and\n"
+    "              the run stopped\n"
     "            2 bad arguments, no key pairs from the configuration server, an unusable\n"
-    "              output path or list file, a package --append cannot add to\n"
+    "              output path or list file, a package another run is using, a package\n"
+    "              --append cannot add to\n"
     "            130 stopped with Ctrl-C (nothing is written)\n";
 
 // A rule flag as given (UTF-8) and the field of the rules it sets.
