@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 
@@ -36,8 +37,9 @@ std::string program_folder(std::string_view home_option) {
     const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", error);
     if (error) return without_trailing_separator(absolute_gbk_path("."));
     const std::filesystem::path folder = exe.parent_path();
-    // Installed in /usr/bin: settings, lists and packages could not be written there.
-    if (::access(folder.c_str(), W_OK) != 0) {
+    // Installed in /usr/bin: settings, lists and packages do not belong there, even when
+    // root could write them.
+    if (is_system_program_folder(folder.string()) || ::access(folder.c_str(), W_OK) != 0) {
         const std::string user = user_program_folder();
         if (!user.empty()) {
             std::filesystem::create_directories(std::filesystem::path(gbk_to_utf8(user)) / "options",
@@ -46,6 +48,16 @@ std::string program_folder(std::string_view home_option) {
         }
     }
     return utf8_to_gbk(folder.string());
+}
+
+bool is_system_program_folder(std::string_view native_folder) {
+    const std::filesystem::path folder = std::filesystem::path(native_folder).lexically_normal();
+    for (const char* top : {"/usr", "/bin", "/sbin", "/opt", "/snap"}) {
+        const std::filesystem::path root(top);
+        const auto [end, _] = std::mismatch(root.begin(), root.end(), folder.begin(), folder.end());
+        if (end == root.end()) return true;
+    }
+    return false;
 }
 
 std::string user_program_folder() {

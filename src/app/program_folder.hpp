@@ -8,10 +8,14 @@
 
 namespace vq {
 
-// home_option, else $VQ_HOME, else the folder of the running executable; an installed copy,
-// whose folder the user cannot write to, uses user_program_folder() (made when missing)
-// instead. GBK, no trailing "/".
+// home_option, else $VQ_HOME, else the folder of the running executable; an installed copy
+// (in a system folder, or one the user cannot write to) uses user_program_folder() (made
+// when missing) instead. GBK, no trailing "/".
 std::string program_folder(std::string_view home_option);
+
+// Whether an executable's folder (a native path) is where installed programs live (/usr,
+// /bin, /sbin, /opt, /snap): never a place for the user's files, whoever runs it.
+bool is_system_program_folder(std::string_view native_folder);
 
 // $XDG_DATA_HOME/velmoraquillet, else $HOME/.local/share/velmoraquillet; empty when neither
 // is set. GBK.

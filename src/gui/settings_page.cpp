@@ -115,7 +115,7 @@ SettingsPage::SettingsPage(WindowCore& core, WindowServices& services, QWidget* 
     auto* formats = new QVBoxLayout(output);
     formats->setSpacing(10);
     taobaoFormat_ = new QRadioButton(QStringLiteral("生成淘宝助理5.X数据"), output);
-    alibabaFormat_ = new QRadioButton(QStringLiteral("生成阿里巴巴商机助理数据包(暂不可用)"), output);
+    alibabaFormat_ = new QRadioButton(QStringLiteral("生成阿里巴巴商机助理数据包"), output);
     auto* group = new QButtonGroup(this);
     group->setExclusive(true);
     group->addButton(taobaoFormat_);

@@ -46,6 +46,15 @@ TEST(ProgramFolder, UserFolderOfAnInstalledCopy) {
         ScopedEnv home("HOME", c.home);
         EXPECT_EQ(user_program_folder(), c.folder);
     }
+    // A copy in a system folder never keeps its files there, even run by root.
+    const std::pair<const char*, bool> folders[] = {
+        {"/usr/bin", true},          {"/usr/local/bin", true}, {"/bin", true},
+        {"/opt/vq/bin/", true},      {"/usr/../usr/bin", true}, {"/usrlocal/bin", false},
+        {"/home/u/vq/build", false}, {"/work/usr/bin", false},
+    };
+    for (const auto& [folder, system] : folders) {
+        EXPECT_EQ(is_system_program_folder(folder), system) << folder;
+    }
     // An explicit home wins over everything.
     ScopedEnv vqHome("VQ_HOME", "/srv/vq/");
     EXPECT_EQ(program_folder(""), "/srv/vq");

@@ -93,6 +93,8 @@ private slots:
         QCOMPARE(page.failure_policy_box()->currentIndex() == -1, fall.isEmpty());
         QCOMPARE(page.alibaba_format_button()->isChecked(), format == 4);
         QCOMPARE(page.taobao_format_button()->isChecked(), format == 5);
+        // The 1688 format works; nothing may say otherwise.
+        QCOMPARE(page.alibaba_format_button()->text(), QStringLiteral("生成阿里巴巴商机助理数据包"));
         QCOMPARE(core.options.downloadDescriptionPictures.load(), download);
         QCOMPARE(core.options.taobaoOnly.load(), taobaoOnly);
         QCOMPARE(core.state.pictureFailurePolicy.load(), policy);
