@@ -1,5 +1,6 @@
 #include "gui/address_bar.hpp"
 
+#include <QFileInfo>
 #include <QApplication>
 #include <QEvent>
 #include <QHBoxLayout>
@@ -209,8 +210,10 @@ void AddressBar::stop_reading() {
 }
 
 void AddressBar::import_list() {
-    const QString path = services_.open_file_name(this, kListFilter, QStringLiteral("txt"));
+    const QString path =
+        services_.open_file_name(this, kListFilter, QStringLiteral("txt"), list_folder(core_));
     if (path.isEmpty()) return;
+    core_.listFolder = QFileInfo(path).absolutePath();
     const ListCommandResult result = vq::import_list(core_.list, gbk_text(path), &core_.log, core_.clock);
     if (result.message.empty()) return;
     services_.message(this, result.title.empty() ? QStringLiteral("提示") : qt_text(result.title),

@@ -1,5 +1,6 @@
 #include "gui/list_panel.hpp"
 
+#include <QFileInfo>
 #include <QAction>
 #include <QClipboard>
 #include <QGuiApplication>
@@ -224,8 +225,10 @@ ListPanel::ListPanel(WindowCore& core, WindowServices& services, QWidget* parent
 
 void ListPanel::export_list() {
     if (core_.list.row_count() == 0) return;
-    const QString path = services_.save_file_name(this, kListFilter, QStringLiteral("txt"));
+    const QString path =
+        services_.save_file_name(this, kListFilter, QStringLiteral("txt"), list_folder(core_));
     if (path.isEmpty()) return;
+    core_.listFolder = QFileInfo(path).absolutePath();
     const ListCommandResult result = vq::export_list(core_.list, gbk_text(path));
     if (result.message.empty()) return;
     services_.message(this, result.title.empty() ? QStringLiteral("提示") : qt_text(result.title),

@@ -1,5 +1,8 @@
 #include "gui/main_window.hpp"
 
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
@@ -51,6 +54,15 @@ void apply_application_look(QApplication& app) {
     if (font.pointSizeF() < 9.5) font.setPointSizeF(9.5);
     app.setFont(font);
     app.setWindowIcon(application_icon());
+    // Qt's own dialogs and buttons ("Cancel", "Save As") in Chinese, as the rest of the window.
+    auto* translator = new QTranslator(&app);
+    if (translator->load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("qtbase"),
+                         QStringLiteral("_"),
+                         QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        QApplication::installTranslator(translator);
+    } else {
+        delete translator;
+    }
 }
 
 MainWindow::MainWindow(WindowCore& core, WindowServices& services, bool use_tray, QWidget* parent)

@@ -288,8 +288,10 @@ void RunPanel::stop_run() {
 }
 
 void RunPanel::choose_output_path() {
+    // Opens beside the package the box names, where the next one most likely goes.
     const QString chosen = services_.save_file_name(
-        this, QStringLiteral("逗号分隔符文件(*.csv)|*.csv"), QStringLiteral("csv"));
+        this, QStringLiteral("逗号分隔符文件(*.csv)|*.csv"), QStringLiteral("csv"),
+        package_dialog_folder(core_));
     if (chosen.isEmpty()) return;
     apply_output_path(chosen);
 }

@@ -1,5 +1,6 @@
 #include "gui/window_core.hpp"
 
+#include <QFileInfo>
 #include <QMetaObject>
 
 #include "app/options.hpp"
@@ -86,6 +87,15 @@ void WindowCore::stop_background_work() {
 
 std::string WindowCore::options_path() const {
     return options_file_path(programFolder);
+}
+
+QString list_folder(const WindowCore& core) {
+    return core.listFolder.isEmpty() ? qt_text(core.programFolder) : core.listFolder;
+}
+
+QString package_dialog_folder(const WindowCore& core) {
+    const std::string path = core.outputPath.get();
+    return path.empty() ? qt_text(core.programFolder) : QFileInfo(qt_text(path)).absolutePath();
 }
 
 }  // namespace vq::gui

@@ -73,10 +73,18 @@ public:
     ProductList list;
     LiveOptions options;
     SharedText outputPath;  // the output path box, GBK
+    // Where the list was last imported from or exported to, for the next dialog (the
+    // program folder until then).
+    QString listFolder;
     GuiLog log;
     GuiRunObserver observer;
     ListingReaders readers;
     BatchController controller;
 };
+
+// Where the file dialogs open: the list's last folder, and the folder of the package the
+// path box names; the program folder when there is none.
+QString list_folder(const WindowCore& core);
+QString package_dialog_folder(const WindowCore& core);
 
 }  // namespace vq::gui

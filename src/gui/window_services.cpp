@@ -10,8 +10,8 @@ namespace vq::gui {
 namespace {
 
 QString run_file_dialog(QWidget* parent, const QString& filter, const QString& suffix,
-                        QFileDialog::AcceptMode mode) {
-    QFileDialog dialog(parent);
+                        const QString& folder, QFileDialog::AcceptMode mode) {
+    QFileDialog dialog(parent, QString(), folder);
     dialog.setAcceptMode(mode);
     dialog.setFileMode(mode == QFileDialog::AcceptSave ? QFileDialog::AnyFile
                                                        : QFileDialog::ExistingFile);
@@ -38,13 +38,13 @@ bool DesktopServices::confirm(QWidget* parent, const QString& title, const QStri
 }
 
 QString DesktopServices::save_file_name(QWidget* parent, const QString& filter,
-                                        const QString& default_suffix) {
-    return run_file_dialog(parent, filter, default_suffix, QFileDialog::AcceptSave);
+                                        const QString& default_suffix, const QString& folder) {
+    return run_file_dialog(parent, filter, default_suffix, folder, QFileDialog::AcceptSave);
 }
 
 QString DesktopServices::open_file_name(QWidget* parent, const QString& filter,
-                                        const QString& default_suffix) {
-    return run_file_dialog(parent, filter, default_suffix, QFileDialog::AcceptOpen);
+                                        const QString& default_suffix, const QString& folder) {
+    return run_file_dialog(parent, filter, default_suffix, folder, QFileDialog::AcceptOpen);
 }
 
 bool DesktopServices::open_url(const QUrl& url) {

@@ -17,11 +17,12 @@ public:
     // A question with 是/否 buttons; true for 是.
     virtual bool confirm(QWidget* parent, const QString& title, const QString& text) = 0;
     // File dialogs. filter is in the "description|pattern" form (qt_file_filter turns it
-    // into Qt's); default_suffix without the dot. An empty result means cancelled.
+    // into Qt's); default_suffix without the dot; folder is where the dialog opens (empty:
+    // where Qt likes). An empty result means cancelled.
     virtual QString save_file_name(QWidget* parent, const QString& filter,
-                                   const QString& default_suffix) = 0;
+                                   const QString& default_suffix, const QString& folder) = 0;
     virtual QString open_file_name(QWidget* parent, const QString& filter,
-                                   const QString& default_suffix) = 0;
+                                   const QString& default_suffix, const QString& folder) = 0;
     // Opens a web address or a document with the desktop's handler; false when none took it.
     virtual bool open_url(const QUrl& url) = 0;
 };
@@ -31,10 +32,10 @@ class DesktopServices : public WindowServices {
 public:
     void message(QWidget* parent, const QString& title, const QString& text) override;
     bool confirm(QWidget* parent, const QString& title, const QString& text) override;
-    QString save_file_name(QWidget* parent, const QString& filter,
-                           const QString& default_suffix) override;
-    QString open_file_name(QWidget* parent, const QString& filter,
-                           const QString& default_suffix) override;
+    QString save_file_name(QWidget* parent, const QString& filter, const QString& default_suffix,
+                           const QString& folder) override;
+    QString open_file_name(QWidget* parent, const QString& filter, const QString& default_suffix,
+                           const QString& folder) override;
     bool open_url(const QUrl& url) override;
 };
 

@@ -1,5 +1,6 @@
 // The address row and the product list tab of the "采集" page.
 
+#include <QDir>
 #include <QtTest>
 
 #include <QAction>
@@ -421,7 +422,8 @@ void CollectPageTest::exportThenImportGivesSameRows() {
     vq::gui::WindowCore core(home.gbk());
     AddressBar bar(core, services);
     ListPanel panel(core, services);
-    const QString file = home.file(QStringLiteral("宝贝.txt"));
+    QVERIFY(QDir(home.path()).mkpath(QStringLiteral("lists")));
+    const QString file = home.file(QStringLiteral("lists/宝贝.txt"));
     const QString filter = QStringLiteral("宝贝列表文件(*.txt)|*.txt");
 
     // An empty list asks nothing and says nothing.
@@ -449,6 +451,8 @@ void CollectPageTest::exportThenImportGivesSameRows() {
     QTest::mouseClick(bar.import_button(), Qt::LeftButton);
     QCOMPARE(services.filters, (QStringList{filter, filter}));
     QCOMPARE(services.suffixes, (QStringList{QStringLiteral("txt"), QStringLiteral("txt")}));
+    // The first dialog opens in the program folder, the next where the list went.
+    QCOMPARE(services.folders, (QStringList{home.path(), home.path() + QStringLiteral("/lists")}));
     QCOMPARE(services.messages.size(), 2);
     QCOMPARE(services.messages.last().title, QStringLiteral("温馨提示："));
     QCOMPARE(services.messages.last().text, QStringLiteral("已经成功导入宝贝列表！"));

@@ -39,14 +39,18 @@ public:
         questions.append({title, text});
         return confirmAnswer;
     }
-    QString save_file_name(QWidget*, const QString& filter, const QString& suffix) override {
+    QString save_file_name(QWidget*, const QString& filter, const QString& suffix,
+                           const QString& folder) override {
         filters.append(filter);
         suffixes.append(suffix);
+        folders.append(folder);
         return savePaths.isEmpty() ? QString() : savePaths.takeFirst();
     }
-    QString open_file_name(QWidget*, const QString& filter, const QString& suffix) override {
+    QString open_file_name(QWidget*, const QString& filter, const QString& suffix,
+                           const QString& folder) override {
         filters.append(filter);
         suffixes.append(suffix);
+        folders.append(folder);
         return openPaths.isEmpty() ? QString() : openPaths.takeFirst();
     }
     bool open_url(const QUrl& url) override {
@@ -61,6 +65,7 @@ public:
     QStringList openPaths;  // answers of the next open dialogs
     QStringList filters;    // filters the dialogs were given
     QStringList suffixes;
+    QStringList folders;  // where each file dialog opened
     QList<QUrl> opened;
 };
 

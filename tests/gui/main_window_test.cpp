@@ -330,6 +330,13 @@ private slots:
         QVERIFY(!window.isVisible());
         QVERIFY(window.run_panel()->output_path_box()->text().isEmpty());
     }
+
+    // Qt's own dialogs and buttons speak Chinese once the window's look is applied.
+    void standard_dialogs_speak_chinese() {
+        vq::gui::apply_application_look(*qApp);
+        QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("取消"));
+        QCOMPARE(QCoreApplication::translate("QFileDialog", "Save As"), QStringLiteral("另存为"));
+    }
 };
 
 QTEST_MAIN(MainWindowTest)

@@ -87,6 +87,7 @@ void RunPanelTest::outputPathFromTheDialog() {
 
     QCOMPARE(p.services.filters, QStringList{QStringLiteral("逗号分隔符文件(*.csv)|*.csv")});
     QCOMPARE(p.services.suffixes, QStringList{QStringLiteral("csv")});
+    QCOMPARE(p.services.folders, QStringList{home.path()});  // beside the package named
     const QString shown = box.isEmpty() ? QString() : base + box;
     QCOMPARE(p.panel.output_path_box()->text(), shown);
     QCOMPARE(qt_text(p.core.outputPath.get()), shown);
