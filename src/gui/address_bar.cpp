@@ -1,15 +1,15 @@
 #include "gui/address_bar.hpp"
 
-#include <QFileInfo>
 #include <QApplication>
 #include <QEvent>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMetaObject>
-#include <QPalette>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPalette>
 #include <QPixmap>
 #include <QPushButton>
 #include <QToolButton>

@@ -1,8 +1,8 @@
 #include "gui/list_panel.hpp"
 
-#include <QFileInfo>
 #include <QAction>
 #include <QClipboard>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -11,6 +11,7 @@
 #include <QMenu>
 #include <QMetaObject>
 #include <QPushButton>
+#include <QTimer>
 #include <QTreeView>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -20,7 +21,10 @@
 #include <mutex>
 
 #include "app/list_commands.hpp"
+#include "model/list_file.hpp"
 #include "model/product_list.hpp"
+#include "support/files.hpp"
+#include "support/gbk_literal.hpp"
 #include "gui/qt_text.hpp"
 #include "gui/window_core.hpp"
 #include "gui/window_services.hpp"
@@ -152,6 +156,7 @@ void ProductListModel::refresh() {
         endResetModel();
     }
     emit rowCountChanged(static_cast<int>(rows_.size()));
+    emit changed();
 }
 
 ListPanel::ListPanel(WindowCore& core, WindowServices& services, QWidget* parent)
@@ -223,6 +228,46 @@ ListPanel::ListPanel(WindowCore& core, WindowServices& services, QWidget* parent
     connect(delete_, &QPushButton::clicked, this, &ListPanel::delete_selected);
 }
 
+ListPanel::~ListPanel() {
+    save_kept_list();
+}
+
+void ListPanel::keep_list() {
+    if (saveTimer_) return;
+    // The list of the last session: a shop read of many pages is not to be lost to a
+    // restart.
+    const std::string kept = core_.kept_list_path();
+    if (file_exists(kept)) {
+        if (std::optional<std::vector<ProductEntry>> rows = read_list_file(kept)) {
+            const std::size_t count = rows->size();
+            core_.list.replace_all(std::move(*rows));
+            core_.log.append_log(log_time_stamp(core_.clock ? *core_.clock : system_clock()) +
+                                 "  已恢复上次的宝贝列表："_gbk + std::to_string(count) +
+                                 " 个宝贝\r\n"_gbk);
+        }
+    }
+    saveTimer_ = new QTimer(this);
+    saveTimer_->setSingleShot(true);
+    saveTimer_->setInterval(500);
+    connect(saveTimer_, &QTimer::timeout, this, [this] { write_kept_list(); });
+    connect(model_, &ProductListModel::changed, saveTimer_, qOverload<>(&QTimer::start));
+}
+
+void ListPanel::save_kept_list() {
+    if (!saveTimer_ || !saveTimer_->isActive()) return;
+    saveTimer_->stop();
+    write_kept_list();
+}
+
+void ListPanel::write_kept_list() {
+    const std::string path = core_.kept_list_path();
+    make_directory(core_.programFolder + "/options");
+    if (!write_list_file(path, core_.list.rows())) {
+        core_.log.append_log(log_time_stamp(core_.clock ? *core_.clock : system_clock()) +
+                             "  宝贝列表无法保存："_gbk + path + "\r\n");
+    }
+}
+
 void ListPanel::export_list() {
     if (core_.list.row_count() == 0) return;
     const QString path =
@@ -236,11 +281,23 @@ void ListPanel::export_list() {
 }
 
 void ListPanel::clear_list() {
+    const int rows = core_.list.row_count();
+    if (rows == 0) return;
+    if (!services_.confirm(this, QStringLiteral("提示"),
+                           QStringLiteral("确定清空列表中的 %1 个宝贝吗？").arg(rows))) {
+        return;
+    }
     core_.list.delete_all();
 }
 
 void ListPanel::delete_selected() {
-    vq::delete_selected(core_.list, selected_positions());
+    const std::vector<int> selected = selected_positions();
+    if (selected.size() > 1 &&
+        !services_.confirm(this, QStringLiteral("提示"),
+                           QStringLiteral("确定删除选中的 %1 个宝贝吗？").arg(selected.size()))) {
+        return;
+    }
+    vq::delete_selected(core_.list, selected);
 }
 
 void ListPanel::open_address() {

@@ -15,6 +15,7 @@
 class QLabel;
 class QMenu;
 class QPushButton;
+class QTimer;
 class QTreeView;
 
 namespace vq::gui {
@@ -41,6 +42,8 @@ public:
 
 signals:
     void rowCountChanged(int rows);
+    // The rows shown changed in any way.
+    void changed();
 
 private:
     struct ChangeRelay;
@@ -57,6 +60,14 @@ class ListPanel : public QWidget {
     Q_OBJECT
 public:
     ListPanel(WindowCore& core, WindowServices& services, QWidget* parent = nullptr);
+    ~ListPanel() override;
+
+    // Keeps the list across restarts: loads the program folder's options/list.txt now, and
+    // from here on writes the list back there (in one step) once changes settle and when
+    // the panel goes.
+    void keep_list();
+    // Writes the kept list now when a change waits for it.
+    void save_kept_list();
 
     void export_list();          // "导出列表"
     void clear_list();           // "清空"
@@ -88,6 +99,9 @@ private:
     QPushButton* clear_ = nullptr;
     QPushButton* delete_ = nullptr;
     QMenu* menu_ = nullptr;
+    QTimer* saveTimer_ = nullptr;  // made by keep_list()
+
+    void write_kept_list();
 };
 
 }  // namespace vq::gui

@@ -97,6 +97,7 @@ MainWindow::MainWindow(WindowCore& core, WindowServices& services, bool use_tray
     collect->addWidget(addressBar_);
     collectTabs_ = new QTabWidget(collectPage_);
     listPanel_ = new ListPanel(core_, services_, collectTabs_);
+    listPanel_->keep_list();
     collectTabs_->addTab(listPanel_, QStringLiteral("宝贝列表"));
     collectTabs_->addTab(new LogPane(core_.log, collectTabs_), QStringLiteral("操作记录"));
     collect->addWidget(collectTabs_, 1);
@@ -206,6 +207,7 @@ void MainWindow::end_program() {
     // A run in progress ends here without a package; readers and an add stop too.
     addressBar_->stop();
     core_.stop_background_work();
+    listPanel_->save_kept_list();
     trimTimer_->stop();
     if (tray_) tray_->hide();
     hide();

@@ -89,6 +89,10 @@ std::string WindowCore::options_path() const {
     return options_file_path(programFolder);
 }
 
+std::string WindowCore::kept_list_path() const {
+    return programFolder + "/options/list.txt";
+}
+
 QString list_folder(const WindowCore& core) {
     return core.listFolder.isEmpty() ? qt_text(core.programFolder) : core.listFolder;
 }

@@ -66,6 +66,7 @@ public:
     void stop_background_work();
 
     std::string options_path() const;  // program folder + "/options/options.ini"
+    std::string kept_list_path() const;  // program folder + "/options/list.txt"
 
     const std::string programFolder;
     const Clock* clock;

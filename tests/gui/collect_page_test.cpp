@@ -1,6 +1,7 @@
 // The address row and the product list tab of the "采集" page.
 
 #include <QDir>
+#include <QFileInfo>
 #include <QtTest>
 
 #include <QAction>
@@ -73,6 +74,7 @@ class CollectPageTest : public QObject {
     Q_OBJECT
 private slots:
     void initTestCase();
+    void theListIsKeptAcrossRestarts();
     void initialRowAndExampleButton();
     void hintRules_data();
     void hintRules();
@@ -364,6 +366,8 @@ void CollectPageTest::listViewMirrorsCoreList() {
     QCOMPARE(panel.current_row(), 3);
 
     QTest::mouseClick(panel.delete_button(), Qt::LeftButton);
+    QCOMPARE(services.questions.size(), 1);  // more than one row: asked first
+    QCOMPARE(services.questions.last().text, QStringLiteral("确定删除选中的 2 个宝贝吗？"));
     QTRY_COMPARE(panel.model()->rowCount(), 6);
     QCOMPARE(column(panel, vq::kTitleColumn), core_column(core, vq::kTitleColumn));
     QCOMPARE(column(panel, vq::kIdColumn),
@@ -371,10 +375,44 @@ void CollectPageTest::listViewMirrorsCoreList() {
     QCOMPARE(panel.count_label()->text(), QStringLiteral("6"));
     QCOMPARE(panel.current_row(), -1);
 
+    // 清空 asks too; 否 keeps every row.
+    services.confirmAnswer = false;
     QTest::mouseClick(panel.clear_button(), Qt::LeftButton);
+    QCOMPARE(services.questions.last().text, QStringLiteral("确定清空列表中的 6 个宝贝吗？"));
+    QCOMPARE(core.list.row_count(), 6);
+    services.confirmAnswer = true;
+    QTest::mouseClick(panel.clear_button(), Qt::LeftButton);
+    QCOMPARE(services.questions.size(), 3);
     QTRY_COMPARE(panel.model()->rowCount(), 0);
     QCOMPARE(core.list.row_count(), 0);
     QCOMPARE(panel.count_label()->text(), QStringLiteral("0"));
+}
+
+// The list outlives the program: written to options/list.txt once changes settle and when
+// the panel goes, and back at the next start with a log line.
+void CollectPageTest::theListIsKeptAcrossRestarts() {
+    guitest::TempHome home;
+    guitest::RecordingServices services;
+    const QString kept = home.file(QStringLiteral("options/list.txt"));
+    {
+        vq::gui::WindowCore core(home.gbk());
+        ListPanel panel(core, services);
+        panel.keep_list();  // nothing kept yet
+        QCOMPARE(core.list.row_count(), 0);
+        core.list.append_rows({entry(QStringLiteral("甲"), "1"), entry(QStringLiteral("乙"), "2")});
+        QTRY_VERIFY(QFileInfo::exists(kept));
+        core.list.append_row(entry(QStringLiteral("丙"), "3"));
+        QTRY_COMPARE(panel.model()->rowCount(), 3);
+    }  // the last change is written as the panel goes
+    vq::gui::WindowCore core(home.gbk());
+    QStringList logged;
+    connect(&core.log, &vq::gui::GuiLog::appended, this, [&](const QString& text) { logged << text; });
+    ListPanel panel(core, services);
+    panel.keep_list();
+    QCOMPARE(core_column(core, vq::kIdColumn), (QStringList{"1", "2", "3"}));
+    QTRY_COMPARE(panel.model()->rowCount(), 3);
+    QTRY_COMPARE(logged.size(), 1);
+    QVERIFY(logged.first().contains(QStringLiteral("已恢复上次的宝贝列表：3 个宝贝")));
 }
 
 void CollectPageTest::headersAndContextMenu() {
