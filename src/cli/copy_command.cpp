@@ -32,7 +32,8 @@ constexpr const char* kExitCodes =
     "            1 the package could not be written, or the disk refused a picture and\n"
     "              the run stopped\n"
     "            2 bad arguments, no key pairs from the configuration server, an unusable\n"
-    "              output path or list file, a package another run is using, a package\n"
+    "              output path or list file, a package already at --out (without\n"
+    "              --overwrite or --append), a package another run is using, a package\n"
     "              --append cannot add to\n"
     "            130 stopped with Ctrl-C (nothing is written)\n";
 
@@ -49,6 +50,7 @@ struct CopyArguments {
     std::string policy;
     bool descPictures = false, taobaoOnly = false;
     bool append = false;
+    bool overwrite = false;
     bool sequentialPictures = false;
     std::vector<RuleFlag> rules;  // in the order given; each wins over the options file
 };
@@ -115,9 +117,13 @@ CopyOptions declare(CLI::App& app, CopyArguments& parsed) {
                    "says nothing)")
         ->type_name("1|2|3")
         ->check(one_of({"1", "2", "3"}));
-    app.add_flag(
+    CLI::Option* append = app.add_flag(
         "--append", parsed.append,
         "adds the rows after those of the package at --out and the pictures to its folder");
+    app.add_flag("--overwrite", parsed.overwrite,
+                 "replaces a package already at --out (without it or --append, a table that is "
+                 "there is refused)")
+        ->excludes(append);
     app.add_flag("--sequential-pictures", parsed.sequentialPictures,
                  "fetches a product's pictures one at a time and each picture again for every "
                  "product naming it (for comparison)");
@@ -251,6 +257,11 @@ int copy_command(const std::vector<std::string>& args) {
     // A run into a folder that is not there would fetch everything and then fail to write.
     if (!std::filesystem::is_directory(native_path(output.folder))) {
         print_error("保存路径的文件夹不存在："_gbk + output.folder);
+        return 2;
+    }
+    // A package already there is someone's work: replaced only when asked for.
+    if (!arguments.append && !arguments.overwrite && file_exists(output.path)) {
+        print_error("数据包已存在："_gbk + output.path + "（用 --overwrite 覆盖，或用 --append 追加）"_gbk);
         return 2;
     }
     state.set_output(output.folder, output.name);

@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QEvent>
 #include <QFont>
+#include <QFileInfo>
 #include <QFrame>
 #include <QGuiApplication>
 #include <QHBoxLayout>
@@ -11,6 +12,7 @@
 #include <QProgressBar>
 #include <QPalette>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QScrollBar>
 #include <QTextCursor>
@@ -23,6 +25,7 @@
 #include "gui/qt_text.hpp"
 #include "gui/window_core.hpp"
 #include "gui/window_services.hpp"
+#include "support/files.hpp"
 
 namespace vq::gui {
 
@@ -233,6 +236,12 @@ void RunPanel::start_run() {
     // Reports of an earlier run still queued for this panel are taken first, so none of
     // them lands on the progress of the new run.
     QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+    // The table at the path would be replaced whole: the user says so first.
+    if (core_.list.row_count() > 0 && core_.controller.state() == RunState::Idle &&
+        file_exists(core_.outputPath.get()) &&
+        !services_.confirm(this, QStringLiteral("提示"), QStringLiteral("数据包已存在，是否覆盖？"))) {
+        return;
+    }
     const StartResult result = core_.controller.start_run();
     if (result.started) {
         show_progress(0, core_.state.productCount(), 0);
@@ -336,11 +345,28 @@ void RunPanel::show_progress(int done, int total, int succeeded) {
                              .arg(done - succeeded));
 }
 
+void RunPanel::move_past_default_path(const RunTotals& totals) {
+    // A default name the run just filled moves on, so the next run makes a package of its
+    // own instead of replacing this one.
+    if (!totals.packageWritten || core_.outputPath.get() != totals.packagePath) return;
+    const QString name = QFileInfo(qt_text(totals.packagePath)).fileName();
+    static const QRegularExpression kDefault(QStringLiteral("^aliT\\d+(_\\d+)?\\.csv$"));
+    if (!kDefault.match(name).hasMatch()) return;
+    const std::string fresh =
+        default_output_path(core_.programFolder, core_.clock ? *core_.clock : system_clock());
+    std::string next = fresh;
+    for (int n = 2; file_exists(next) || file_exists(next.substr(0, next.size() - 4)); ++n) {
+        next = fresh.substr(0, fresh.size() - 4) + "_" + std::to_string(n) + ".csv";
+    }
+    apply_output_path(qt_text(next));
+}
+
 void RunPanel::show_completion(const RunTotals& totals) {
     show_progress(totals.productCount, totals.productCount, totals.succeeded);
     // A run of no products is complete at once: a full bar, not an empty one.
     progress_->setValue(progress_->maximum());
     lastTotals_ = totals;
+    move_past_default_path(totals);
     if (!completion_) {
         completion_ = new CompletionWindow(this);
         connect(completion_, &CompletionWindow::retryRequested, this, &RunPanel::retry_failed);

@@ -99,6 +99,7 @@ private:
     // "已完成 done/total  成功 s  失败 f"
     void show_progress(int done, int total, int succeeded);
     void show_completion(const RunTotals& totals);
+    void move_past_default_path(const RunTotals& totals);
 
     WindowCore& core_;
     WindowServices& services_;

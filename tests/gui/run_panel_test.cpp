@@ -1,3 +1,5 @@
+#include <QFileInfo>
+#include <QRegularExpression>
 #include <QtTest>
 
 #include <QLabel>
@@ -56,6 +58,7 @@ private slots:
     void runToCompletionShowsTheTotals();
     void pauseContinueAndStop();
     void unwrittenPackageIsSaid();
+    void aWrittenPackageIsNeverReplacedUnasked();
     void retryAddsTheFailedToTheirPackage();
 };
 
@@ -278,6 +281,39 @@ void RunPanelTest::unwrittenPackageIsSaid() {
     QCOMPARE(window->total_label()->text(), QStringLiteral("下载总数： 0"));
     QVERIFY(window->unwritten_label()->isVisible());
     QVERIFY(!window->check_label()->isVisible());  // nothing written, nothing checked
+}
+
+// After a run the default name moves on, so the next run makes a package of its own; a run
+// onto a table that is there asks before it replaces it.
+void RunPanelTest::aWrittenPackageIsNeverReplacedUnasked() {
+    guitest::TempHome home;
+    Panel p(home);
+    const QString first = home.file(QStringLiteral("aliT100.csv"));
+    QVERIFY(p.panel.apply_output_path(first));
+    p.add_rows(1, "");  // no id: the run completes at once with a header-only package
+    QSignalSpy shown(&p.panel, &vq::gui::RunPanel::completionShown);
+    p.panel.start_run();
+    QTRY_COMPARE_WITH_TIMEOUT(shown.size(), 1, 20000);
+    QVERIFY(QFileInfo::exists(first));
+    QVERIFY(p.services.questions.isEmpty());  // nothing was there to replace
+    const QString moved = p.panel.output_path_box()->text();
+    QVERIFY(moved != first);
+    QVERIFY(QRegularExpression(QStringLiteral("/aliT\\d+(_\\d+)?\\.csv$")).match(moved).hasMatch());
+    QVERIFY(!QFileInfo::exists(moved));
+
+    // Back onto the written one: 否 starts nothing, 是 replaces it.
+    QVERIFY(p.panel.apply_output_path(first));
+    p.add_rows(1, "");
+    p.services.confirmAnswer = false;
+    p.panel.start_run();
+    QCOMPARE(p.services.questions.size(), 1);
+    QCOMPARE(p.services.questions.last().text, QStringLiteral("数据包已存在，是否覆盖？"));
+    QCOMPARE(p.core.controller.state(), vq::RunState::Idle);
+    QCOMPARE(p.core.list.row_count(), 1);  // untouched: the run never started
+    p.services.confirmAnswer = true;
+    p.panel.start_run();
+    QTRY_COMPARE_WITH_TIMEOUT(shown.size(), 2, 20000);
+    QCOMPARE(p.services.questions.size(), 2);
 }
 
 // With the marketplace away every product fails and the completion window offers the

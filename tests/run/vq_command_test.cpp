@@ -215,6 +215,16 @@ TEST_F(VqCommandTest, RefusesToStartWithoutKeyPairsOrAUsableOutputName) {
     EXPECT_EQ(run({"copy", "--list", list_file, "--home", home, "--out", folder.path + "/own.csv"}), 0)
         << stderr_text;
     EXPECT_NE(stdout_text.find("成功下载： 2\n"), std::string::npos) << stdout_text;
+    // That package is there now: replaced only with --overwrite, before anything is fetched.
+    const int fetched = gateway_requests();
+    EXPECT_EQ(run({"copy", "--list", list_file, "--home", home, "--out", folder.path + "/own.csv"}), 2);
+    EXPECT_EQ(stderr_text, "数据包已存在：" + folder.path +
+                               "/own.csv（用 --overwrite 覆盖，或用 --append 追加）\n");
+    EXPECT_EQ(gateway_requests(), fetched);
+    EXPECT_EQ(run({"copy", "--list", list_file, "--home", home, "--out", folder.path + "/own.csv",
+                   "--overwrite"}),
+              0)
+        << stderr_text;
 
     ASSERT_TRUE(vq::write_file_atomic(home + "/options/site.ini", sim.site_ini()));
     EXPECT_EQ(run({"copy", "--list", list_file, "--home", home, "--out", folder.path + "/v1.2/shop"}), 2);
