@@ -82,6 +82,7 @@ OptionControls load_options(std::string_view options_path, BatchState& state) {
     controls.ruleTexts = read_rule_texts(options_path);
     ParsedRules parsed = read_rules(options_path);
     controls.rulesError = std::move(parsed.error);
+    controls.rulesRefused = parsed.refused;
     controls.rules = parsed.rules;
     state.set_rules(std::move(parsed.rules));
     return controls;

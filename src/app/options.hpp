@@ -21,6 +21,7 @@ struct OptionControls {
     // naming the field and the file; then no rule is in force). Saved: rules.
     ListingRuleTexts ruleTexts;
     std::string rulesError;
+    std::vector<RuleField> rulesRefused;  // the fields rulesError names
     ListingRules rules;
 };
 

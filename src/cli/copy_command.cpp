@@ -201,7 +201,12 @@ ParsedRules rules_in_force(const std::vector<RuleFlag>& flags, const std::string
                 texts.keepPictures = text;
                 break;
         }
-        if (!ok) return {ListingRules{}, flag.name + "："_gbk + rule_refusal(flag.field, text)};
+        if (!ok) {
+            ParsedRules refused;
+            refused.error = flag.name + "："_gbk + rule_refusal(flag.field, text);
+            refused.refused.push_back(flag.field);
+            return refused;
+        }
     }
     ParsedRules parsed = parse_listing_rules(texts);
     if (!parsed.error.empty()) parsed.error = options_path + " [RULES]："_gbk + parsed.error;

@@ -236,6 +236,13 @@ void RunPanel::start_run() {
     // Reports of an earlier run still queued for this panel are taken first, so none of
     // them lands on the progress of the new run.
     QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+    // Without the rules the user set, the package would carry the wholesale prices.
+    if (!core_.rulesError.empty() && core_.controller.state() == RunState::Idle) {
+        services_.message(this, QStringLiteral("提示"),
+                          QStringLiteral("价格与标题规则有误，请到“配置”页改正并保存后再生成数据包：\n") +
+                              qt_text(core_.rulesError));
+        return;
+    }
     // The table at the path would be replaced whole: the user says so first.
     if (core_.list.row_count() > 0 && core_.controller.state() == RunState::Idle &&
         file_exists(core_.outputPath.get()) &&

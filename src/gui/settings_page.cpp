@@ -28,6 +28,9 @@ namespace vq::gui {
 
 namespace {
 
+// The price endings the program knows, the first items of the box.
+constexpr int kPriceEndings = 4;
+
 QLabel* note_label(const QString& text, QWidget* parent) {
     auto* note = new QLabel(text, parent);
     note->setObjectName(QStringLiteral("settingsNote"));
@@ -228,17 +231,52 @@ void SettingsPage::load_options() {
     };
     priceFactor_->setText(or_default(texts.priceFactor, QStringLiteral("1")));
     priceAdd_->setText(or_default(texts.priceAdd, QStringLiteral("0")));
-    const int ending = priceEnding_->findData(qt_text(texts.priceEnding));
+    // An ending the program does not know is shown as it stands, not as "不变".
+    while (priceEnding_->count() > kPriceEndings) priceEnding_->removeItem(kPriceEndings);
+    int ending = priceEnding_->findData(qt_text(texts.priceEnding));
+    if (ending < 0 && !texts.priceEnding.empty()) {
+        priceEnding_->addItem(QStringLiteral("“%1”（无效）").arg(qt_text(texts.priceEnding)),
+                              qt_text(texts.priceEnding));
+        ending = kPriceEndings;
+    }
     priceEnding_->setCurrentIndex(ending >= 0 ? ending : 0);
     titlePrefix_->setText(qt_text(texts.titlePrefix));
     titleSuffix_->setText(qt_text(texts.titleSuffix));
     QStringList lines;
     for (const std::string& line : texts.titleReplacements) lines << qt_text(line);
     titleReplacements_->setPlainText(lines.join(QLatin1Char('\n')));
-    keepPictures_->setValue(controls.rules.keepPictures);
+    keepPictures_->setValue(parse_keep_pictures(texts.keepPictures).value_or(0));
+    core_.rulesError = controls.rulesError;
+    mark_refused(controls.rulesRefused, qt_text(controls.rulesError));
     if (!controls.rulesError.empty()) {
         core_.log.append_log(log_time_stamp(*core_.clock) + " " + controls.rulesError +
-                             "，本次不使用价格与标题规则\r\n"_gbk);
+                             "，改正并保存之前不能生成数据包\r\n"_gbk);
+    }
+}
+
+QWidget* SettingsPage::rule_widget(RuleField field) const {
+    switch (field) {
+        case RuleField::PriceFactor: return priceFactor_;
+        case RuleField::PriceAdd: return priceAdd_;
+        case RuleField::PriceEnding: return priceEnding_;
+        case RuleField::TitlePrefix: return titlePrefix_;
+        case RuleField::TitleSuffix: return titleSuffix_;
+        case RuleField::TitleReplacement: return titleReplacements_;
+        case RuleField::KeepPictures: return keepPictures_;
+    }
+    return nullptr;
+}
+
+void SettingsPage::mark_refused(const std::vector<RuleField>& refused, const QString& why) {
+    for (const RuleField field : {RuleField::PriceFactor, RuleField::PriceAdd,
+                                  RuleField::PriceEnding, RuleField::TitlePrefix,
+                                  RuleField::TitleSuffix, RuleField::TitleReplacement,
+                                  RuleField::KeepPictures}) {
+        QWidget* widget = rule_widget(field);
+        const bool bad = std::find(refused.begin(), refused.end(), field) != refused.end();
+        widget->setProperty("refused", bad);
+        widget->setStyleSheet(bad ? QStringLiteral("border: 1px solid #c00000;") : QString());
+        widget->setToolTip(bad ? why : QString());
     }
 }
 
@@ -261,6 +299,7 @@ void SettingsPage::save_options() {
     }
     texts.keepPictures = std::to_string(keepPictures_->value());
     ParsedRules parsed = parse_listing_rules(texts);
+    mark_refused(parsed.refused, qt_text(parsed.error));
     if (!parsed.error.empty()) {
         services_.message(this, QStringLiteral("提示"), qt_text(parsed.error));
         return;
@@ -269,6 +308,7 @@ void SettingsPage::save_options() {
 
     const SaveOptionsResult result = vq::save_options(
         core_.options_path(), controls, gbk_text(policy_->currentText()), core_.state);
+    if (result.saved) core_.rulesError.clear();
     services_.message(this, qt_text(result.title), qt_text(result.message));
 }
 

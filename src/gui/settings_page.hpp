@@ -5,6 +5,10 @@
 
 #include <QWidget>
 
+#include <vector>
+
+#include "model/listing_rules.hpp"
+
 class QCheckBox;
 class QComboBox;
 class QLabel;
@@ -48,6 +52,10 @@ public:
     QLabel* run_note() const { return runNote_; }
 
 private:
+    // The widget of a rule field; refused ones are marked, with the reason on hover.
+    QWidget* rule_widget(RuleField field) const;
+    void mark_refused(const std::vector<RuleField>& refused, const QString& why);
+
     WindowCore& core_;
     WindowServices& services_;
     QCheckBox* download_ = nullptr;

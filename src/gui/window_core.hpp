@@ -77,6 +77,9 @@ public:
     // Where the list was last imported from or exported to, for the next dialog (the
     // program folder until then).
     QString listFolder;
+    // GBK; what is wrong with the options file's rules as last loaded or saved (empty: all
+    // usable). A run never goes without the rules the user set.
+    std::string rulesError;
     GuiLog log;
     GuiRunObserver observer;
     ListingReaders readers;

@@ -229,45 +229,53 @@ std::string rule_refusal(RuleField field, std::string_view text) {
 ParsedRules parse_listing_rules(const ListingRuleTexts& texts) {
     ParsedRules parsed;
     ListingRules& rules = parsed.rules;
+    // Every field is looked at, so the user mends them all at once.
     const auto refuse = [&parsed](RuleField field, std::string_view text) {
-        parsed.error = rule_refusal(field, text);
-        parsed.rules = ListingRules{};
-        return parsed;
+        if (!parsed.error.empty()) parsed.error += "；"_gbk;
+        parsed.error += rule_refusal(field, text);
+        parsed.refused.push_back(field);
     };
     if (!texts.priceFactor.empty()) {
-        const auto factor = parse_price_factor(texts.priceFactor);
-        if (!factor) return refuse(RuleField::PriceFactor, texts.priceFactor);
-        rules.priceFactor = *factor;
+        if (const auto factor = parse_price_factor(texts.priceFactor)) {
+            rules.priceFactor = *factor;
+        } else {
+            refuse(RuleField::PriceFactor, texts.priceFactor);
+        }
     }
     if (!texts.priceAdd.empty()) {
-        const auto add = parse_price_add(texts.priceAdd);
-        if (!add) return refuse(RuleField::PriceAdd, texts.priceAdd);
-        rules.priceAdd = *add;
+        if (const auto add = parse_price_add(texts.priceAdd)) {
+            rules.priceAdd = *add;
+        } else {
+            refuse(RuleField::PriceAdd, texts.priceAdd);
+        }
     }
     if (!texts.priceEnding.empty()) {
-        const auto ending = parse_price_ending(texts.priceEnding);
-        if (!ending) return refuse(RuleField::PriceEnding, texts.priceEnding);
-        rules.priceEnding = *ending;
+        if (const auto ending = parse_price_ending(texts.priceEnding)) {
+            rules.priceEnding = *ending;
+        } else {
+            refuse(RuleField::PriceEnding, texts.priceEnding);
+        }
     }
-    if (!acceptable_title_text(texts.titlePrefix)) {
-        return refuse(RuleField::TitlePrefix, texts.titlePrefix);
-    }
-    if (!acceptable_title_text(texts.titleSuffix)) {
-        return refuse(RuleField::TitleSuffix, texts.titleSuffix);
-    }
+    if (!acceptable_title_text(texts.titlePrefix)) refuse(RuleField::TitlePrefix, texts.titlePrefix);
+    if (!acceptable_title_text(texts.titleSuffix)) refuse(RuleField::TitleSuffix, texts.titleSuffix);
     rules.titlePrefix = texts.titlePrefix;
     rules.titleSuffix = texts.titleSuffix;
     for (const std::string& line : texts.titleReplacements) {
         if (trim_blanks(line).empty()) continue;
-        const auto replacement = parse_title_replacement(line);
-        if (!replacement) return refuse(RuleField::TitleReplacement, line);
-        rules.titleReplacements.push_back(*replacement);
+        if (const auto replacement = parse_title_replacement(line)) {
+            rules.titleReplacements.push_back(*replacement);
+        } else {
+            refuse(RuleField::TitleReplacement, line);
+        }
     }
     if (!texts.keepPictures.empty()) {
-        const auto keep = parse_keep_pictures(texts.keepPictures);
-        if (!keep) return refuse(RuleField::KeepPictures, texts.keepPictures);
-        rules.keepPictures = *keep;
+        if (const auto keep = parse_keep_pictures(texts.keepPictures)) {
+            rules.keepPictures = *keep;
+        } else {
+            refuse(RuleField::KeepPictures, texts.keepPictures);
+        }
     }
+    if (!parsed.refused.empty()) rules = ListingRules{};
     return parsed;
 }
 

@@ -91,11 +91,14 @@ std::string rule_refusal(RuleField field, std::string_view text);
 
 struct ParsedRules {
     ListingRules rules;
-    std::string error;  // GBK, naming the field; empty when every text was acceptable
+    // GBK, naming each refused field ("；" between them); empty when every text was
+    // acceptable.
+    std::string error;
+    std::vector<RuleField> refused;  // in the order of the fields
 };
 
-// All texts at once; blank replacement lines are skipped. On an error the rules are the
-// defaults.
+// All texts at once, every refusal reported; blank replacement lines are skipped. On an
+// error the rules are the defaults.
 ParsedRules parse_listing_rules(const ListingRuleTexts& texts);
 
 // The texts that parse back to these rules.
