@@ -244,6 +244,11 @@ int add_command(const std::vector<std::string>& args) {
                 const std::string line = "宝贝列表："_gbk + list_path + "（"_gbk +
                                          std::to_string(all.size()) + " 个宝贝）"_gbk;
                 std::printf("%s\n", terminal_text(line).c_str());
+                // The rows read are kept, but a page that failed left products out.
+                if (*outcome == AddOutcome::Failed ||
+                    (*outcome == AddOutcome::JobStarted && readers.report().pagesFailed > 0)) {
+                    code = 1;
+                }
             }
         }
     }

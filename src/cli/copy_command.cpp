@@ -330,6 +330,9 @@ int copy_command(const std::vector<std::string>& args) {
                             totals.succeeded, terminal_text("下载失败： "_gbk).c_str(),
                             totals.failed, terminal_text("图片失败："_gbk).c_str(),
                             totals.failedPictures);
+                if (totals.skipped > 0) {
+                    std::printf("%s%d\n", terminal_text("重复跳过："_gbk).c_str(), totals.skipped);
+                }
                 if (!totals.checkSummary.empty()) {
                     std::printf("%s\n", terminal_text(totals.checkSummary).c_str());
                 }

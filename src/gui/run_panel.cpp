@@ -23,6 +23,7 @@
 #include "app/startup.hpp"
 #include "model/list_file.hpp"
 #include "gui/qt_text.hpp"
+#include "support/files.hpp"
 #include "gui/window_core.hpp"
 #include "gui/window_services.hpp"
 #include "support/files.hpp"
@@ -76,6 +77,8 @@ CompletionWindow::CompletionWindow(QWidget* parent) : QWidget(parent, Qt::Window
     succeeded_ = make_line(QStringLiteral("completionSucceeded"));
     failed_ = make_line(QStringLiteral("completionFailed"));
     pictures_ = make_line(QStringLiteral("completionPictures"));
+    skipped_ = make_line(QStringLiteral("completionSkipped"));
+    skipped_->hide();
     check_ = make_line(QStringLiteral("completionCheck"));
     check_->setWordWrap(true);
     unwritten_ = make_line(QStringLiteral("completionUnwritten"));
@@ -113,6 +116,8 @@ void CompletionWindow::show_totals(const RunTotals& totals) {
     failed_->setText(QStringLiteral("下载失败： ") + QString::number(totals.failed));
     pictures_->setText(QStringLiteral("图片失败：") + QString::number(totals.failedPictures));
     pictures_->setStyleSheet(totals.failedPictures > 0 ? kWarningStyle : QString());
+    skipped_->setText(QStringLiteral("重复跳过：") + QString::number(totals.skipped));
+    skipped_->setVisible(totals.skipped > 0);
     check_->setText(qt_text(totals.checkSummary));
     check_->setStyleSheet(totals.checkClean ? QString() : kWarningStyle);
     check_->setVisible(!totals.checkSummary.empty());
@@ -276,7 +281,8 @@ void RunPanel::retry_failed() {
 
     core_.list.replace_all(*rows);
     StartOptions options;
-    options.append = true;
+    // A run in which nothing succeeded wrote no package: the retry makes it.
+    options.append = last.packageWritten || file_exists(last.packagePath);
     RunSettings target;
     target.outputPath = last.packagePath;
     target.packageFolder = last.packageFolder;

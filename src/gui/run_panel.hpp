@@ -33,6 +33,7 @@ public:
     QLabel* succeeded_label() const { return succeeded_; }  // "成功下载： " + succeeded
     QLabel* failed_label() const { return failed_; }        // "下载失败： " + failed
     QLabel* pictures_label() const { return pictures_; }    // "图片失败：" + failed pictures
+    QLabel* skipped_label() const { return skipped_; }      // "重复跳过：" + repeats, shown when any
     QLabel* check_label() const { return check_; }          // the package check's summary
     QLabel* unwritten_label() const { return unwritten_; }  // shown when nothing was written
     // The failed products' list file, with "重试失败的宝贝"; hidden when none was written.
@@ -49,6 +50,7 @@ private:
     QLabel* succeeded_ = nullptr;
     QLabel* failed_ = nullptr;
     QLabel* pictures_ = nullptr;
+    QLabel* skipped_ = nullptr;
     QLabel* check_ = nullptr;
     QLabel* unwritten_ = nullptr;
     QLabel* failedList_ = nullptr;

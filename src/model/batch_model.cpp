@@ -81,6 +81,11 @@ void BatchState::append_package_row(std::string_view row, int failed_pictures) {
     counters_.failedPictures += failed_pictures;
 }
 
+void BatchState::record_skipped() {
+    std::lock_guard lock(runMutex_);
+    ++counters_.skipped;
+}
+
 bool BatchState::finish_worker() {
     std::lock_guard lock(runMutex_);
     return ++counters_.finishedWorkers == counters_.workers;
@@ -88,7 +93,7 @@ bool BatchState::finish_worker() {
 
 BatchState::Counters BatchState::complete() {
     std::lock_guard lock(runMutex_);
-    counters_.failed = counters_.productCount - counters_.succeeded;
+    counters_.failed = counters_.productCount - counters_.succeeded - counters_.skipped;
     return counters_;
 }
 

@@ -139,6 +139,7 @@ public:
         int succeeded = 0;
         int failed = 0;
         int failedPictures = 0;  // of the products in the package
+        int skipped = 0;         // rows whose offer id an earlier row of the run holds
     };
     // START: counters to zero, packageRows emptied, productCount = count, and the number of
     // workers whose finish completes the run.
@@ -148,10 +149,12 @@ public:
     // Append: adds a finished row and raises succeeded (and failedPictures by the
     // product's failed pictures).
     void append_package_row(std::string_view row, int failed_pictures = 0);
+    // A row left out because an earlier row has its offer id: neither made nor failed.
+    void record_skipped();
     // Finish: raises finishedWorkers; true for the worker that raised it to the run's number
     // of workers.
     bool finish_worker();
-    // Completion: failed = productCount - succeeded; returns the counters.
+    // Completion: failed = productCount - succeeded - skipped; returns the counters.
     Counters complete();
     Counters counters() const;
     int productCount() const;

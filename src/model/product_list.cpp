@@ -1,6 +1,7 @@
 #include "model/product_list.hpp"
 
 #include <algorithm>
+#include <unordered_set>
 
 #include "support/text.hpp"
 
@@ -51,6 +52,28 @@ ProductEntry ProductList::row(int row) const {
     std::lock_guard lock(mutex_);
     if (row < 0 || row >= static_cast<int>(rows_.size())) return {};
     return rows_[row];
+}
+
+int ProductList::append_new_rows(std::vector<ProductEntry> entries) {
+    int repeated = 0;
+    std::size_t added = 0;
+    {
+        std::lock_guard lock(mutex_);
+        std::unordered_set<std::string> ids;
+        for (const ProductEntry& row : rows_) {
+            if (!row.offerId.empty()) ids.insert(row.offerId);
+        }
+        for (ProductEntry& entry : entries) {
+            if (!entry.offerId.empty() && !ids.insert(entry.offerId).second) {
+                ++repeated;
+                continue;
+            }
+            rows_.push_back(std::move(entry));
+            ++added;
+        }
+    }
+    if (added > 0) changed();
+    return repeated;
 }
 
 std::vector<ProductEntry> ProductList::rows() const {

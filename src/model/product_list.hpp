@@ -29,6 +29,9 @@ public:
 
     int append_row(ProductEntry entry);  // the new row's position
     void append_rows(std::vector<ProductEntry> entries);
+    // Appends the entries whose offerId is neither in the list nor earlier among them (an
+    // empty id is never a repeat); how many were left out. One indivisible step.
+    int append_new_rows(std::vector<ProductEntry> entries);
     void set_field(int row, int column, std::string text);
     void delete_row(int row);
     // Removes the rows at the given positions (any order, duplicates ignored).

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <memory>
 #include <mutex>
+#include <thread>
 
 #include "support/markers.hpp"
 #include "support/text.hpp"
@@ -275,6 +276,11 @@ bool CancelToken::wait_while_held() const {
     released_.wait(lock, [this] { return !is_held() || is_cancelled(); });
     --waiters_;
     return !is_cancelled();
+}
+
+bool CancelToken::pause_for(std::chrono::milliseconds most) const {
+    std::unique_lock lock(mutex_);
+    return !released_.wait_for(lock, most, [this] { return is_cancelled(); });
 }
 
 int CancelToken::held_waiters() const {
@@ -693,6 +699,12 @@ bool thread_cancelled() {
 
 bool wait_while_thread_held() {
     return !current_token || current_token->wait_while_held();
+}
+
+bool pause_unless_cancelled(std::chrono::milliseconds most) {
+    if (current_token) return current_token->pause_for(most);
+    std::this_thread::sleep_for(most);
+    return true;
 }
 
 bool thread_held() {

@@ -5,6 +5,7 @@
 // failure. Every call can be aborted from another thread through a CancelToken.
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <functional>
@@ -28,6 +29,8 @@ public:
     bool is_held() const { return held_.load(std::memory_order_acquire); }
     // Blocks while held and not cancelled; false when cancelled.
     bool wait_while_held() const;
+    // Blocks for up to `most`, ending early on cancel; false when cancelled.
+    bool pause_for(std::chrono::milliseconds most) const;
     // Threads blocked in wait_while_held() right now: all of a run's workers there means
     // nothing of it moves.
     int held_waiters() const;
@@ -49,6 +52,9 @@ private:
 bool thread_cancelled();
 bool thread_held();
 bool wait_while_thread_held();
+// Waits up to `most` unless the calling thread's token is cancelled meanwhile (a back-off
+// before a retry); false when cancelled. Without a token it just waits.
+bool pause_unless_cancelled(std::chrono::milliseconds most);
 
 class CancelScope {
 public:

@@ -159,6 +159,15 @@ public:
                                   " 字节，超过 "_gbk + number(kMostTitleBytes) +
                                   " 字节（30 个汉字）的上限"_gbk);
         }
+        // The seller assistant uploads a repeated id as a second listing of one product.
+        const std::string& id = record.fields[r_.format == 4 ? 0 : 36];
+        if (!id.empty()) {
+            const auto [first, added] = ids_.emplace(id, k);
+            if (!added) {
+                problem("宝贝ID "_gbk + id + " 与第 "_gbk +
+                        number(static_cast<std::size_t>(first->second)) + " 行重复"_gbk);
+            }
+        }
         main_pictures(k, record.fields[r_.format == 4 ? 3 : 28]);
         description(record.fields[r_.format == 4 ? 7 : 20]);
     }
@@ -237,6 +246,7 @@ private:
     std::filesystem::path resolvedFolder_;  // empty when the folder cannot be resolved
     std::string prefix_;
     std::map<std::string, int> names_;  // main picture name -> first row naming it
+    std::map<std::string, int> ids_;    // offer id -> first row holding it
     RegexMatcher matcher_{RegexMatcher::Dialect::Script};
 };
 

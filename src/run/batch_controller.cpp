@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <system_error>
+#include <unordered_map>
 
 #include "model/list_file.hpp"
 #include "net/http_client.hpp"
@@ -46,6 +47,11 @@ struct BatchController::Run {
     PictureCache pictures;  // the run's saved pictures, shared by its workers
     FileLock lock;          // the package's, from START to the end of the run
     WriteTrouble trouble;   // a picture the disk refused, which ends the run
+    // For each row (0-based), the number of the earlier row with its offer id, or 0; set at
+    // START, before the workers.
+    std::vector<int> earlierWithId;
+    std::mutex refusalMutex;
+    std::string keyRefusal;  // the first "接口密钥被拒绝" of the run
 };
 
 BatchController::BatchController(RunPorts ports)
@@ -163,6 +169,16 @@ StartResult BatchController::start_run(const StartOptions& options) {
     }
 
     const int count = list.remove_rows_without_id();
+    // One product goes into a package once: a row repeating an earlier row's id is skipped.
+    std::vector<int> earlierWithId;
+    {
+        std::unordered_map<std::string, int> first;
+        const std::vector<ProductEntry> entries = list.rows();
+        for (std::size_t i = 0; i < entries.size(); ++i) {
+            const auto [at, added] = first.emplace(entries[i].offerId, static_cast<int>(i) + 1);
+            earlierWithId.push_back(added ? 0 : at->second);
+        }
+    }
     if (ports_.log) {
         ports_.log->append_log(log_time_stamp(*clock_) + "  去除空ID宝贝【实际宝贝数量为"_gbk +
                                number(count) + "  个宝贝】\r\n"_gbk);
@@ -186,6 +202,7 @@ StartResult BatchController::start_run(const StartOptions& options) {
 
     auto run = std::make_shared<Run>(ports_.log, std::move(settings));
     run->lock = std::move(lock);
+    run->earlierWithId = std::move(earlierWithId);
     // Only START leaves Idle, and START is serialised, so this cannot be refused.
     change_state(nullptr, [this, &run](RunState) -> std::optional<RunState> {
         run_ = run;
@@ -226,16 +243,29 @@ void BatchController::run_worker(const std::shared_ptr<Run>& run, int worker) {
         if (!run->token.wait_while_held()) return;
         const int n = state.claim_next_product();
         if (n == 0) break;
-        std::optional<std::string> row = pipeline.process_product(n);
-        if (run->token.is_cancelled()) return;
-        if (run->trouble.seen()) {
-            end_for_trouble(run);
-            return;
-        }
-        if (row) {
-            state.append_package_row(*row, pipeline.last_failed_pictures());
-        } else if (!pipeline.last_entry().offerId.empty()) {
-            state.record_failed_product(n, pipeline.last_entry());
+        const std::size_t row_index = static_cast<std::size_t>(n - 1);
+        const int earlier = row_index < run->earlierWithId.size() ? run->earlierWithId[row_index] : 0;
+        if (earlier > 0) {
+            run->log.append_log(log_time_stamp(*clock_) + " 线程："_gbk + number(worker) + " 第："_gbk +
+                                number(n) + "/" + number(state.productCount()) +
+                                " 个宝贝与第 "_gbk + number(earlier) + " 个宝贝ID相同，已跳过！\r\n"_gbk);
+            state.record_skipped();
+        } else {
+            std::optional<std::string> row = pipeline.process_product(n);
+            if (run->token.is_cancelled()) return;
+            if (run->trouble.seen()) {
+                end_for_trouble(run);
+                return;
+            }
+            if (row) {
+                state.append_package_row(*row, pipeline.last_failed_pictures());
+            } else if (!pipeline.last_entry().offerId.empty()) {
+                state.record_failed_product(n, pipeline.last_entry());
+            }
+            if (!pipeline.last_key_refusal().empty()) {
+                std::lock_guard lock(run->refusalMutex);
+                if (run->keyRefusal.empty()) run->keyRefusal = pipeline.last_key_refusal();
+            }
         }
         const int done = ++run->done;
         if (ports_.observer) {
@@ -266,6 +296,7 @@ void BatchController::end_for_trouble(const std::shared_ptr<Run>& run) {
     totals.succeeded = counters.succeeded;
     totals.failed = counters.failed;
     totals.failedPictures = counters.failedPictures;
+    totals.skipped = counters.skipped;
     totals.packagePath = run->settings.outputPath;
     totals.packageFolder = run->settings.packageFolder;
     totals.outputFormat = run->settings.outputFormat;
@@ -286,6 +317,10 @@ void BatchController::complete_run(const std::shared_ptr<Run>& run, int worker,
     const RunSettings& settings = run->settings;
     run->pictures.drop_unsaved();
     const BatchState::Counters counters = state.complete();
+    if (counters.succeeded == 0 && counters.productCount > counters.skipped) {
+        end_without_products(run, counters, worker, last_product);
+        return;
+    }
     const auto log = [&](const std::string& text) {
         run->log.append_log(log_time_stamp(*clock_) + " " + text + "\r\n");
     };
@@ -300,6 +335,7 @@ void BatchController::complete_run(const std::shared_ptr<Run>& run, int worker,
     totals.succeeded = counters.succeeded;
     totals.failed = counters.failed;
     totals.failedPictures = counters.failedPictures;
+    totals.skipped = counters.skipped;
     totals.packagePath = settings.outputPath;
     totals.packageFolder = settings.packageFolder;
     totals.outputFormat = settings.outputFormat;
@@ -334,6 +370,38 @@ void BatchController::complete_run(const std::shared_ptr<Run>& run, int worker,
         totals.failedListPath = write_failed_list(*run);
     }
 
+    run->lock.release();
+    if (ports_.observer) ports_.observer->run_completed(totals);
+    change_state(run, [](RunState) { return std::optional(RunState::Idle); });
+}
+
+void BatchController::end_without_products(const std::shared_ptr<Run>& run,
+                                           const BatchState::Counters& counters, int worker,
+                                           int last_product) {
+    {
+        std::lock_guard lock(run->commitMutex);
+        if (run->token.is_cancelled()) return;
+        run->completed = true;
+    }
+    std::string reason = "没有一个宝贝下载成功"_gbk;
+    {
+        std::lock_guard lock(run->refusalMutex);
+        if (!run->keyRefusal.empty()) reason += "（"_gbk + run->keyRefusal + "）"_gbk;
+    }
+    run->log.append_log(log_time_stamp(*clock_) + " 线程："_gbk + number(worker) + " 第："_gbk +
+                        number(last_product) + "/" + number(counters.productCount) +
+                        " 个宝贝 下载完成！成功： 0 失败："_gbk + number(counters.failed) + "\r\n");
+    run->log.append_log(log_time_stamp(*clock_) + " " + reason + "，没有写入数据包。\r\n"_gbk);
+    RunTotals totals;
+    totals.productCount = counters.productCount;
+    totals.failed = counters.failed;
+    totals.skipped = counters.skipped;
+    totals.packagePath = run->settings.outputPath;
+    totals.packageFolder = run->settings.packageFolder;
+    totals.outputFormat = run->settings.outputFormat;
+    totals.stopReason = reason;
+    // The products can still be retried once the cause is mended.
+    totals.failedListPath = write_failed_list(*run);
     run->lock.release();
     if (ports_.observer) ports_.observer->run_completed(totals);
     change_state(run, [](RunState) { return std::optional(RunState::Idle); });

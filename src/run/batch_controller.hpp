@@ -35,6 +35,9 @@ struct RunTotals {
     int succeeded = 0;
     int failed = 0;
     int failedPictures = 0;  // pictures of the packaged products not fetched or not saved
+    // Rows left out because an earlier row of the list has the same offer id (one product
+    // is packaged once); not counted as failed.
+    int skipped = 0;
     bool packageWritten = false;
     std::string packagePath;  // GBK, the output path the package was written to
     std::string packageFolder;  // GBK, its picture folder
@@ -46,8 +49,9 @@ struct RunTotals {
     // nothing wrong. Empty and false when no package was written.
     std::string checkSummary;
     bool checkClean = false;
-    // GBK; why the run ended before its products did (the disk refused a picture), and no
-    // package was written. Empty for a run that went to its end.
+    // GBK; why no package was written although the run was not stopped: the disk refused a
+    // picture (the run ended there), or not one product succeeded (an empty package would
+    // pass for a finished one). Empty otherwise.
     std::string stopReason;
 };
 
@@ -128,6 +132,9 @@ private:
     // Ends the run early because the disk refused a picture: nothing is written, and the
     // observer hears the totals with the reason.
     void end_for_trouble(const std::shared_ptr<Run>& run);
+    // Ends a run in which no product succeeded: no package, the totals carry why.
+    void end_without_products(const std::shared_ptr<Run>& run, const BatchState::Counters& counters,
+                              int worker, int last_product);
     // One checked step: under the lock, `next` sees the state and says what it becomes
     // (nothing = no change); with `run` given, only while that run is still the current one.
     // Observers hear the changes in the order they were made.

@@ -79,6 +79,7 @@ std::optional<std::string> ProductPipeline::process_product(int n) {
     int attempts = 0;
     lastProduct_ = n;
     lastFailedPictures_ = 0;
+    lastKeyRefusal_.clear();
 
     context.log_line("线程："_gbk + t + "  开始下载 第："_gbk + counter + " 个宝贝:"_gbk +
                      record.listTitle + "\r\n");
@@ -102,6 +103,17 @@ std::optional<std::string> ProductPipeline::process_product(int n) {
         }
     }
     if (!proceed()) return std::nullopt;
+    if (const std::string msg = answer_.node_text("@1/msg"); !msg.empty()) {
+        // Every pair was refused: nothing of the product came, so no step after this has
+        // anything to work on.
+        const std::string code = answer_.node_text("@1/code");
+        if (code == "gw.SignatureInvalid" || code == "gw.AppKeyNotExist") {
+            lastKeyRefusal_ = "接口密钥被拒绝："_gbk + msg;
+            context.log_line("线程："_gbk + t + "  第"_gbk + number(n) + "个宝贝 "_gbk +
+                             lastKeyRefusal_ + "\r\n");
+        }
+        return std::nullopt;
+    }
 
     context.log_line("线程："_gbk + t + "  开始获取 第："_gbk + counter + " 个宝贝   基本信息！\r\n"_gbk);
     extract_offer_fields(answer_, context.outputFormat, record, env_.settings.rules);

@@ -54,6 +54,9 @@ public:
     // Pictures of the last processed product that could not be fetched or saved.
     int last_failed_pictures() const { return lastFailedPictures_; }
     int credential_cursor() const { return cursor_; }
+    // GBK; "接口密钥被拒绝：" and the platform's message when the last product's answer, after
+    // every key pair was tried, said the key or signature was refused; else empty.
+    const std::string& last_key_refusal() const { return lastKeyRefusal_; }
 
 private:
     bool proceed() const;
@@ -67,6 +70,7 @@ private:
     int lastProduct_ = 0;
     int lastFailedPictures_ = 0;
     ProductEntry lastEntry_;
+    std::string lastKeyRefusal_;
     XmlDocument answer_;
     DescriptionMatchers matchers_;
 };

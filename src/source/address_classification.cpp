@@ -91,6 +91,15 @@ private:
         log("  上一个宝贝列表还在读取中，请等读取完成后再添加店铺或分类！\r\n"_gbk);
     }
     AddOutcome start_job(ListingJob job, const std::string& pages) const;
+    // Without its first page the job cannot know its pages: a failed job, not "no products".
+    AddOutcome count_page_failed() const {
+        if (thread_cancelled()) return AddOutcome::Failed;
+        log("  第 1 页读取失败\r\n"_gbk);
+        ListingReport report;
+        report.pagesRead = report.pagesFailed = 1;
+        log(job_end_line(report));
+        return AddOutcome::Failed;
+    }
 
     std::string_view address_;
     const AddAddressPorts& ports_;
@@ -98,7 +107,16 @@ private:
 };
 
 AddOutcome Command::single() {
-    const std::string page = page_text(fetch_with_timeout(address_));
+    PageFetch fetched = fetch_page(address_);
+    if (fetched.status == 404) {
+        log("  宝贝不存在或已下架："_gbk + std::string(address_) + "\r\n");
+        return AddOutcome::NotFound;
+    }
+    if (!fetched.ok && !thread_cancelled()) {
+        log("  宝贝页面读取失败："_gbk + std::string(address_) + "\r\n");
+        return AddOutcome::Failed;
+    }
+    const std::string page = page_text(std::move(fetched.bytes));
     const std::string id = scrape_between(page, "offer_id:\"", "\",");
     std::string title = scrape_between(page, "<title>", "</title>");
     if (title.empty()) title = scrape_between(page, "<title >", "</title>");
@@ -114,7 +132,10 @@ AddOutcome Command::single() {
     row.title = title;
     row.address = std::string(address_);
     row.offerId = id;
-    if (ports_.list) ports_.list->append_row(std::move(row));
+    if (ports_.list && ports_.list->append_new_rows({std::move(row)}) > 0) {
+        log("  1 个重复的宝贝未添加\r\n"_gbk);
+        return AddOutcome::NotFound;
+    }
     return AddOutcome::RowAdded;
 }
 
@@ -127,8 +148,9 @@ AddOutcome Command::shop() {
         log("  店铺地址输入不正确，未识别到宝贝！\r\n"_gbk);
         return AddOutcome::NotFound;
     }
-    const std::string page = page_text(fetch_with_timeout("http://" + host + "/page/offerlist.htm"));
-    if (page.empty()) log("  店铺地址输入不正确，未识别到宝贝！\r\n"_gbk);
+    PageFetch fetched = fetch_page("http://" + host + "/page/offerlist.htm");
+    if (!fetched.ok) return count_page_failed();
+    const std::string page = page_text(std::move(fetched.bytes));
     const std::string count = trim_blanks(scrape_between(page, "offer-count\">", "</em>条"_gbk));
     log("  共搜索到："_gbk + count + " 个商品\r\n"_gbk);
     const std::string pages = page_count_text(page);
@@ -168,8 +190,9 @@ AddOutcome Command::list() {
         log("  分类地址输入不正确，未识别到宝贝！\r\n"_gbk);
         return AddOutcome::NotFound;
     }
-    const std::string page = page_text(fetch_with_timeout(address_));
-    if (page.empty()) log("  店铺地址输入不正确，未识别到宝贝！1\r\n"_gbk);
+    PageFetch fetched = fetch_page(address_);
+    if (!fetched.ok) return count_page_failed();
+    const std::string page = page_text(std::move(fetched.bytes));
     const std::string host = trim_blanks(scrape_between(address_, "http://", "/"));
     std::string count = trim_blanks(scrape_between(page, "offer-count\">", "</em>条"_gbk));
     if (count.empty()) count = search_count(page);

@@ -19,6 +19,7 @@ enum class AddOutcome {
     RowAdded,     // a single product was appended
     JobStarted,   // readers run; wait on the ListingReaders for their end
     JobRefused,   // readers of an earlier job still run; logged, nothing fetched
+    Failed,       // the page could not be fetched after its tries; logged
 };
 
 struct AddAddressPorts {

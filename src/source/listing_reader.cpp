@@ -1,6 +1,8 @@
 #include "source/listing_reader.hpp"
 
 #include <algorithm>
+#include <chrono>
+#include <map>
 #include <system_error>
 
 #include "net/http_client.hpp"
@@ -119,6 +121,49 @@ std::string page_text(std::string bytes) {
     return bytes;
 }
 
+namespace {
+
+// The status of the last answer in a header block (redirects put several there).
+int final_status(std::string_view headers) {
+    int status = 0;
+    for (std::size_t at = 0; at < headers.size();) {
+        std::size_t end = headers.find('\n', at);
+        if (end == std::string_view::npos) end = headers.size();
+        const std::string_view line = headers.substr(at, end - at);
+        if (line.starts_with("HTTP/")) {
+            const std::size_t blank = line.find(' ');
+            int value = 0;
+            for (std::size_t i = blank == std::string_view::npos ? line.size() : blank + 1;
+                 i < line.size() && line[i] >= '0' && line[i] <= '9'; ++i) {
+                value = value * 10 + (line[i] - '0');
+            }
+            status = value;
+        }
+        at = end + 1;
+    }
+    return status;
+}
+
+}  // namespace
+
+PageFetch fetch_page(std::string_view address) {
+    PageFetch fetched;
+    for (int attempt = 1; attempt <= kPageTries; ++attempt) {
+        if (attempt > 1 && !pause_unless_cancelled(std::chrono::milliseconds(250 * (attempt - 1)))) {
+            break;
+        }
+        std::string headers;
+        fetched.bytes = fetch_with_timeout(address, {}, {}, {}, nullptr, {}, 0, false, {}, {}, {},
+                                           &headers);
+        fetched.status = final_status(headers);
+        fetched.ok = fetched.status >= 200 && fetched.status < 300 && !fetched.bytes.empty();
+        if (fetched.ok || thread_cancelled()) break;
+        if (fetched.status == 404) break;
+    }
+    if (thread_cancelled()) fetched.ok = false;
+    return fetched;
+}
+
 std::string listing_page_address(const ListingJob& job, int page) {
     const std::string p = std::to_string(page);
     if (job.addressMode == "店铺"_gbk) {
@@ -138,10 +183,22 @@ std::string listing_page_address(const ListingJob& job, int page) {
     }
 }
 
+std::string job_end_line(const ListingReport& report) {
+    return "  读取 "_gbk + std::to_string(report.pagesRead) + " 页，失败 "_gbk +
+           std::to_string(report.pagesFailed) + " 页，添加 "_gbk + std::to_string(report.rowsAdded) +
+           " 个宝贝\r\n"_gbk;
+}
+
 struct ListingReaders::Run {
     explicit Run(ListingJob j) : job(std::move(j)) {}
     ListingJob job;  // nextPage is guarded by the readers' mutex
     CancelToken token;
+    // Under the readers' mutex: pages read and not yet added, the next page to add, and
+    // whether a reader is adding now.
+    std::map<int, std::vector<ProductEntry>> ready;
+    int nextToAdd = 1;
+    bool adding = false;
+    ListingReport report;
 };
 
 ListingReaders::ListingReaders(ListingPorts ports) : ports_(std::move(ports)) {}
@@ -163,6 +220,11 @@ bool ListingReaders::running() const {
 ListingJob ListingReaders::job() const {
     std::lock_guard lock(mutex_);
     return run_ ? run_->job : ListingJob{};
+}
+
+ListingReport ListingReaders::report() const {
+    std::lock_guard lock(mutex_);
+    return run_ ? run_->report : ListingReport{};
 }
 
 void ListingReaders::wait() {
@@ -204,7 +266,7 @@ bool ListingReaders::start(ListingJob job) {
                 ports_.log->append_log(log_time_stamp(clock) + "  线程："_gbk + std::to_string(n) +
                                        " 无法启动！其余线程继续读取。\r\n"_gbk);
             }
-            reader_ended();
+            reader_ended(current);
         }
     }
     return true;
@@ -217,6 +279,13 @@ void ListingReaders::stop() {
         if (run_) run_->token.cancel();
     }
     join_finished();
+    // Pages read before the stop and held back for an earlier page are kept too.
+    Run* run = nullptr;
+    {
+        std::lock_guard lock(mutex_);
+        run = run_.get();
+    }
+    if (run) add_ready_pages(*run, true);
 }
 
 int ListingReaders::claim_next_page(Run& run) {
@@ -225,12 +294,66 @@ int ListingReaders::claim_next_page(Run& run) {
     return ++run.job.nextPage;
 }
 
-void ListingReaders::reader_ended() {
+void ListingReaders::page_done(Run& run, int p, std::vector<ProductEntry> rows, bool failed) {
+    {
+        std::lock_guard lock(mutex_);
+        ++run.report.pagesRead;
+        if (failed) ++run.report.pagesFailed;
+        run.ready.emplace(p, std::move(rows));
+    }
+    add_ready_pages(run, false);
+}
+
+void ListingReaders::add_ready_pages(Run& run, bool stopping) {
+    {
+        std::lock_guard lock(mutex_);
+        if (run.adding) return;  // that reader takes these pages along
+        run.adding = true;
+    }
+    for (;;) {
+        std::vector<ProductEntry> rows;
+        {
+            std::lock_guard lock(mutex_);
+            // A stopped job adds nothing more until stop() itself keeps what was read.
+            const bool go = stopping || !run.token.is_cancelled();
+            while (go && !run.ready.empty()) {
+                const auto first = run.ready.begin();
+                // At a stop the page still missing will never come: skip past it.
+                if (first->first != run.nextToAdd && !stopping) break;
+                for (ProductEntry& row : first->second) rows.push_back(std::move(row));
+                run.nextToAdd = first->first + 1;
+                run.ready.erase(first);
+            }
+            if (rows.empty()) {
+                run.adding = false;
+                return;
+            }
+        }
+        const int total = static_cast<int>(rows.size());
+        const int repeated = ports_.list ? ports_.list->append_new_rows(std::move(rows)) : 0;
+        std::lock_guard lock(mutex_);
+        run.report.rowsAdded += total - repeated;
+        run.report.repeated += repeated;
+    }
+}
+
+void ListingReaders::reader_ended(Run& run) {
     std::function<void()> finished;
+    ListingReport report;
     {
         std::lock_guard lock(mutex_);
         if (--runningReaders_ > 0) return;
         finished = finished_;
+        report = run.report;
+    }
+    if (ports_.log && !run.token.is_cancelled()) {
+        // Said once for the whole job, from what it added, not from the list's size.
+        const Clock& clock = ports_.clock ? *ports_.clock : system_clock();
+        if (report.repeated > 0) {
+            ports_.log->append_log(log_time_stamp(clock) + "  "_gbk + std::to_string(report.repeated) +
+                                   " 个重复的宝贝未添加\r\n"_gbk);
+        }
+        ports_.log->append_log(log_time_stamp(clock) + job_end_line(report));
     }
     idle_.notify_all();
     if (finished) finished();
@@ -253,34 +376,30 @@ void ListingReaders::read_listing_pages(Run& run, int n) {
 
     for (int p = claim_next_page(run); p != 0; p = claim_next_page(run)) {
         const std::string address = listing_page_address(run.job, p);
-        const std::string page = page_text(address.empty() ? std::string()
-                                                           : fetch_with_timeout(address));
+        PageFetch fetched;
+        if (!address.empty()) fetched = fetch_page(address);
         if (run.token.is_cancelled()) break;
         log("  线程："_gbk + number + "  正在读取宝贝列表 第：  "_gbk + std::to_string(p) + " /" +
             pages + " 页\r\n"_gbk);
+        const std::string page = page_text(std::move(fetched.bytes));
         // A copy of the last page read, for looking at a page the templates did not know.
         if (!diagnostic.empty()) write_file_atomic(diagnostic, page);
+        if (!address.empty() && !fetched.ok) {
+            log("  线程："_gbk + number + "  第 "_gbk + std::to_string(p) + " 页读取失败\r\n"_gbk);
+            page_done(run, p, {}, true);
+            continue;
+        }
 
         ListingPage found = scanner.scan(page, run.job.itemHost);
         if (run.token.is_cancelled()) break;
         for (const std::string& id : found.refusedIds) {
             log("  线程："_gbk + number + "  "_gbk + refused_offer_id_note(id) + "\r\n");
         }
-        if (!found.rows.empty() && ports_.list) ports_.list->append_rows(std::move(found.rows));
-        const int rows = ports_.list ? ports_.list->row_count() : 0;
-        log("  线程："_gbk + number + "  读取成功，成功提取了：  "_gbk + std::to_string(rows) +
-            "  个宝贝\r\n"_gbk);
-        bool allHandedOut;
-        {
-            std::lock_guard lock(mutex_);
-            allHandedOut = run.job.nextPage == run.job.pageCount;
-        }
-        if (allHandedOut) {
-            log("  宝贝下载完成 【共提取了：  "_gbk +
-                std::to_string(ports_.list ? ports_.list->row_count() : 0) + "  个宝贝】\r\n"_gbk);
-        }
+        log("  线程："_gbk + number + "  读取成功，成功提取了：  "_gbk +
+            std::to_string(found.rows.size()) + "  个宝贝\r\n"_gbk);
+        page_done(run, p, std::move(found.rows), false);
     }
-    reader_ended();
+    reader_ended(run);
 }
 
 }  // namespace vq

@@ -72,6 +72,21 @@ private:
 // The fetched bytes of a page as page text: every NUL byte becomes a blank.
 std::string page_text(std::string bytes);
 
+// Requests a page gets before it counts as failed: a shop under load drops some, and a
+// lost page would silently lose its products.
+inline constexpr int kPageTries = 4;
+
+struct PageFetch {
+    bool ok = false;   // a 2xx answer with at least one byte
+    int status = 0;    // the final HTTP status; 0 when no answer came
+    std::string bytes;  // the last answer's body, as received (an error page too)
+};
+
+// Fetches a page with the direct client, trying a failed request again up to
+// kPageTries - 1 times with a short back-off; the calling thread's stop ends the tries
+// (the result is then not ok). A 404 is an answer, not a hiccup: it is not tried again.
+PageFetch fetch_page(std::string_view address);
+
 // Where the readers put what they find.
 struct ListingPorts {
     ProductList* list = nullptr;
@@ -80,7 +95,19 @@ struct ListingPorts {
     std::string programFolder;     // GBK; the last page read is kept there as "aa.txt"
 };
 
-// Runs one listing job at a time on five reader threads and owns them.
+// What a job's readers did, for the caller to judge the job by.
+struct ListingReport {
+    int pagesRead = 0;    // pages handed out and fetched, failed ones included
+    int pagesFailed = 0;  // pages still failing after their tries
+    int rowsAdded = 0;    // rows the job put in the list
+    int repeated = 0;     // rows left out because their offer id was in the list already
+};
+
+// The job's last log line (GBK, no time stamp, ends with CR LF): "读取 P 页，失败 F 页，添加 N 个宝贝".
+std::string job_end_line(const ListingReport& report);
+
+// Runs one listing job at a time on five reader threads and owns them. The pages are read
+// side by side, and their rows are added in page order.
 class ListingReaders {
 public:
     explicit ListingReaders(ListingPorts ports);
@@ -110,14 +137,20 @@ public:
 
     // The current (or last) job, nextPage as it stands.
     ListingJob job() const;
+    // The current (or last) job's counts as they stand.
+    ListingReport report() const;
 
 private:
     struct Run;
     // The reader thread routine; n is the thread number 1 to 5.
     void read_listing_pages(Run& run, int n);
     int claim_next_page(Run& run);
+    // Hands in page p's rows; the rows of every page whose earlier pages are all in go to
+    // the list, by one reader at a time.
+    void page_done(Run& run, int p, std::vector<ProductEntry> rows, bool failed);
+    void add_ready_pages(Run& run, bool stopping);
     void join_finished();
-    void reader_ended();
+    void reader_ended(Run& run);
 
     ListingPorts ports_;
     // Taken by start, stop and the destructor (never by readers): they join threads.

@@ -341,6 +341,12 @@ void RunPanelTest::retryAddsTheFailedToTheirPackage() {
     QTRY_COMPARE_WITH_TIMEOUT(shown.size(), 1, 60000);
     vq::gui::CompletionWindow* window = p.panel.completion_window();
     QCOMPARE(window->failed_label()->text(), QStringLiteral("下载失败： 3"));
+    // Nothing succeeded: no empty package that would pass for a finished one, and the
+    // window says why.
+    QVERIFY(!QFileInfo::exists(package));
+    QVERIFY(window->unwritten_label()->isVisible());
+    QCOMPARE(window->unwritten_label()->text(), QStringLiteral("没有一个宝贝下载成功，没有写入数据包。"));
+    QVERIFY(!window->skipped_label()->isVisible());
     const QString failedList = home.file(QStringLiteral("pkg.failed.txt"));
     QVERIFY(window->retry_button()->isVisible());
     QCOMPARE(window->failed_list_label()->text(), QStringLiteral("失败列表：") + failedList);

@@ -430,5 +430,19 @@ TEST(Cancel, StopsRequestsInFlightAndRefusesNewOnes) {
     EXPECT_EQ(server.requests().size(), 3u);
 }
 
+// The pause before a retry ends with the stop, however long it was meant to be.
+TEST(Cancel, EndsThePauseBeforeARetry) {
+    CancelToken token;
+    bool paused = true;
+    std::thread waiter([&] {
+        CancelScope scope(token);
+        paused = pause_unless_cancelled(std::chrono::hours(1));
+    });
+    token.cancel();
+    waiter.join();
+    EXPECT_FALSE(paused);
+    EXPECT_TRUE(pause_unless_cancelled(std::chrono::milliseconds(0)));  // no token: just waits
+}
+
 }  // namespace
 }  // namespace vq

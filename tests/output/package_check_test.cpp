@@ -133,6 +133,11 @@ TEST_F(PackageCheckTest, EveryFaultIsNamedWithItsRowAndPicture) {
              });
          },
          "第 3 行「宝贝3」：主图 p1k1 与第 1 行的主图同名"},
+        {"offer id twice",
+         [](PackageCheckTest& t) {
+             t.write_package([](std::vector<OfferRecord>& r) { r[2].offerId = "1"; });
+         },
+         "第 3 行「宝贝3」：宝贝ID 1 与第 1 行重复"},
         {"no main picture",
          [](PackageCheckTest& t) {
              t.write_package([](std::vector<OfferRecord>& r) { r[1].pictureList.clear(); });
@@ -176,6 +181,12 @@ TEST_F(PackageCheckTest, EveryFaultIsNamedWithItsRowAndPicture) {
         EXPECT_EQ(gbk_to_utf8(result.problems[0]), expected);
         EXPECT_TRUE(result.summary.ends_with("问题 1 个"_gbk));
     }
+    // The 1688 table holds the id in its first column.
+    format_ = 4;
+    write_package([](std::vector<OfferRecord>& r) { r[1].offerId = "3"; });
+    const PackageCheck repeated = check();
+    ASSERT_EQ(repeated.problems.size(), 1u);
+    EXPECT_EQ(gbk_to_utf8(repeated.problems[0]), "第 3 行「宝贝3」：宝贝ID 3 与第 2 行重复");
 }
 
 // A strict reader refuses the whole file at a byte its encoding cannot read: the check

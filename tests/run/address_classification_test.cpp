@@ -53,6 +53,10 @@ protected:
             gateChanged.wait(lock, [this] { return gateOpen; });
         }
         std::lock_guard lock(pagesMutex);
+        if (auto failing = failures.find(target); failing != failures.end() && failing->second > 0) {
+            --failing->second;
+            return "HTTP/1.1 500 Internal Server Error\r\nContent-Length: 0\r\n\r\n";
+        }
         const auto it = pages.find(target);
         if (it == pages.end()) return "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n";
         return vq::test::CaptureServer::ok(it->second);
@@ -90,8 +94,15 @@ protected:
         return n;
     }
 
+    // The next `fail(target, n)` answers for target are a 500.
+    void fail(const std::string& target, int times) {
+        std::lock_guard lock(pagesMutex);
+        failures[target] = times;
+    }
+
     std::mutex pagesMutex;
     std::map<std::string, std::string> pages;
+    std::map<std::string, int> failures;
     std::mutex gateMutex;
     std::condition_variable gateChanged;
     bool gateOpen = true;
@@ -139,7 +150,24 @@ TEST_F(AddAddressTest, SingleProductNeedsAnIdAndATitle) {
         EXPECT_EQ(add(base() + path, "单品"), AddOutcome::NotFound) << path;
     }
     EXPECT_EQ(list.row_count(), 1);
-    EXPECT_EQ(log.count_containing("  地址输入不正确，未识别到宝贝！\r\n"), 3);
+    EXPECT_EQ(log.count_containing("  地址输入不正确，未识别到宝贝！\r\n"), 2);
+    // A page that is not there is a product taken down, not a mistyped address.
+    EXPECT_EQ(log.count_containing("  宝贝不存在或已下架：" + base() + "/offer/404.html\r\n"), 1);
+    EXPECT_EQ(requests_for("/offer/404.html"), 1);
+
+    // The same product again adds no second row.
+    EXPECT_EQ(add(base() + "/offer/1.html", "单品"), AddOutcome::NotFound);
+    EXPECT_EQ(list.row_count(), 1);
+    EXPECT_EQ(log.count_containing("  1 个重复的宝贝未添加\r\n"), 1);
+
+    // A page that keeps failing says so and is a failure, not a wrong address.
+    serve("/offer/4.html", "offer_id:\"1004\",<title>t</title>");
+    fail("/offer/4.html", vq::kPageTries);
+    EXPECT_EQ(add(base() + "/offer/4.html", "单品"), AddOutcome::Failed);
+    EXPECT_EQ(log.count_containing("  宝贝页面读取失败：" + base() + "/offer/4.html\r\n"), 1);
+    fail("/offer/4.html", vq::kPageTries - 1);
+    EXPECT_EQ(add(base() + "/offer/4.html", "单品"), AddOutcome::RowAdded);
+    EXPECT_EQ(list.row_count(), 2);
 }
 
 // The id goes unencoded into the signed gateway request: a product page whose id is not
@@ -203,19 +231,24 @@ TEST_F(AddAddressTest, PageCountBeyondTheCapReadsTheFirstThousandPages) {
     EXPECT_EQ(requests_for("/page/offerlist.htm?&pageNum=1000"), 1);
     EXPECT_EQ(requests_for("/page/offerlist.htm?&pageNum=1001"), 0);
     EXPECT_EQ(list.row_count(), 2);
+    EXPECT_EQ(readers.report().pagesFailed, vq::kMostListingPages - 1);
     EXPECT_EQ(log.count_containing("  页码数 2000000000 超过上限，只读取前 1000 页！\r\n"), 1);
 }
 
-TEST_F(AddAddressTest, ShopWithoutPageCountOrPageStartsNothing) {
+TEST_F(AddAddressTest, ShopWithoutPageCountStartsNothingAndAFailedCountPageIsAFailedJob) {
     serve("/page/offerlist.htm", listing_page({}, gbk("<em>0</em>条")));
     EXPECT_EQ(add(base() + "/", "店铺"), AddOutcome::NotFound);
     EXPECT_EQ(log.count_containing("  该分类未识别到宝贝！\r\n"), 1);
 
-    // An empty offer list page: both lines, and still no job.
+    // An offer list page that stays empty after its tries: a failed job, not a shop
+    // without products.
     serve("/page/offerlist.htm", "");
-    EXPECT_EQ(add(base() + "/", "店铺"), AddOutcome::NotFound);
-    EXPECT_EQ(log.count_containing("  店铺地址输入不正确，未识别到宝贝！\r\n"), 1);
-    EXPECT_EQ(log.count_containing("  该分类未识别到宝贝！\r\n"), 2);
+    EXPECT_EQ(add(base() + "/", "店铺"), AddOutcome::Failed);
+    EXPECT_EQ(requests_for("/page/offerlist.htm"), 1 + vq::kPageTries);
+    EXPECT_EQ(log.count_containing("  第 1 页读取失败\r\n"), 1);
+    EXPECT_EQ(log.count_containing("  读取 1 页，失败 1 页，添加 0 个宝贝\r\n"), 1);
+    EXPECT_EQ(log.count_containing("  共搜索到："), 1);
+    EXPECT_EQ(log.count_containing("  该分类未识别到宝贝！\r\n"), 1);
     EXPECT_FALSE(readers.running());
 }
 
@@ -273,30 +306,60 @@ TEST_F(AddAddressTest, ListPageCountRules) {
     EXPECT_EQ(add(base() + "/s.htm?keywords=b", "列表"), AddOutcome::NotFound);
     EXPECT_EQ(log.count_containing("  该分类未识别到宝贝！\r\n"), 1);
 
-    // An empty page has its own line and still starts an empty job.
-    EXPECT_EQ(add(base() + "/s.htm?keywords=missing", "列表"), AddOutcome::JobStarted);
-    readers.wait();
-    EXPECT_EQ(log.count_containing("  店铺地址输入不正确，未识别到宝贝！1\r\n"), 1);
-    EXPECT_EQ(log.count_containing("  共搜索到： 个商品\r\n"), 1);
+    // A list page that is not there is a failed job.
+    EXPECT_EQ(add(base() + "/s.htm?keywords=missing", "列表"), AddOutcome::Failed);
+    EXPECT_FALSE(readers.running());
+    EXPECT_EQ(log.count_containing("  第 1 页读取失败\r\n"), 1);
+    EXPECT_EQ(log.count_containing("  共搜索到： 个商品\r\n"), 0);
     EXPECT_EQ(log.count_containing("正在读取宝贝列表"), 0);
 }
 
-TEST_F(AddAddressTest, PageThatCannotBeFetchedAddsNothingAndIsNotFetchedAgain) {
-    serve("/page/offerlist.htm", listing_page({}, "<em class=\"page-count\">3</em>" + gbk("页")));
-    serve("/page/offerlist.htm?&pageNum=1", listing_page({"11"}, ""));
+// A page that fails is tried again; one that still fails (or is not there) is counted and
+// said, and the rows of the others are kept, in page order.
+TEST_F(AddAddressTest, FailedPagesAreTriedAgainThenCountedAndTheOthersKept) {
+    serve("/page/offerlist.htm", listing_page({}, "<em class=\"page-count\">4</em>" + gbk("页")));
+    serve("/page/offerlist.htm?&pageNum=1", listing_page({"11", "12"}, ""));
     serve("/page/offerlist.htm?&pageNum=3", listing_page({"31"}, ""));
+    serve("/page/offerlist.htm?&pageNum=4", listing_page({"41", "11"}, ""));
+    fail("/page/offerlist.htm", vq::kPageTries - 1);
+    fail("/page/offerlist.htm?&pageNum=3", vq::kPageTries - 1);
+    fail("/page/offerlist.htm?&pageNum=4", vq::kPageTries);
     ASSERT_EQ(add(base() + "/", "店铺"), AddOutcome::JobStarted);
     readers.wait();
-    EXPECT_EQ(list.row_count(), 2);
-    EXPECT_EQ(requests_for("/page/offerlist.htm?&pageNum=2"), 1);
-    EXPECT_EQ(log.count_containing("  正在读取宝贝列表 第：  "), 3);
-    EXPECT_EQ(log.count_containing("  读取成功，成功提取了：  "), 3);
+
+    EXPECT_EQ(requests_for("/page/offerlist.htm"), vq::kPageTries);
+    EXPECT_EQ(requests_for("/page/offerlist.htm?&pageNum=2"), 1);  // a 404 is not tried again
+    EXPECT_EQ(requests_for("/page/offerlist.htm?&pageNum=3"), vq::kPageTries);
+    EXPECT_EQ(requests_for("/page/offerlist.htm?&pageNum=4"), vq::kPageTries);
+    const std::vector<vq::ProductEntry> rows = list.rows();
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(rows[0].offerId, "11");
+    EXPECT_EQ(rows[1].offerId, "12");
+    EXPECT_EQ(rows[2].offerId, "31");
+    EXPECT_EQ(log.count_containing("  第 2 页读取失败\r\n"), 1);
+    EXPECT_EQ(log.count_containing("  第 4 页读取失败\r\n"), 1);
+    EXPECT_EQ(log.count_containing("  读取成功，成功提取了：  "), 2);
+    EXPECT_EQ(log.count_containing("宝贝下载完成"), 0);
+    // The job's one last line says what it did; the list's size is not its work.
+    EXPECT_EQ(log.count_containing("  读取 4 页，失败 2 页，添加 3 个宝贝\r\n"), 1);
+    const vq::ListingReport report = readers.report();
+    EXPECT_EQ(report.pagesRead, 4);
+    EXPECT_EQ(report.pagesFailed, 2);
+    EXPECT_EQ(report.rowsAdded, 3);
+
+    // The same shop again: every row is in the list already.
+    ASSERT_EQ(add(base() + "/", "店铺"), AddOutcome::JobStarted);
+    readers.wait();
+    EXPECT_EQ(list.row_count(), 4);  // page 4 answers now: only 41 is new
+    EXPECT_EQ(log.count_containing("  4 个重复的宝贝未添加\r\n"), 1);
+    EXPECT_EQ(log.count_containing("  读取 4 页，失败 1 页，添加 1 个宝贝\r\n"), 1);
 }
 
 TEST_F(AddAddressTest, RunningJobRefusesAnotherButTakesSingleProductsAndStops) {
     serve("/page/offerlist.htm", listing_page({}, "<em class=\"page-count\">3</em>" + gbk("页")));
     for (int p = 1; p <= 3; ++p) {
-        serve("/page/offerlist.htm?&pageNum=" + std::to_string(p), listing_page({"1", "2"}, ""));
+        serve("/page/offerlist.htm?&pageNum=" + std::to_string(p),
+              listing_page({std::to_string(p) + "1", std::to_string(p) + "2"}, ""));
     }
     serve("/offer/5.html", "offer_id:\"5\",<title>five</title>");
     close_gate();  // the readers wait in their page requests

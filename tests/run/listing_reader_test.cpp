@@ -135,15 +135,45 @@ TEST_F(ListingReaderTest, EveryLayoutGivesTheWholeShopAndEachPageIsFetchedOnce) 
         EXPECT_EQ(shopLog.count_containing("  宝贝页码从第 1 页到第  3  页下载，总页码数是 3 页！\r\n"), 1);
         EXPECT_EQ(shopLog.count_containing("  正在读取宝贝列表 第：  "), 3);
         EXPECT_EQ(shopLog.count_containing("  读取成功，成功提取了：  "), 3);
-        EXPECT_GE(shopLog.count_containing("  宝贝下载完成 【共提取了：  45  个宝贝】\r\n"), 1);
-        // Each reader reports the whole list's count after its page; two readers finishing
-        // together may both see the full count.
-        EXPECT_GE(shopLog.count_containing("  读取成功，成功提取了：  45  个宝贝\r\n"), 1);
+        // Each page says what it found, and the job says once what it added.
+        EXPECT_EQ(shopLog.count_containing("  读取成功，成功提取了：  20  个宝贝\r\n"), 2);
+        EXPECT_EQ(shopLog.count_containing("  读取成功，成功提取了：  5  个宝贝\r\n"), 1);
+        EXPECT_EQ(shopLog.count_containing("  读取 3 页，失败 0 页，添加 45 个宝贝\r\n"), 1);
+        EXPECT_EQ(shopLog.count_containing("宝贝下载完成"), 0);
     }
     // The last page read stays in the program folder.
     const auto kept = vq::read_file_bytes(folder.path + "/aa.txt");
     ASSERT_TRUE(kept.has_value());
     EXPECT_NE(kept->find("offer-list"), std::string::npos);
+}
+
+// Pages are read side by side, but a page's rows wait for the pages before it: the list
+// has the shop's order however the answers come in.
+TEST_F(ListingReaderTest, RowsGoInPageOrderWhateverPageAnswersFirst) {
+    start();
+    sim.hold_requests("page", "pageNum=1");
+    ASSERT_EQ(add(shop_address(1), "店铺"_gbk), vq::AddOutcome::JobStarted);
+    ASSERT_TRUE(sim.wait_held(1));
+    ASSERT_TRUE(wait_for([this] { return readers->report().pagesRead == 2; }));
+    EXPECT_EQ(list.row_count(), 0);  // pages 2 and 3 wait for page 1
+    sim.release_requests();
+    readers->wait();
+    vqtest::expect_rows(list.rows(), expected_rows(1, sim.catalogue().shop(1)->products));
+}
+
+// With a third of the requests failing, the retries still bring in the whole shop.
+TEST_F(ListingReaderTest, AShopUnderFaultsIsReadWhole) {
+    vq::sim::SimOptions options;
+    options.faults.error = 0.3;
+    options.productsPerShop = 40;
+    options.seed = 9;
+    start(options);
+    ASSERT_EQ(add(shop_address(1), "店铺"_gbk), vq::AddOutcome::JobStarted);
+    readers->wait();
+    vqtest::expect_rows(list.rows(), expected_rows(1, sim.catalogue().shop(1)->products));
+    EXPECT_EQ(log.count_containing("  读取 2 页，失败 0 页，添加 40 个宝贝\r\n"), 1);
+    // With this seed the count page fails once and page 1 three times before they answer.
+    EXPECT_NE(sim.stats_text().find("\nfault-error 4\n"), std::string::npos) << sim.stats_text();
 }
 
 TEST_F(ListingReaderTest, ListsOfEveryKindReadTheirCategoryOnly) {

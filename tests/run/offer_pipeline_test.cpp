@@ -53,7 +53,10 @@ TEST_F(OfferPipelineTest, ErrorAnswerIsRetriedOncePerCredentialThenGivenUp) {
     EXPECT_TRUE(vq::contains_text(
         lines[2],
         "线程：2  第1个宝贝下载失败！####################请联系工具开始页下方的在线客服！\r\n"_gbk));
-    EXPECT_TRUE(vq::contains_text(lines.back(), " 线程：2 第：1/1 个宝贝 下载完成！\r\n"_gbk));
+    // Nothing of the product came: the log says why and the product ends there.
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_TRUE(vq::contains_text(lines[3], "线程：2  第1个宝贝 接口密钥被拒绝：App key does not exist\r\n"_gbk));
+    EXPECT_EQ(pipeline.last_key_refusal(), "接口密钥被拒绝：App key does not exist"_gbk);
 }
 
 TEST_F(OfferPipelineTest, CredentialsRotateAndRetriedAnswersAreConvertedOnce) {

@@ -119,6 +119,36 @@ TEST_F(VqAddTest, AnAddressThatYieldsNothingLeavesTheListFileAsItWas) {
     }
 }
 
+// A page that still fails after its tries: the rows of the others are written, the log
+// says how many pages failed, and the exit code tells a script that products are missing.
+TEST_F(VqAddTest, FailedPagesEndWithExitCodeOneAndKeepTheRowsRead) {
+    const struct {
+        double errorRate;
+        std::uint64_t seed;  // at 0.6: the count page and page 1 come through, page 2 never
+        std::size_t rows;
+        std::string line;
+    } cases[] = {
+        {0.6, 2, 20, "  读取 2 页，失败 1 页，添加 20 个宝贝\n"},
+        {1.0, 1, 0, "  读取 1 页，失败 1 页，添加 0 个宝贝\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.errorRate);
+        sim.stop();
+        vq::sim::SimOptions options;
+        options.productsPerShop = 40;
+        options.faults.error = c.errorRate;
+        options.seed = c.seed;
+        start_sim(options);
+        ASSERT_TRUE(vq::write_file_atomic(home + "/options/site.ini", sim.site_ini()));
+        std::filesystem::remove(list_file);
+
+        EXPECT_EQ(run({"--mode", "shop", "--list", list_file, address("shop1", "/")}), 1) << stderr_text;
+        EXPECT_EQ(list_rows().size(), c.rows);
+        EXPECT_NE(stdout_text.find(c.line), std::string::npos) << stdout_text;
+        EXPECT_EQ(stdout_text.find("该分类未识别到宝贝"), std::string::npos) << stdout_text;
+    }
+}
+
 TEST_F(VqAddTest, RefusesBadArgumentsAndUnusableListFilesBeforeFetching) {
     const std::string shop = address("shop1", "/");
     const std::vector<std::vector<std::string>> bad = {

@@ -193,6 +193,59 @@ TEST_F(VqCommandTest, CopyChecksItsPackageAndCheckFindsWhatBreaksOne) {
     EXPECT_EQ(run({"check"}), 2);
 }
 
+// A list naming each product twice packages each once; the repeats are counted apart from
+// the failures.
+TEST_F(VqCommandTest, EachProductIsPackagedOnceHoweverOftenTheListNamesIt) {
+    start_sim();
+    prepare(2, sim.site_ini());
+    std::vector<vq::ProductEntry> twice = list.rows();
+    twice.push_back(twice[1]);
+    twice.push_back(twice[0]);
+    ASSERT_TRUE(vq::write_list_file(list_file, twice));
+    const std::string out = folder.path + "/twice.csv";
+    ASSERT_EQ(run({"copy", "--list", list_file, "--out", out, "--home", home}), 0) << stderr_text;
+    EXPECT_NE(stdout_text.find("下载总数： 4\n成功下载： 2\n下载失败： 0\n图片失败：0\n重复跳过：2\n"),
+              std::string::npos) << stdout_text;
+    EXPECT_NE(stdout_text.find(" 个宝贝与第 1 个宝贝ID相同，已跳过！\n"), std::string::npos) << stdout_text;
+    EXPECT_EQ(runtest::read_package_strictly(out, folder.path).size(), 2u);
+    EXPECT_EQ(gateway_requests(), 2);
+    EXPECT_EQ(run({"check", out}), 0) << stdout_text;
+
+    // Without repeats the totals have no such line.
+    ASSERT_TRUE(vq::write_list_file(list_file, list.rows()));
+    ASSERT_EQ(run({"copy", "--list", list_file, "--out", out, "--home", home, "--overwrite"}), 0)
+        << stderr_text;
+    EXPECT_EQ(stdout_text.find("重复跳过"), std::string::npos) << stdout_text;
+}
+
+// Key pairs the gateway refuses: the log says so in words a user can act on, and a run in
+// which nothing succeeded writes no package (an empty one would pass for a finished run).
+TEST_F(VqCommandTest, RefusedKeysAreSaidAndARunWithoutAnyProductWritesNoPackage) {
+    start_sim();
+    prepare(3, sim.site_ini());
+    std::string keys = "<logo>";
+    for (const auto& key : sim.catalogue().keys()) {
+        keys += "<k appkey=\"" + key.appkey + "\" appsecret=\"wrong\"/>";
+    }
+    ASSERT_TRUE(vq::write_file_atomic(home + "/options/my-keys.xml", keys + "</logo>"));
+    std::string ini = sim.site_ini();
+    const auto at = ini.find("config_server=");
+    ini.replace(at, ini.find("\r\n", at) - at, "config_server=my-keys.xml");
+    ASSERT_TRUE(vq::write_file_atomic(home + "/options/site.ini", ini));
+    const std::string out = folder.path + "/refused.csv";
+
+    EXPECT_EQ(run({"copy", "--list", list_file, "--out", out, "--home", home}), 1) << stdout_text;
+    EXPECT_NE(stdout_text.find("个宝贝 接口密钥被拒绝：Signature is invalid\n"), std::string::npos)
+        << stdout_text;
+    EXPECT_EQ(stdout_text.find("获取成功"), std::string::npos) << stdout_text;
+    EXPECT_NE(stderr_text.find("没有一个宝贝下载成功（接口密钥被拒绝：Signature is invalid），没有写入数据包。"),
+              std::string::npos) << stderr_text;
+    EXPECT_FALSE(vq::file_exists(out));
+    EXPECT_EQ(stdout_text.find("文件写成功"), std::string::npos) << stdout_text;
+    // The rotation stays: each product's first request, then one more with each pair.
+    EXPECT_EQ(gateway_requests(), 3 * (1 + 2));
+}
+
 TEST_F(VqCommandTest, RefusesToStartWithoutKeyPairsOrAUsableOutputName) {
     start_sim();
     // A configuration server that is not there.
