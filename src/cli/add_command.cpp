@@ -32,6 +32,8 @@ namespace {
 // Listed by --help under the usage.
 constexpr const char* kExitCodes =
     "exit codes: 0 the command ran (also when the log says nothing was recognised)\n"
+    "            1 a listing page could not be read after its tries (the rows read are\n"
+    "              still added)\n"
     "            2 bad arguments, a list file that cannot be read or written, whose folder\n"
     "              does not exist, or that another vq add is using\n"
     "            130 stopped with Ctrl-C (the list file is not written)\n";
