@@ -11,6 +11,8 @@
 #include <QSpinBox>
 
 #include "gui/nav_strip.hpp"
+#include "gui/qt_text.hpp"
+#include "gui/run_panel.hpp"
 #include "gui/settings_page.hpp"
 #include "gui/window_core.hpp"
 #include "gui_fixture.hpp"
@@ -230,6 +232,43 @@ private slots:
         QVERIFY2(services.messages[0].text.startsWith(field), qPrintable(services.messages[0].text));
         QVERIFY(!QFile::exists(home.file(QStringLiteral("options/options.ini"))));
         QCOMPARE(core.state.outputFormat.load(), 5);
+    }
+
+    // Rules in the file the program cannot use: every bad field is named and marked, its
+    // text shown as it stands (not as "不变"), and the window refuses to run without them
+    // until they are mended and saved.
+    void refused_rules_in_the_file_stop_the_window_from_running() {
+        guitest::TempHome home;
+        guitest::RecordingServices services;
+        write_options(home, QStringLiteral("[RULES]\r\nprice_factor=abc\r\nprice_ending=.95\r\n"
+                                           "title_prefix=【现货】\r\n"));
+        WindowCore core(home.gbk());
+        SettingsPage page(core, services);
+        vq::gui::RunPanel panel(core, services);
+        page.load_options();
+        QVERIFY(page.price_factor_box()->property("refused").toBool());
+        QVERIFY(page.price_ending_box()->property("refused").toBool());
+        QVERIFY(!page.title_prefix_box()->property("refused").toBool());
+        QCOMPARE(page.price_factor_box()->text(), QStringLiteral("abc"));
+        QCOMPARE(page.price_ending_box()->currentText(), QStringLiteral("“.95”（无效）"));
+        const QString both = vq::gui::qt_text(core.rulesError);
+        QVERIFY2(both.contains(QStringLiteral("价格倍数")) && both.contains(QStringLiteral("价格尾数")),
+                 qPrintable(both));
+
+        core.list.append_row({"t", "1", "a", "1001"});
+        QVERIFY(panel.apply_output_path(home.file(QStringLiteral("pkg.csv"))));
+        panel.start_run();
+        QCOMPARE(core.controller.state(), vq::RunState::Idle);
+        QCOMPARE(services.messages.size(), 1);
+        QVERIFY(services.messages[0].text.startsWith(QStringLiteral("价格与标题规则有误")));
+        QVERIFY(services.messages[0].text.contains(QStringLiteral("价格倍数")));
+
+        // Mended and saved: the marks go and so does the refusal.
+        page.price_factor_box()->setText(QStringLiteral("1.2"));
+        page.price_ending_box()->setCurrentIndex(1);
+        QTest::mouseClick(page.save_button(), Qt::LeftButton);
+        QVERIFY(!page.price_factor_box()->property("refused").toBool());
+        QVERIFY(core.rulesError.empty());
     }
 
     void navigation_items_answer_clicks() {
