@@ -22,6 +22,7 @@
 #include "gui/qt_text.hpp"
 #include "gui/window_core.hpp"
 #include "gui/window_services.hpp"
+#include "support/files.hpp"
 #include "support/gbk_literal.hpp"
 
 namespace vq::gui {
@@ -215,6 +216,17 @@ SettingsPage::SettingsPage(WindowCore& core, WindowServices& services, QWidget* 
 }
 
 void SettingsPage::load_options() {
+    // A FIFO or a huge file in its place is read as no file at all; the user hears why.
+    const std::string optionsPath = core_.options_path();
+    if (file_exists(optionsPath)) {
+        const FileRead read = read_regular_file(optionsPath, kMostSettingsBytes);
+        if (!read.ok()) {
+            core_.log.append_log(log_time_stamp(*core_.clock) + " " +
+                                 file_read_failure(read, kMostSettingsBytes, "选项文件"_gbk,
+                                                   optionsPath) +
+                                 "，使用默认设置\r\n"_gbk);
+        }
+    }
     const OptionControls controls = vq::load_options(core_.options_path(), core_.state);
     download_->setChecked(controls.downloadPictures);
     taobaoOnly_->setChecked(controls.taobaoOnly);

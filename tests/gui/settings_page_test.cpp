@@ -2,6 +2,8 @@
 
 #include <QtTest>
 
+#include <sys/stat.h>
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
@@ -269,6 +271,23 @@ private slots:
         QTest::mouseClick(page.save_button(), Qt::LeftButton);
         QVERIFY(!page.price_factor_box()->property("refused").toBool());
         QVERIFY(core.rulesError.empty());
+    }
+
+    // An options file that is a FIFO would block the window; it is read as none, and said.
+    void an_options_file_that_is_no_regular_file_is_said() {
+        guitest::TempHome home;
+        guitest::RecordingServices services;
+        const QString path = home.file(QStringLiteral("options/options.ini"));
+        QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+        WindowCore core(home.gbk());
+        QStringList logged;
+        connect(&core.log, &vq::gui::GuiLog::appended, this,
+                [&](const QString& text) { logged << text; });
+        SettingsPage page(core, services);
+        page.load_options();
+        QVERIFY(page.taobao_format_button()->isChecked());  // the defaults
+        QTRY_COMPARE(logged.size(), 1);
+        QVERIFY2(logged[0].contains(QStringLiteral("选项文件不是普通文件：") + path), qPrintable(logged[0]));
     }
 
     void navigation_items_answer_clicks() {
