@@ -26,11 +26,16 @@ struct ListCommandResult {
 ListCommandResult export_list(const ProductList& list, std::string_view gbk_path);
 
 // "导入列表": reads the file first and only then replaces the rows with its four-piece
-// lines. A file that cannot be read (also one that is no regular file or too large) leaves
-// the list as it was and is reported. A row whose offer id is not decimal digits is left
-// out, with a line in log (when given) naming its file line.
+// lines, or adds them after the list's own (ids the list holds already left out). A file
+// saved as UTF-8 is read as such, with a log line. The message says what was read: "导入 N
+// 个宝贝，M 行无法识别" and the first such lines. A file that cannot be read (also one that
+// is no regular file or too large) or holds no usable row leaves the list as it was and
+// says so. A row whose offer id is not decimal digits is left out, with a line in log (when
+// given) naming its file line.
+enum class ImportMode { Replace, Add };
 ListCommandResult import_list(ProductList& list, std::string_view gbk_path,
-                              LogSink* log = nullptr, const Clock* clock = nullptr);
+                              LogSink* log = nullptr, const Clock* clock = nullptr,
+                              ImportMode mode = ImportMode::Replace);
 
 // The rows of a read list whose offer ids are decimal digits; each other row is logged
 // (when log is given) with its file line, and left out.

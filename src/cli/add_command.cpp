@@ -186,19 +186,7 @@ int add_command(const std::vector<std::string>& args) {
             return 2;
         }
         // The whole list is written back: a line it could not read would be lost.
-        const std::vector<int>& unreadable = read.contents.unreadableLines;
-        if (!unreadable.empty()) {
-            constexpr std::size_t kMostNamed = 20;
-            for (std::size_t i = 0; i < unreadable.size() && i < kMostNamed; ++i) {
-                print_error("列表文件第 "_gbk + std::to_string(unreadable[i]) + " 行无法识别："_gbk +
-                            list_path);
-            }
-            if (unreadable.size() > kMostNamed) {
-                print_error("列表文件共有 "_gbk + std::to_string(unreadable.size()) +
-                            " 行无法识别："_gbk + list_path);
-            }
-            return 2;
-        }
+        if (print_unreadable_lines(read.contents.unreadableLines, list_path)) return 2;
         rows = std::move(read.contents.rows);
     }
     const int rows_before = static_cast<int>(rows.size());

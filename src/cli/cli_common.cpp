@@ -53,6 +53,18 @@ void print_error(std::string_view gbk) {
     std::fprintf(stderr, "%s\n", text.c_str());
 }
 
+bool print_unreadable_lines(const std::vector<int>& lines, std::string_view gbk_path) {
+    constexpr std::size_t kMostNamed = 20;
+    const std::string path(gbk_path);
+    for (std::size_t i = 0; i < lines.size() && i < kMostNamed; ++i) {
+        print_error("列表文件第 "_gbk + std::to_string(lines[i]) + " 行无法识别："_gbk + path);
+    }
+    if (lines.size() > kMostNamed) {
+        print_error("列表文件共有 "_gbk + std::to_string(lines.size()) + " 行无法识别："_gbk + path);
+    }
+    return !lines.empty();
+}
+
 bool asks_for_help(const std::vector<std::string>& args) {
     for (const std::string& arg : args) {
         if (arg == "--help" || arg == "-h") return true;

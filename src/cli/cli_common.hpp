@@ -41,6 +41,10 @@ private:
 // Writes a GBK message as UTF-8 with a line break to stderr.
 void print_error(std::string_view gbk);
 
+// Names a list file's lines that are no row ("列表文件第 N 行无法识别：PATH", at most 20,
+// then the count); true when there were any.
+bool print_unreadable_lines(const std::vector<int>& lines, std::string_view gbk_path);
+
 // True when a command's arguments ask for its help ("--help" or "-h" anywhere), which then
 // wins over everything else on the line.
 bool asks_for_help(const std::vector<std::string>& args);

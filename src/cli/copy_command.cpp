@@ -284,16 +284,22 @@ int copy_command(const std::vector<std::string>& args) {
     state.set_rules(std::move(rules.rules));
 
     const std::string list_path = absolute_gbk_path(arguments.list);
-    ListFileRead entries = read_list_file_contents(list_path);
+    ListFileRead entries = read_list_file_contents(list_path, true);
     if (!entries.ok()) {
         print_error(file_read_failure(entries.file, kMostListBytes, "宝贝列表文件"_gbk, list_path));
         return 2;
     }
+    // A line that is no row is a product the run would silently leave out.
+    if (print_unreadable_lines(entries.contents.unreadableLines, list_path)) return 2;
 
     std::FILE* log_file = nullptr;
     if (!open_log_file(arguments.log, log_file)) return 2;
 
     Console console(stdout, stderr, log_file, isatty(STDERR_FILENO) != 0);
+    if (entries.wasUtf8) {
+        console.append_log(log_time_stamp(system_clock()) + "  列表文件是 UTF-8 编码，已按 UTF-8 读取："_gbk +
+                           list_path + "\r\n");
+    }
     ProductList list;
     list.replace_all(take_offer_rows(entries.contents, &console));
     RunPorts ports;

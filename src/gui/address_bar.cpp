@@ -214,7 +214,18 @@ void AddressBar::import_list() {
         services_.open_file_name(this, kListFilter, QStringLiteral("txt"), list_folder(core_));
     if (path.isEmpty()) return;
     core_.listFolder = QFileInfo(path).absolutePath();
-    const ListCommandResult result = vq::import_list(core_.list, gbk_text(path), &core_.log, core_.clock);
+    // The rows already there may be a long shop read: the user says what becomes of them.
+    ImportMode mode = ImportMode::Replace;
+    if (const int rows = core_.list.row_count(); rows > 0) {
+        mode = services_.confirm(this, QStringLiteral("导入列表"),
+                                 QStringLiteral("列表中已有 %1 个宝贝。要用导入的宝贝替换它们吗？\n"
+                                                "选“否”则把导入的宝贝添加到列表后面。")
+                                     .arg(rows))
+                   ? ImportMode::Replace
+                   : ImportMode::Add;
+    }
+    const ListCommandResult result =
+        vq::import_list(core_.list, gbk_text(path), &core_.log, core_.clock, mode);
     if (result.message.empty()) return;
     services_.message(this, result.title.empty() ? QStringLiteral("提示") : qt_text(result.title),
                       qt_text(result.message));

@@ -1,5 +1,6 @@
 #include "model/list_file.hpp"
 
+#include "support/encoding.hpp"
 #include "support/files.hpp"
 #include "support/text.hpp"
 
@@ -80,14 +81,25 @@ ListContents read_list_contents(std::string_view bytes) {
     return contents;
 }
 
+std::string list_bytes_as_gbk(std::string_view bytes, bool* was_utf8) {
+    constexpr std::string_view kBom = "\xEF\xBB\xBF";
+    const bool marked = bytes.substr(0, kBom.size()) == kBom;
+    if (marked) bytes.remove_prefix(kBom.size());
+    const bool utf8 = (marked || first_invalid_gbk(bytes) != std::string_view::npos) &&
+                      is_valid_utf8(bytes);
+    if (was_utf8) *was_utf8 = utf8;
+    return utf8 ? utf8_to_gbk(bytes) : std::string(bytes);
+}
+
 std::vector<ProductEntry> parse_list_text(std::string_view bytes) {
     return read_list_contents(bytes).rows;
 }
 
-ListFileRead read_list_file_contents(std::string_view gbk_path) {
+ListFileRead read_list_file_contents(std::string_view gbk_path, bool decode_utf8) {
     ListFileRead read;
     read.file = read_regular_file(gbk_path, kMostListBytes);
     if (read.ok()) {
+        if (decode_utf8) read.file.bytes = list_bytes_as_gbk(read.file.bytes, &read.wasUtf8);
         read.contents = read_list_contents(read.file.bytes);
         read.file.bytes.clear();
         read.file.bytes.shrink_to_fit();

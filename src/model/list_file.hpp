@@ -33,14 +33,21 @@ struct ListContents {
 };
 ListContents read_list_contents(std::string_view bytes);
 
+// A list file's bytes as the GBK the list format holds: a file saved as UTF-8 (with its
+// byte-order mark, or well-formed UTF-8 that is no GBK) is converted, and was_utf8 says so.
+std::string list_bytes_as_gbk(std::string_view bytes, bool* was_utf8 = nullptr);
+
 // The file's contents, or the reason it cannot be read (not a regular file, larger than
 // kMostListBytes, or unreadable).
 struct ListFileRead {
     FileRead file;  // its bytes are moved into contents when read
     ListContents contents;
+    bool wasUtf8 = false;  // decoded from UTF-8 (decode_utf8 only)
     bool ok() const { return file.ok(); }
 };
-ListFileRead read_list_file_contents(std::string_view gbk_path);
+// decode_utf8: a file saved as UTF-8 is read as such (list_bytes_as_gbk), for readers that
+// do not write the file back.
+ListFileRead read_list_file_contents(std::string_view gbk_path, bool decode_utf8 = false);
 
 // The rows of the file; nothing when it cannot be read, so the caller can keep its list.
 std::optional<std::vector<ProductEntry>> read_list_file(std::string_view gbk_path);

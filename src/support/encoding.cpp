@@ -312,6 +312,37 @@ std::size_t first_invalid_gbk(std::string_view gbk) {
     return std::string_view::npos;
 }
 
+bool is_valid_utf8(std::string_view text) {
+    const auto* s = reinterpret_cast<const unsigned char*>(text.data());
+    const std::size_t n = text.size();
+    for (std::size_t i = 0; i < n;) {
+        const unsigned char b = s[i];
+        if (b < 0x80) {
+            ++i;
+            continue;
+        }
+        std::size_t length = 0;
+        char32_t c = 0, least = 0;
+        if (b >= 0xC2 && b <= 0xDF) {
+            length = 2, c = b & 0x1F, least = 0x80;
+        } else if (b >= 0xE0 && b <= 0xEF) {
+            length = 3, c = b & 0x0F, least = 0x800;
+        } else if (b >= 0xF0 && b <= 0xF4) {
+            length = 4, c = b & 0x07, least = 0x10000;
+        } else {
+            return false;
+        }
+        if (i + length > n) return false;
+        for (std::size_t k = 1; k < length; ++k) {
+            if ((s[i + k] & 0xC0) != 0x80) return false;
+            c = (c << 6) | (s[i + k] & 0x3F);
+        }
+        if (c < least || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return false;
+        i += length;
+    }
+    return true;
+}
+
 std::size_t first_invalid_utf16le(std::string_view utf16) {
     const auto unit = [utf16](std::size_t i) -> char32_t {
         return static_cast<unsigned char>(utf16[i]) |

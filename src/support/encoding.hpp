@@ -36,6 +36,9 @@ std::string utf32_to_gbk(std::u32string_view text);
 // sign, as Windows code page 936 reads it.
 std::size_t first_invalid_gbk(std::string_view gbk);
 
+// Whether text is well-formed UTF-8 (no overlong forms, surrogates or values past U+10FFFF).
+bool is_valid_utf8(std::string_view text);
+
 // Offset of the first byte of utf16 (UTF-16LE, read whole, zero units included) that
 // starts no character: an unpaired surrogate, or an odd last byte; npos when there is none.
 std::size_t first_invalid_utf16le(std::string_view utf16);

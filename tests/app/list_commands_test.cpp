@@ -88,7 +88,8 @@ TEST_F(ListCommandsTest, ExportThenImportReplacesTheListWithTheSameRows) {
     target.set_change_callback([&] { ++changes; });
     const ListCommandResult imported = import_list(target, path);
     EXPECT_TRUE(imported.ok);
-    EXPECT_EQ(imported.message, "已经成功导入宝贝列表！"_gbk);
+    EXPECT_EQ(imported.message,
+              "导入 "_gbk + std::to_string(sample_.size()) + " 个宝贝，0 行无法识别。"_gbk);
     EXPECT_EQ(imported.title, "温馨提示："_gbk);
     expect_rows(target.rows(), sample_);
     EXPECT_GE(changes, 1);  // the row count label follows the change callback
@@ -149,13 +150,43 @@ TEST_F(ListCommandsTest, ImportKeepsOnlyRowLines) {
                                             "B||3||4||http://x/3\r\n\r\n"));
     ProductList list;
     list.append_rows(sample_);
-    EXPECT_TRUE(import_list(list, path).ok);
+    const ListCommandResult read = import_list(list, path);
+    EXPECT_TRUE(read.ok);
+    EXPECT_EQ(read.message, "导入 2 个宝贝，1 行无法识别（第 1 行）。"_gbk);
     expect_rows(list.rows(), {row("A", "1", "2", "http://x/1"), row("B", "3", "4", "http://x/3")});
 
-    // A readable file without rows is still what the user chose: the list empties.
-    ASSERT_TRUE(write_file_atomic(path, ""));
-    EXPECT_TRUE(import_list(list, path).ok);
-    EXPECT_EQ(list.row_count(), 0);
+    // A file that is no list, or holds nothing, must not empty the list the user has.
+    for (const std::string& text : {std::string("this is not a list\r\n"), std::string()}) {
+        ASSERT_TRUE(write_file_atomic(path, text));
+        const ListCommandResult refused = import_list(list, path);
+        EXPECT_FALSE(refused.ok);
+        EXPECT_TRUE(refused.message.ends_with("文件里没有可用的宝贝，原列表未改动！"_gbk));
+        EXPECT_EQ(list.row_count(), 2);
+    }
+}
+
+// A list saved as UTF-8 is read as UTF-8 (and said so); added to a list, it skips the ids
+// the list holds already.
+TEST_F(ListCommandsTest, ImportReadsUtf8AndAddsWithoutRepeats) {
+    class Lines final : public LogSink {
+    public:
+        void append_log(std::string_view text) override { lines.emplace_back(text); }
+        std::vector<std::string> lines;
+    } log;
+    const std::string path = dir_ + "/utf8.txt";
+    ASSERT_TRUE(write_file_atomic(path, "连衣裙||520001||1.00||http://x/1\r\n"
+                                        "新款T恤||7||2||http://x/7\r\n"
+                                        "黑色皮鞋||8||3||http://x/8\r\n"));
+    ProductList list;
+    list.append_rows(sample_);
+    const ListCommandResult added = import_list(list, path, &log, nullptr, ImportMode::Add);
+    EXPECT_TRUE(added.ok);
+    EXPECT_EQ(added.message, "导入 3 个宝贝，0 行无法识别，1 个重复的宝贝未添加。"_gbk);
+    ASSERT_EQ(list.row_count(), static_cast<int>(sample_.size()) + 2);
+    EXPECT_EQ(list.row(static_cast<int>(sample_.size())).title, "新款T恤"_gbk);
+    EXPECT_EQ(list.row(static_cast<int>(sample_.size()) + 1).title, "黑色皮鞋"_gbk);
+    ASSERT_EQ(log.lines.size(), 1u);
+    EXPECT_TRUE(log.lines[0].ends_with("  列表文件是 UTF-8 编码，已按 UTF-8 读取："_gbk + path + "\r\n"));
 }
 
 // An offer id goes unencoded into the signed gateway request: a row whose id is not

@@ -497,7 +497,8 @@ void CollectPageTest::exportThenImportGivesSameRows() {
     QCOMPARE(services.folders, (QStringList{home.path(), home.path() + QStringLiteral("/lists")}));
     QCOMPARE(services.messages.size(), 2);
     QCOMPARE(services.messages.last().title, QStringLiteral("温馨提示："));
-    QCOMPARE(services.messages.last().text, QStringLiteral("已经成功导入宝贝列表！"));
+    QCOMPARE(services.messages.last().text, QStringLiteral("导入 3 个宝贝，0 行无法识别。"));
+    QVERIFY(services.questions.isEmpty());  // nothing was in the list to ask about
     const auto back = core.list.rows();
     QCOMPARE(back.size(), rows.size());
     for (std::size_t i = 0; i < rows.size(); ++i) {
@@ -510,10 +511,21 @@ void CollectPageTest::exportThenImportGivesSameRows() {
     QCOMPARE(column(panel, vq::kTitleColumn), core_column(core, vq::kTitleColumn));
     QCOMPARE(panel.count_label()->text(), QStringLiteral("3"));
 
-    // A cancelled dialog leaves the list alone.
+    // Onto rows already there the user chooses: 否 adds, and the same ids are not added twice.
+    services.openPaths << file;
+    services.confirmAnswer = false;
+    bar.import_list();
+    QCOMPARE(services.questions.size(), 1);
+    QVERIFY(services.questions.last().text.startsWith(QStringLiteral("列表中已有 3 个宝贝。")));
+    QCOMPARE(services.messages.last().text,
+             QStringLiteral("导入 3 个宝贝，0 行无法识别，3 个重复的宝贝未添加。"));
+    QCOMPARE(core.list.row_count(), 3);
+
+    // A cancelled dialog leaves the list alone and asks nothing.
     bar.import_list();
     QCOMPARE(core.list.row_count(), 3);
-    QCOMPARE(services.messages.size(), 2);
+    QCOMPARE(services.messages.size(), 3);
+    QCOMPARE(services.questions.size(), 1);
 }
 
 void CollectPageTest::copyAndOpenUseCurrentRow() {

@@ -289,6 +289,20 @@ TEST_F(VqCommandTest, RefusesToStartWithoutKeyPairsOrAUsableOutputName) {
     EXPECT_EQ(run({"copy", "--home", home}), 2);
     EXPECT_EQ(run({"copy", "--list", list_file, "--format", "6"}), 2);
 
+    // A list line that is no row would be a product silently left out: refused by its line.
+    // A list saved as UTF-8 is read as such.
+    std::string lines = vq::read_file_bytes(list_file).value_or("");
+    const std::string broken = folder.path + "/broken.txt";
+    ASSERT_TRUE(vq::write_file_atomic(broken, lines + "half a row||1\r\n"));
+    EXPECT_EQ(run({"copy", "--list", broken, "--home", home, "--out", folder.path + "/b.csv"}), 2);
+    EXPECT_EQ(stderr_text, "列表文件第 3 行无法识别：" + broken + "\n");
+    const std::string utf8 = folder.path + "/utf8.txt";
+    ASSERT_TRUE(vq::write_file_atomic(utf8, vq::gbk_to_utf8(lines)));
+    EXPECT_EQ(run({"copy", "--list", utf8, "--home", home, "--out", folder.path + "/u.csv"}), 0)
+        << stderr_text;
+    EXPECT_NE(stdout_text.find("列表文件是 UTF-8 编码，已按 UTF-8 读取：" + utf8), std::string::npos);
+    EXPECT_EQ(runtest::read_package_strictly(folder.path + "/u.csv", folder.path).size(), 2u);
+
     // A FIFO as the list or the options file would block the command, /dev/zero fill its
     // memory: each is refused by name before anything is fetched.
     const std::string fifo = folder.path + "/fifo.txt";
