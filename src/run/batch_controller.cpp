@@ -31,6 +31,20 @@ private:
 
 std::string number(int value) { return std::to_string(value); }
 
+// What the end of a run reports before the package's part: the counts and where it goes.
+RunTotals run_totals(const BatchState::Counters& counters, const RunSettings& settings) {
+    RunTotals totals;
+    totals.productCount = counters.productCount;
+    totals.succeeded = counters.succeeded;
+    totals.failed = counters.failed;
+    totals.failedPictures = counters.failedPictures;
+    totals.skipped = counters.skipped;
+    totals.packagePath = settings.outputPath;
+    totals.packageFolder = settings.packageFolder;
+    totals.outputFormat = settings.outputFormat;
+    return totals;
+}
+
 }  // namespace
 
 struct BatchController::Run {
@@ -291,19 +305,9 @@ void BatchController::end_for_trouble(const std::shared_ptr<Run>& run) {
     run->token.cancel();
     run->pictures.drop_unsaved();
     const BatchState::Counters counters = ports_.state->counters();
-    RunTotals totals;
-    totals.productCount = counters.productCount;
-    totals.succeeded = counters.succeeded;
-    totals.failed = counters.failed;
-    totals.failedPictures = counters.failedPictures;
-    totals.skipped = counters.skipped;
-    totals.packagePath = run->settings.outputPath;
-    totals.packageFolder = run->settings.packageFolder;
-    totals.outputFormat = run->settings.outputFormat;
+    RunTotals totals = run_totals(counters, run->settings);
     totals.stopReason = reason;
-    run->lock.release();
-    if (ports_.observer) ports_.observer->run_completed(totals);
-    change_state(run, [](RunState) { return std::optional(RunState::Idle); });
+    end_without_package(run, totals);
 }
 
 void BatchController::finish_worker(const std::shared_ptr<Run>& run, int worker,
@@ -330,15 +334,7 @@ void BatchController::complete_run(const std::shared_ptr<Run>& run, int worker,
                         " 个宝贝 下载完成！成功： "_gbk + number(counters.succeeded) +
                         " 失败："_gbk + number(counters.failed) + " 正在写文件...\r\n"_gbk);
 
-    RunTotals totals;
-    totals.productCount = counters.productCount;
-    totals.succeeded = counters.succeeded;
-    totals.failed = counters.failed;
-    totals.failedPictures = counters.failedPictures;
-    totals.skipped = counters.skipped;
-    totals.packagePath = settings.outputPath;
-    totals.packageFolder = settings.packageFolder;
-    totals.outputFormat = settings.outputFormat;
+    RunTotals totals = run_totals(counters, settings);
 
     const auto claim_completion = [&run] {
         std::lock_guard lock(run->commitMutex);
@@ -392,16 +388,15 @@ void BatchController::end_without_products(const std::shared_ptr<Run>& run,
                         number(last_product) + "/" + number(counters.productCount) +
                         " 个宝贝 下载完成！成功： 0 失败："_gbk + number(counters.failed) + "\r\n");
     run->log.append_log(log_time_stamp(*clock_) + " " + reason + "，没有写入数据包。\r\n"_gbk);
-    RunTotals totals;
-    totals.productCount = counters.productCount;
-    totals.failed = counters.failed;
-    totals.skipped = counters.skipped;
-    totals.packagePath = run->settings.outputPath;
-    totals.packageFolder = run->settings.packageFolder;
-    totals.outputFormat = run->settings.outputFormat;
+    RunTotals totals = run_totals(counters, run->settings);
     totals.stopReason = reason;
     // The products can still be retried once the cause is mended.
     totals.failedListPath = write_failed_list(*run);
+    end_without_package(run, totals);
+}
+
+void BatchController::end_without_package(const std::shared_ptr<Run>& run,
+                                          const RunTotals& totals) {
     run->lock.release();
     if (ports_.observer) ports_.observer->run_completed(totals);
     change_state(run, [](RunState) { return std::optional(RunState::Idle); });

@@ -132,6 +132,8 @@ private:
     // Ends the run early because the disk refused a picture: nothing is written, and the
     // observer hears the totals with the reason.
     void end_for_trouble(const std::shared_ptr<Run>& run);
+    // Hands the totals of a run that wrote no package to the observer and ends the run.
+    void end_without_package(const std::shared_ptr<Run>& run, const RunTotals& totals);
     // Ends a run in which no product succeeded: no package, the totals carry why.
     void end_without_products(const std::shared_ptr<Run>& run, const BatchState::Counters& counters,
                               int worker, int last_product);
