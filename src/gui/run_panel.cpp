@@ -127,13 +127,17 @@ void CompletionWindow::show_totals(const RunTotals& totals) {
     retry_->setVisible(failedList);
     show();
 
-    QScreen* where = screen();
-    if (!where) where = QGuiApplication::primaryScreen();
-    if (where) {
-        const QRect area = where->geometry();
+    // Over the window it belongs to, where the user looks, not in a corner of the screen.
+    const QWidget* owner = parentWidget() ? parentWidget()->window() : nullptr;
+    QRect area;
+    if (owner && owner->isVisible()) {
+        area = owner->frameGeometry();
+    } else if (QScreen* where = screen() ? screen() : QGuiApplication::primaryScreen()) {
+        area = where->availableGeometry();
+    }
+    if (!area.isEmpty()) {
         const QSize outer = frameGeometry().size();
-        move(area.x() + area.width() - outer.width() - 10,
-             area.y() + area.height() - outer.height() - 30);
+        move(area.center() - QPoint(outer.width() / 2, outer.height() / 2));
     }
     raise();
 }

@@ -24,7 +24,7 @@ class CompletionWindow : public QWidget {
     Q_OBJECT
 public:
     explicit CompletionWindow(QWidget* parent = nullptr);
-    // Fills the labels and shows the window at the bottom right of its screen. When the
+    // Fills the labels and shows the window centred on the window it belongs to. When the
     // package file was not written a line says so, so a full disk never passes for a
     // finished package; failed pictures and a check with problems show in red.
     void show_totals(const RunTotals& totals);
