@@ -19,7 +19,7 @@ class GuiLog;
 class WindowCore;
 class WindowServices;
 
-// "复制完成！": not modal, placed at the bottom right of the screen.
+// "复制完成！": not modal, centred on the window it belongs to.
 class CompletionWindow : public QWidget {
     Q_OBJECT
 public:
