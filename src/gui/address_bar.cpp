@@ -226,6 +226,7 @@ void AddressBar::import_list() {
     }
     const ListCommandResult result =
         vq::import_list(core_.list, gbk_text(path), &core_.log, core_.clock, mode);
+    if (result.ok && mode == ImportMode::Replace) emit listReplaced();
     if (result.message.empty()) return;
     services_.message(this, result.title.empty() ? QStringLiteral("提示") : qt_text(result.title),
                       qt_text(result.message));

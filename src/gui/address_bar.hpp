@@ -52,6 +52,8 @@ public:
 signals:
     // "添加到列表" is available again.
     void addFinished();
+    // 导入列表 put a list in place of the old one.
+    void listReplaced();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

@@ -103,6 +103,7 @@ MainWindow::MainWindow(WindowCore& core, WindowServices& services, bool use_tray
     collect->addWidget(collectTabs_, 1);
     runPanel_ = new RunPanel(core_, services_, collectPage_);
     collect->addWidget(runPanel_);
+    connect(addressBar_, &AddressBar::listReplaced, runPanel_, &RunPanel::clear_progress);
 
     settingsPage_ = new SettingsPage(core_, services_, pages_);
     helpPage_ = new HelpPage(services_, pages_);

@@ -362,6 +362,12 @@ void RunPanel::show_progress(int done, int total, int succeeded) {
                              .arg(done - succeeded));
 }
 
+void RunPanel::clear_progress() {
+    if (core_.controller.state() != RunState::Idle) return;
+    progress_->reset();
+    progress_->setFormat(QStringLiteral("%p%"));
+}
+
 void RunPanel::move_past_default_path(const RunTotals& totals) {
     // A default name the run just filled moves on, so the next run makes a package of its
     // own instead of replacing this one.

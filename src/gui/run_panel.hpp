@@ -80,6 +80,8 @@ public:
     // "重试失败的宝贝": after a confirmation, the last run's failed products replace the list
     // and a run adds them to that run's package.
     void retry_failed();
+    // A new list: the bar of the last run no longer says anything about it (not during a run).
+    void clear_progress();
 
     QPushButton* start_button() const { return start_; }
     QPushButton* pause_button() const { return pause_; }

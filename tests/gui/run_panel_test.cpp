@@ -210,6 +210,10 @@ void RunPanelTest::runToCompletionShowsTheTotals() {
     QCOMPARE(p.panel.findChildren<vq::gui::CompletionWindow*>().size(), 1);
     QTRY_VERIFY(p.log.toPlainText().contains(QStringLiteral("下载完成！成功： 4 失败：1")));
     QVERIFY(p.log.toPlainText().contains(QStringLiteral("去除空ID宝贝【实际宝贝数量为5  个宝贝】")));
+
+    // A new list: the last run's bar goes.
+    p.panel.clear_progress();
+    QCOMPARE(p.panel.progress_bar()->value(), p.panel.progress_bar()->minimum() - 1);
 }
 
 void RunPanelTest::pauseContinueAndStop() {
