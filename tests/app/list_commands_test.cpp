@@ -72,6 +72,13 @@ protected:
     std::string dir_;
 };
 
+// The log lines a command wrote.
+class LoggedLines final : public LogSink {
+public:
+    void append_log(std::string_view text) override { lines.emplace_back(text); }
+    std::vector<std::string> lines;
+};
+
 TEST_F(ListCommandsTest, ExportThenImportReplacesTheListWithTheSameRows) {
     ProductList source;
     source.append_rows(sample_);
@@ -168,11 +175,7 @@ TEST_F(ListCommandsTest, ImportKeepsOnlyRowLines) {
 // A list saved as UTF-8 is read as UTF-8 (and said so); added to a list, it skips the ids
 // the list holds already.
 TEST_F(ListCommandsTest, ImportReadsUtf8AndAddsWithoutRepeats) {
-    class Lines final : public LogSink {
-    public:
-        void append_log(std::string_view text) override { lines.emplace_back(text); }
-        std::vector<std::string> lines;
-    } log;
+    LoggedLines log;
     const std::string path = dir_ + "/utf8.txt";
     ASSERT_TRUE(write_file_atomic(path, "连衣裙||520001||1.00||http://x/1\r\n"
                                         "新款T恤||7||2||http://x/7\r\n"
@@ -192,11 +195,7 @@ TEST_F(ListCommandsTest, ImportReadsUtf8AndAddsWithoutRepeats) {
 // An offer id goes unencoded into the signed gateway request: a row whose id is not
 // digits is left out on import, and the log names its line.
 TEST_F(ListCommandsTest, ImportLeavesOutRowsWhoseIdIsNotDigits) {
-    class Lines final : public LogSink {
-    public:
-        void append_log(std::string_view text) override { lines.emplace_back(text); }
-        std::vector<std::string> lines;
-    } log;
+    LoggedLines log;
     const std::string path = dir_ + "/list.txt";
     ASSERT_TRUE(write_file_atomic(path, "A||1&_aop_signature=FORGED&x||2||http://x/1\r\n"
                                         "B||3||4||http://x/3\r\n"

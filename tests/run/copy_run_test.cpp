@@ -457,20 +457,25 @@ TEST_F(CopyRunTest, APictureAskedForByEveryWorkerAtOnceIsFetchedOnce) {
     EXPECT_EQ(observer.totals.succeeded, 8);
     EXPECT_EQ(observer.totals.failedPictures, 0);
     EXPECT_TRUE(observer.totals.checkClean) << vq::gbk_to_utf8(observer.totals.checkSummary);
-    // Every row's first main picture is its own file with the shared picture's bytes.
+    // Read back strictly: every row's pictures are files of their own, each holding the bytes
+    // the stand-in serves for its position (the shared one included).
     std::set<std::string> names;
-    std::set<std::string> firstBytes;
-    for (const auto& row : runtest::read_package_strictly(package_path(), folder.path)) {
+    const auto rows = runtest::read_package_strictly(package_path(), folder.path);
+    ASSERT_EQ(rows.size(), 8u);
+    for (const auto& row : rows) {
         ASSERT_EQ(row.size(), 48u);
+        const vq::sim::Product* p = sim.catalogue().find_offer(row[36]);
+        ASSERT_NE(p, nullptr) << row[36];
         const auto pictures = picture_names(row[28]);
-        ASSERT_EQ(pictures.size(), 3u);
-        names.insert(pictures[0]);
-        firstBytes.insert(
-            vq::read_file_bytes(package_folder() + "/" + pictures[0] + ".tbi").value_or(""));
+        ASSERT_EQ(pictures.size(), p->mainPictures.size());
+        for (std::size_t k = 0; k < pictures.size(); ++k) {
+            EXPECT_TRUE(names.insert(pictures[k]).second) << "used twice: " << pictures[k];
+            const std::string fetched = vq::fetch_picture(picture_url(p->mainPictures[k], sim.port()));
+            ASSERT_FALSE(fetched.empty());
+            EXPECT_EQ(vq::read_file_bytes(package_folder() + "/" + pictures[k] + ".tbi"), fetched)
+                << row[36] << " " << k;
+        }
     }
-    EXPECT_EQ(names.size(), 8u);
-    ASSERT_EQ(firstBytes.size(), 1u);
-    EXPECT_FALSE(firstBytes.begin()->empty());
     // No second name of a shared picture is left behind.
     for (const auto& entry : std::filesystem::directory_iterator(package_folder()))
         EXPECT_EQ(entry.path().filename().string().rfind(".vq-part-", 0), std::string::npos);
