@@ -3,6 +3,8 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
+#include <unistd.h>
 
 #include "support/encoding.hpp"
 #include "support/files.hpp"
@@ -17,7 +19,23 @@ namespace {
 std::atomic<int> caught{0};
 static_assert(std::atomic<int>::is_always_lock_free, "the signal handler needs a lock-free flag");
 
-extern "C" void on_interrupt(int) { caught.store(1); }
+// When the last signal came (monotonic milliseconds), for the second within a second.
+std::atomic<long long> lastSignalMs{0};
+static_assert(std::atomic<long long>::is_always_lock_free, "the signal handler needs a lock-free clock");
+
+constexpr char kEndedAtOnce[] = "\n再次按下 Ctrl-C：立即退出，不再写入任何文件。\n";
+
+extern "C" void on_interrupt(int) {
+    timespec now {};
+    clock_gettime(CLOCK_MONOTONIC, &now);  // async-signal-safe, unlike the C++ clocks
+    const long long ms = static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+    const long long previous = lastSignalMs.exchange(ms);
+    // The first asks for a stop that keeps the finished work; a second at once means now.
+    if (caught.exchange(1) != 0 && ms - previous < 1000) {
+        [[maybe_unused]] const ssize_t written = write(STDERR_FILENO, kEndedAtOnce, sizeof kEndedAtOnce - 1);
+        _exit(130);
+    }
+}
 
 }  // namespace
 

@@ -23,7 +23,9 @@ using vq::program_folder;
 bool open_log_file(std::string_view utf8_option, std::FILE*& file);
 
 // Catches Ctrl-C (SIGINT) and SIGTERM while it lives, so that a command can stop its
-// threads and leave its files as they were; the previous handlers come back afterwards.
+// threads and leave its files whole; the previous handlers come back afterwards. A second
+// signal within a second of the one before ends the process at once (exit 130), writing
+// nothing more: files replaced atomically are then the old ones or the new ones.
 class InterruptCatcher {
 public:
     InterruptCatcher();

@@ -29,13 +29,16 @@ namespace {
 // Listed by --help under the usage.
 constexpr const char* kExitCodes =
     "exit codes: 0 done (also when the check found problems: its summary says so)\n"
-    "            1 the package could not be written, or the disk refused a picture and\n"
-    "              the run stopped\n"
+    "            1 the package could not be written, the disk refused a picture and\n"
+    "              the run stopped, or no product succeeded\n"
     "            2 bad arguments, no key pairs from the configuration server, an unusable\n"
     "              output path or list file, a package already at --out (without\n"
     "              --overwrite or --append), a package another run is using, a package\n"
     "              --append cannot add to\n"
-    "            130 stopped with Ctrl-C (nothing is written)\n";
+    "            130 stopped with Ctrl-C: the finished products are in the package,\n"
+    "              the others in the continuation list (<package>.failed.txt) that\n"
+    "              --append continues; a second Ctrl-C within a second ends at once,\n"
+    "              writing nothing more\n";
 
 // A rule flag as given (UTF-8) and the field of the rules it sets.
 struct RuleFlag {
@@ -52,6 +55,7 @@ struct CopyArguments {
     bool append = false;
     bool overwrite = false;
     bool sequentialPictures = false;
+    bool inParts = false;
     std::vector<RuleFlag> rules;  // in the order given; each wins over the options file
 };
 
@@ -124,6 +128,9 @@ CopyOptions declare(CLI::App& app, CopyArguments& parsed) {
                  "replaces a package already at --out (without it or --append, a table that is "
                  "there is refused)")
         ->excludes(append);
+    app.add_flag("--in-parts", parsed.inParts,
+                 "runs a list of more than 1000 products in parts of 1000, each added to the "
+                 "package when it is done (without it such a list is refused)");
     app.add_flag("--sequential-pictures", parsed.sequentialPictures,
                  "fetches a product's pictures one at a time and each picture again for every "
                  "product naming it (for comparison)");
@@ -211,6 +218,52 @@ ParsedRules rules_in_force(const std::vector<RuleFlag>& flags, const std::string
     ParsedRules parsed = parse_listing_rules(texts);
     if (!parsed.error.empty()) parsed.error = options_path + " [RULES]："_gbk + parsed.error;
     return parsed;
+}
+
+// What the run left on disk, as the exit code says it: 0 a finished package, 1 a run that
+// could not write it all, 130 a stop.
+int report_totals(const RunTotals& totals, const OutputPathChoice& output) {
+    const auto line = [](const std::string& caption, const std::string& value) {
+        std::printf("%s%s\n", terminal_text(caption).c_str(), terminal_text(value).c_str());
+    };
+    // What is in the table when not all of the run is: the parts written before.
+    const std::string unwritten =
+        totals.rowsWritten > 0
+            ? "数据包中只有之前写入的 "_gbk + std::to_string(totals.rowsWritten) + " 个宝贝。"_gbk
+            : "没有写入数据包。"_gbk;
+    if (!totals.stopReason.empty()) {
+        // Ended by the disk or by no product at all: no totals that would read as a finished run.
+        print_error(totals.stopReason + "，"_gbk + unwritten);
+        if (!totals.failedListPath.empty()) line("失败列表："_gbk, totals.failedListPath);
+        return 1;
+    }
+    line("下载总数： "_gbk, std::to_string(totals.productCount));
+    line("成功下载： "_gbk, std::to_string(totals.succeeded));
+    line("下载失败： "_gbk, std::to_string(totals.failed));
+    if (totals.stopped) line("未完成："_gbk, std::to_string(totals.notDone));
+    line("图片失败："_gbk, std::to_string(totals.failedPictures));
+    if (totals.skipped > 0) line("重复跳过："_gbk, std::to_string(totals.skipped));
+    if (!totals.checkSummary.empty()) line({}, totals.checkSummary);
+    // Without --out the package's name is made up here: say where it went.
+    if (totals.packageWritten || totals.rowsWritten > 0) {
+        line("数据包："_gbk, output.path);
+        line("图片文件夹："_gbk, output.folder + output.name);
+    }
+    if (!totals.failedListPath.empty()) {
+        line(totals.stopped ? "待续列表："_gbk : "失败列表："_gbk, totals.failedListPath);
+    }
+    if (totals.stopped) {
+        if (!totals.packageWritten) {
+            print_error("已停止："_gbk + unwritten);
+        } else {
+            print_error(totals.failedListPath.empty()
+                            ? "已停止：已完成的宝贝已写入数据包。"_gbk
+                            : "已停止：已完成的宝贝已写入数据包，其余的在待续列表中。"_gbk);
+        }
+        return 130;
+    }
+    if (!totals.packageWritten) print_error("数据包文件未能写入："_gbk + output.path);
+    return totals.packageWritten ? 0 : 1;
 }
 
 }  // namespace
@@ -318,48 +371,27 @@ int copy_command(const std::vector<std::string>& args) {
         BatchController controller(ports);
         StartOptions start_options;
         start_options.append = arguments.append;
+        start_options.inParts = arguments.inParts;
         const StartResult start = controller.start_run(start_options);
         if (!start.started) {
             print_error(start.message.empty() ? "宝贝列表为空，没有可复制的宝贝！"_gbk : start.message);
+            if (list.row_count() > BatchController::kMostProducts) {
+                print_error("用 --in-parts 分批下载到同一个数据包。"_gbk);
+            }
             code = 2;
         } else {
             RunTotals totals;
-            const bool ended = console.wait_for_completion(&InterruptCatcher::interrupted, totals);
-            if (ended && !totals.stopReason.empty()) {
-                // Stopped by the disk: no totals that would read as a finished run.
+            bool interrupted = false;
+            if (!console.wait_for_completion(&InterruptCatcher::interrupted, totals)) {
+                interrupted = true;
                 console.clear_progress();
-                print_error(totals.stopReason + "，没有写入数据包。"_gbk);
-                code = 1;
-            } else if (ended) {
-                std::printf("%s%d\n%s%d\n%s%d\n%s%d\n", terminal_text("下载总数： "_gbk).c_str(),
-                            totals.productCount, terminal_text("成功下载： "_gbk).c_str(),
-                            totals.succeeded, terminal_text("下载失败： "_gbk).c_str(),
-                            totals.failed, terminal_text("图片失败："_gbk).c_str(),
-                            totals.failedPictures);
-                if (totals.skipped > 0) {
-                    std::printf("%s%d\n", terminal_text("重复跳过："_gbk).c_str(), totals.skipped);
-                }
-                if (!totals.checkSummary.empty()) {
-                    std::printf("%s\n", terminal_text(totals.checkSummary).c_str());
-                }
-                // Without --out the package's name is made up here: say where it went.
-                if (totals.packageWritten) {
-                    std::printf("%s%s\n%s%s\n", terminal_text("数据包："_gbk).c_str(),
-                                terminal_text(output.path).c_str(),
-                                terminal_text("图片文件夹："_gbk).c_str(),
-                                terminal_text(output.folder + output.name).c_str());
-                }
-                if (!totals.failedListPath.empty()) {
-                    std::printf("%s%s\n", terminal_text("失败列表："_gbk).c_str(),
-                                terminal_text(totals.failedListPath).c_str());
-                }
-                code = totals.packageWritten ? 0 : 1;
-            } else {
+                print_error("正在停止：已完成的宝贝写入数据包，其余存入待续列表……（1 秒内再按 Ctrl-C 立即退出）"_gbk);
+                // Returns when the stop, or the completion it came too late for, has reported.
                 controller.stop_run();
-                console.clear_progress();
-                print_error("已停止：没有写入数据包。"_gbk);
-                code = 130;
+                console.wait_for_completion({}, totals);
             }
+            code = report_totals(totals, output);
+            if (interrupted && !totals.stopped) print_error("任务在停止之前已经完成。"_gbk);
         }
     }
     std::fflush(stdout);

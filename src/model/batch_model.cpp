@@ -59,18 +59,31 @@ void BatchState::set_rules(ListingRules rules) {
     rules_ = std::move(rules);
 }
 
-void BatchState::reset_run(int product_count, int workers) {
+void BatchState::reset_run(int product_count, int workers, int part_end) {
     std::lock_guard lock(runMutex_);
     counters_ = Counters{};
     counters_.productCount = product_count;
     counters_.workers = workers;
+    counters_.partEnd = part_end > 0 ? std::min(part_end, product_count) : product_count;
     packageRows_.clear();
     failedProducts_.clear();
 }
 
+void BatchState::begin_part(int part_end) {
+    std::lock_guard lock(runMutex_);
+    counters_.partEnd = std::min(part_end, counters_.productCount);
+    counters_.finishedWorkers = 0;
+}
+
+bool BatchState::remove_worker() {
+    std::lock_guard lock(runMutex_);
+    --counters_.workers;
+    return counters_.finishedWorkers == counters_.workers;
+}
+
 int BatchState::claim_next_product() {
     std::lock_guard lock(runMutex_);
-    if (counters_.nextProduct >= counters_.productCount) return 0;
+    if (counters_.nextProduct >= std::min(counters_.productCount, counters_.partEnd)) return 0;
     return ++counters_.nextProduct;
 }
 
@@ -114,19 +127,27 @@ std::string BatchState::take_package_rows() {
     return rows;
 }
 
+void BatchState::restore_package_rows(std::string rows) {
+    std::lock_guard lock(runMutex_);
+    packageRows_.insert(0, rows);
+}
+
 void BatchState::record_failed_product(int n, ProductEntry row) {
     std::lock_guard lock(runMutex_);
     failedProducts_.emplace_back(n, std::move(row));
 }
 
-std::vector<ProductEntry> BatchState::take_failed_products() {
+std::vector<std::pair<int, ProductEntry>> BatchState::take_numbered_failed_products() {
     std::lock_guard lock(runMutex_);
-    std::sort(failedProducts_.begin(), failedProducts_.end(),
-              [](const auto& a, const auto& b) { return a.first < b.first; });
-    std::vector<ProductEntry> rows;
-    rows.reserve(failedProducts_.size());
-    for (auto& [n, row] : failedProducts_) rows.push_back(std::move(row));
+    std::vector<std::pair<int, ProductEntry>> rows = std::move(failedProducts_);
     failedProducts_.clear();
+    std::sort(rows.begin(), rows.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    return rows;
+}
+
+std::vector<ProductEntry> BatchState::take_failed_products() {
+    std::vector<ProductEntry> rows;
+    for (auto& [n, row] : take_numbered_failed_products()) rows.push_back(std::move(row));
     return rows;
 }
 

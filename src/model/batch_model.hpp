@@ -140,11 +140,20 @@ public:
         int failed = 0;
         int failedPictures = 0;  // of the products in the package
         int skipped = 0;         // rows whose offer id an earlier row of the run holds
+        // A run in parts claims no product past the end of the part under way, so the part
+        // can be written before the next begins; productCount for a run in one part.
+        int partEnd = 0;
     };
     // START: counters to zero, packageRows emptied, productCount = count, and the number of
-    // workers whose finish completes the run.
-    void reset_run(int product_count, int workers = kWorkerCount);
-    // Claim: the next product number n (1-based), or 0 when none is left.
+    // workers whose finish completes the run (or its first part, ending at part_end; 0 = the
+    // whole run).
+    void reset_run(int product_count, int workers = kWorkerCount, int part_end = 0);
+    // The next part, to product number part_end: its workers start again unfinished.
+    void begin_part(int part_end);
+    // A worker that never started: the others alone finish the part. True when that makes
+    // every remaining worker finished.
+    bool remove_worker();
+    // Claim: the next product number n (1-based), or 0 when none is left in the part.
     int claim_next_product();
     // Append: adds a finished row and raises succeeded (and failedPictures by the
     // product's failed pictures).
@@ -152,7 +161,7 @@ public:
     // A row left out because an earlier row has its offer id: neither made nor failed.
     void record_skipped();
     // Finish: raises finishedWorkers; true for the worker that raised it to the run's number
-    // of workers.
+    // of workers (the last of the part).
     bool finish_worker();
     // Completion: failed = productCount - succeeded - skipped; returns the counters.
     Counters complete();
@@ -160,11 +169,15 @@ public:
     int productCount() const;
     // The accumulated rows; meant for the completing worker (no appends race it then).
     std::string take_package_rows();
+    // Rows taken that could not be written, put back before any made since; not counted again.
+    void restore_package_rows(std::string rows);
     // A product that made no row, with its list row as the worker read it, so the user can
     // retry just those.
     void record_failed_product(int n, ProductEntry row);
     // The failed products' rows in product order; for the completing worker.
     std::vector<ProductEntry> take_failed_products();
+    // The same with each row's product number.
+    std::vector<std::pair<int, ProductEntry>> take_numbered_failed_products();
 
 private:
     mutable std::mutex runMutex_;

@@ -1,5 +1,6 @@
 #include "run/batch_controller.hpp"
 
+#include <condition_variable>
 #include <cstdio>
 #include <system_error>
 #include <unordered_map>
@@ -16,20 +17,28 @@ namespace vq {
 
 namespace {
 
-// The log as a stopped run's workers see it: silent once the run is stopped.
+// The log as a stopped run's workers see it: silent once the run is stopped, until the stop
+// has joined them and reopens it to say how the run ended.
 class FencedLog final : public LogSink {
 public:
     FencedLog(LogSink* target, const CancelToken& token) : target_(target), token_(token) {}
     void append_log(std::string_view text) override {
-        if (target_ && !token_.is_cancelled()) target_->append_log(text);
+        if (target_ && (!token_.is_cancelled() || reopened_.load(std::memory_order_acquire)))
+            target_->append_log(text);
     }
+    void reopen() { reopened_.store(true, std::memory_order_release); }
 
 private:
     LogSink* target_;
     const CancelToken& token_;
+    std::atomic<bool> reopened_{false};
 };
 
 std::string number(int value) { return std::to_string(value); }
+
+constexpr char kNotDone = 0;
+constexpr char kPackaged = 1;
+constexpr char kSkipped = 2;
 
 // What the end of a run reports before the package's part: the counts and where it goes.
 RunTotals run_totals(const BatchState::Counters& counters, const RunSettings& settings) {
@@ -47,15 +56,38 @@ RunTotals run_totals(const BatchState::Counters& counters, const RunSettings& se
 
 }  // namespace
 
+std::string stop_question(int finished, int rest) {
+    return "已完成 "_gbk + number(finished) + " 个宝贝。停止后这些宝贝写入数据包，其余 "_gbk +
+           number(rest) + " 个存入待续列表。"_gbk;
+}
+
 struct BatchController::Run {
     Run(LogSink* target, RunSettings taken) : log(target, token), settings(std::move(taken)) {}
     CancelToken token;
     FencedLog log;
     const RunSettings settings;
-    // Orders a stop against the completion: whichever takes it first decides whether the
-    // run completes (package, totals) or is abandoned.
+    // Orders a stop against the end of the run: whichever takes it first ends the run (a
+    // stop by writing what is finished, the last worker by completing it).
     std::mutex commitMutex;
     bool completed = false;
+    // The list as the run took it, and what became of each row: written by the worker of
+    // that row only, read after the workers (a stop) or the last of them (a completion).
+    std::vector<ProductEntry> rows;
+    std::vector<char> outcome;
+    // Parts: the workers of a part wait for the next one while its last worker writes it.
+    int partSize = 0;
+    int parts = 1;
+    std::mutex partMutex;
+    std::condition_variable partBegun;
+    int part = 0;          // under partMutex
+    bool partsOver = false;  // under partMutex
+    // Written by the last worker of a part, read by the next part's or after the workers.
+    int writtenThrough = 0;  // products 1..writtenThrough that succeeded are in the table
+    int rowsWritten = 0;
+    void wake_part_waiters() {
+        { std::lock_guard lock(partMutex); }
+        partBegun.notify_all();
+    }
     std::atomic<int> done{0};
     std::vector<std::thread> threads;
     PictureCache pictures;  // the run's saved pictures, shared by its workers
@@ -74,7 +106,7 @@ BatchController::BatchController(RunPorts ports)
 }
 
 BatchController::~BatchController() {
-    stop_run();
+    abandon_run();
     join_previous();
 }
 
@@ -144,9 +176,11 @@ StartResult BatchController::start_run(const StartOptions& options) {
     settings.pictureFailurePolicy = state.pictureFailurePolicy.load();
     settings.append = options.append;
     settings.rules = state.rules();
-    if (rows > kMostProducts) {
+    if (rows > kMostProducts && !options.inParts) {
         return {false, "每次采集数量不超过1000个，如超过，请按帮助拆分为几次分别采集！"_gbk};
     }
+    // One part holds as many products as one run may; a shorter list is one part.
+    const int partSize = options.partSize > 0 ? std::min(options.partSize, kMostProducts) : kMostProducts;
     // A folder that takes no file would let the run fetch everything and keep nothing.
     const std::size_t slash = settings.outputPath.rfind('/');
     const std::string tableFolder =
@@ -185,23 +219,29 @@ StartResult BatchController::start_run(const StartOptions& options) {
     const int count = list.remove_rows_without_id();
     // One product goes into a package once: a row repeating an earlier row's id is skipped.
     std::vector<int> earlierWithId;
+    std::vector<ProductEntry> entries = list.rows();
     {
         std::unordered_map<std::string, int> first;
-        const std::vector<ProductEntry> entries = list.rows();
         for (std::size_t i = 0; i < entries.size(); ++i) {
             const auto [at, added] = first.emplace(entries[i].offerId, static_cast<int>(i) + 1);
             earlierWithId.push_back(added ? 0 : at->second);
         }
     }
+    const int parts = count <= partSize ? 1 : (count + partSize - 1) / partSize;
     if (ports_.log) {
         ports_.log->append_log(log_time_stamp(*clock_) + "  去除空ID宝贝【实际宝贝数量为"_gbk +
                                number(count) + "  个宝贝】\r\n"_gbk);
+        if (parts > 1) {
+            ports_.log->append_log(log_time_stamp(*clock_) + "  分 "_gbk + number(parts) +
+                                   " 批下载，每批 "_gbk + number(partSize) +
+                                   " 个宝贝，每批完成后写入同一个数据包\r\n"_gbk);
+        }
     }
 
     // The threads of the previous run have ended (completed or stopped); collect them.
     join_previous();
     const int workers = ports_.workers < 1 ? 1 : ports_.workers;
-    state.reset_run(count, workers);
+    state.reset_run(count, workers, parts > 1 ? partSize : 0);
     make_directory(settings.packageFolder);
     if (lock.held()) {
         // Ours alone now: what a killed run of this package left behind is no one's.
@@ -217,6 +257,10 @@ StartResult BatchController::start_run(const StartOptions& options) {
     auto run = std::make_shared<Run>(ports_.log, std::move(settings));
     run->lock = std::move(lock);
     run->earlierWithId = std::move(earlierWithId);
+    run->rows = std::move(entries);
+    run->outcome.assign(run->rows.size(), kNotDone);
+    run->partSize = partSize;
+    run->parts = parts;
     // Only START leaves Idle, and START is serialised, so this cannot be refused.
     change_state(nullptr, [this, &run](RunState) -> std::optional<RunState> {
         run_ = run;
@@ -231,7 +275,7 @@ StartResult BatchController::start_run(const StartOptions& options) {
             // with nothing done, so the others can still complete the run.
             run->log.append_log(log_time_stamp(*clock_) + " 线程："_gbk + number(worker) +
                                 " 无法启动！其余线程继续下载。\r\n"_gbk);
-            finish_worker(run, worker, 0);
+            count_out_worker(run, worker);
         }
     }
     return {true, {}};
@@ -253,42 +297,118 @@ void BatchController::run_worker(const std::shared_ptr<Run>& run, int worker) {
     ProductPipeline pipeline(worker, environment);
     BatchState& state = *ports_.state;
 
+    int part = 0;
     for (;;) {
-        if (!run->token.wait_while_held()) return;
-        const int n = state.claim_next_product();
-        if (n == 0) break;
-        const std::size_t row_index = static_cast<std::size_t>(n - 1);
-        const int earlier = row_index < run->earlierWithId.size() ? run->earlierWithId[row_index] : 0;
-        if (earlier > 0) {
-            run->log.append_log(log_time_stamp(*clock_) + " 线程："_gbk + number(worker) + " 第："_gbk +
-                                number(n) + "/" + number(state.productCount()) +
-                                " 个宝贝与第 "_gbk + number(earlier) + " 个宝贝ID相同，已跳过！\r\n"_gbk);
-            state.record_skipped();
-        } else {
-            std::optional<std::string> row = pipeline.process_product(n);
-            if (run->token.is_cancelled()) return;
-            if (run->trouble.seen()) {
-                end_for_trouble(run);
-                return;
+        for (;;) {
+            if (!run->token.wait_while_held()) return;
+            const int n = state.claim_next_product();
+            if (n == 0) break;
+            const std::size_t row_index = static_cast<std::size_t>(n - 1);
+            const int earlier =
+                row_index < run->earlierWithId.size() ? run->earlierWithId[row_index] : 0;
+            char outcome = kNotDone;
+            if (earlier > 0) {
+                run->log.append_log(log_time_stamp(*clock_) + " 线程："_gbk + number(worker) +
+                                    " 第："_gbk + number(n) + "/" + number(state.productCount()) +
+                                    " 个宝贝与第 "_gbk + number(earlier) + " 个宝贝ID相同，已跳过！\r\n"_gbk);
+                state.record_skipped();
+                outcome = kSkipped;
+            } else {
+                std::optional<std::string> row = pipeline.process_product(n);
+                // A product the stop cut short is not finished: it goes to the continuation.
+                if (run->token.is_cancelled()) return;
+                if (run->trouble.seen()) {
+                    end_for_trouble(run);
+                    return;
+                }
+                if (row) {
+                    state.append_package_row(*row, pipeline.last_failed_pictures());
+                    outcome = kPackaged;
+                } else if (!pipeline.last_entry().offerId.empty()) {
+                    state.record_failed_product(n, pipeline.last_entry());
+                }
+                if (!pipeline.last_key_refusal().empty()) {
+                    std::lock_guard lock(run->refusalMutex);
+                    if (run->keyRefusal.empty()) run->keyRefusal = pipeline.last_key_refusal();
+                }
             }
-            if (row) {
-                state.append_package_row(*row, pipeline.last_failed_pictures());
-            } else if (!pipeline.last_entry().offerId.empty()) {
-                state.record_failed_product(n, pipeline.last_entry());
-            }
-            if (!pipeline.last_key_refusal().empty()) {
-                std::lock_guard lock(run->refusalMutex);
-                if (run->keyRefusal.empty()) run->keyRefusal = pipeline.last_key_refusal();
+            if (row_index < run->outcome.size()) run->outcome[row_index] = outcome;
+            const int done = ++run->done;
+            if (ports_.observer) {
+                const BatchState::Counters counters = state.counters();
+                ports_.observer->run_progress(done, counters.productCount, counters.succeeded);
             }
         }
-        const int done = ++run->done;
-        if (ports_.observer) {
-            const BatchState::Counters counters = state.counters();
-            ports_.observer->run_progress(done, counters.productCount, counters.succeeded);
+        if (run->token.is_cancelled()) return;
+        if (state.finish_worker()) {
+            if (!finish_part(run, worker, pipeline.last_product_number())) return;
+            ++part;
+            continue;
         }
+        // The part's last worker writes it; then everyone goes on with the next part.
+        std::unique_lock lock(run->partMutex);
+        run->partBegun.wait(lock, [&] {
+            return run->part != part || run->partsOver || run->token.is_cancelled();
+        });
+        if (run->part == part) return;
+        part = run->part;
     }
-    if (run->token.is_cancelled()) return;
-    finish_worker(run, worker, pipeline.last_product_number());
+}
+
+void BatchController::count_out_worker(const std::shared_ptr<Run>& run, int worker) {
+    if (ports_.state->remove_worker()) finish_part(run, worker, 0);
+}
+
+bool BatchController::finish_part(const std::shared_ptr<Run>& run, int worker, int last_product) {
+    BatchState& state = *ports_.state;
+    const BatchState::Counters counters = state.counters();
+    if (counters.partEnd >= counters.productCount || counters.workers <= 0) {
+        {
+            std::lock_guard lock(run->partMutex);
+            run->partsOver = true;
+        }
+        run->partBegun.notify_all();
+        complete_run(run, worker, last_product);
+        return false;
+    }
+    {
+        std::lock_guard lock(run->commitMutex);
+        if (run->completed || run->token.is_cancelled()) return false;
+    }
+    // A part is written as soon as it is done, so a later fault keeps it. A stop coming now
+    // waits for the write and ends the run with the part in the table.
+    const std::string rows = state.take_package_rows();
+    const int part = counters.partEnd / std::max(run->partSize, 1);
+    run->log.append_log(log_time_stamp(*clock_) + " 第 "_gbk + number(part) + "/" +
+                        number(run->parts) + " 批 下载完成！成功： "_gbk +
+                        number(counters.succeeded - run->rowsWritten) + " 正在写文件...\r\n"_gbk);
+    if (write_run_package(*run, rows) != PackageWriteResult::Written) {
+        // Kept for the end, which tries once more and says what is on disk; the parts not
+        // begun go to the continuation list with the rest.
+        state.restore_package_rows(rows);
+        {
+            std::lock_guard lock(run->commitMutex);
+            if (run->completed || run->token.is_cancelled()) return false;
+            run->completed = true;
+        }
+        {
+            std::lock_guard lock(run->partMutex);
+            run->partsOver = true;
+        }
+        run->partBegun.notify_all();
+        complete_stopped(run, "数据包文件未能写入"_gbk);
+        return false;
+    }
+    run->writtenThrough = counters.partEnd;
+    run->rowsWritten = counters.succeeded;
+    if (run->token.is_cancelled()) return false;
+    state.begin_part(counters.partEnd + run->partSize);
+    {
+        std::lock_guard lock(run->partMutex);
+        ++run->part;
+    }
+    run->partBegun.notify_all();
+    return true;
 }
 
 void BatchController::end_for_trouble(const std::shared_ptr<Run>& run) {
@@ -299,24 +419,32 @@ void BatchController::end_for_trouble(const std::shared_ptr<Run>& run) {
         run->completed = true;
     }
     const std::string reason = run->trouble.message();
+    // The parts written before stay in the table: say so, not that nothing was written.
     run->log.append_log(log_time_stamp(*clock_) + " " + reason +
-                        "，任务已停止，没有写入数据包。\r\n"_gbk);
+                        (run->rowsWritten > 0
+                             ? "，任务已停止，数据包中只有之前写入的 "_gbk + number(run->rowsWritten) +
+                                   " 个宝贝。\r\n"_gbk
+                             : "，任务已停止，没有写入数据包。\r\n"_gbk));
     // The other workers give up what they do now; the log is silent for them from here.
     run->token.cancel();
+    run->wake_part_waiters();
     run->pictures.drop_unsaved();
     const BatchState::Counters counters = ports_.state->counters();
     RunTotals totals = run_totals(counters, run->settings);
     totals.stopReason = reason;
-    end_without_package(run, totals);
-}
-
-void BatchController::finish_worker(const std::shared_ptr<Run>& run, int worker,
-                                    int last_product) {
-    if (ports_.state->finish_worker()) complete_run(run, worker, last_product);
+    totals.rowsWritten = run->rowsWritten;
+    totals.parts = run->parts;
+    end_with_totals(run, totals);
 }
 
 void BatchController::complete_run(const std::shared_ptr<Run>& run, int worker,
                                    int last_product) {
+    {
+        // From here the run is complete: a stop now waits for the package instead.
+        std::lock_guard lock(run->commitMutex);
+        if (run->completed || run->token.is_cancelled()) return;
+        run->completed = true;
+    }
     BatchState& state = *ports_.state;
     const RunSettings& settings = run->settings;
     run->pictures.drop_unsaved();
@@ -335,50 +463,92 @@ void BatchController::complete_run(const std::shared_ptr<Run>& run, int worker,
                         " 失败："_gbk + number(counters.failed) + " 正在写文件...\r\n"_gbk);
 
     RunTotals totals = run_totals(counters, settings);
-
-    const auto claim_completion = [&run] {
-        std::lock_guard lock(run->commitMutex);
-        if (run->token.is_cancelled()) return false;
-        run->completed = true;
-        return true;
-    };
-    const PackageWriteResult written = write_run_package(*run, claim_completion);
-    if (written == PackageWriteResult::Abandoned) return;
-    if (written == PackageWriteResult::Failed && !claim_completion()) return;
+    totals.parts = run->parts;
+    const PackageWriteResult written = write_run_package(*run, state.take_package_rows());
     totals.packageWritten = written == PackageWriteResult::Written;
-
+    totals.rowsWritten = totals.packageWritten ? counters.succeeded : run->rowsWritten;
     if (totals.packageWritten) {
-        // Read back as the seller assistant will read it, before the user uploads it.
-        const PackageCheck check = check_package(settings.outputPath, settings.packageFolder);
-        int shown = 0;
-        for (const std::string& problem : check.problems) {
-            if (++shown > kMostCheckLines) break;
-            log(problem);
-        }
-        log(check.summary);
-        for (const std::string& warning : check.warnings) {
-            if (++shown > kMostCheckLines) break;
-            log(warning);
-        }
-        if (!check.warningSummary.empty()) log(check.warningSummary);
-        totals.checkSummary = check.summary;
-        totals.checkClean = check.clean();
+        check_written_package(*run, totals);
         totals.failedListPath = write_failed_list(*run);
     }
+    end_with_totals(run, totals);
+}
 
-    run->lock.release();
-    if (ports_.observer) ports_.observer->run_completed(totals);
-    change_state(run, [](RunState) { return std::optional(RunState::Idle); });
+void BatchController::check_written_package(Run& run, RunTotals& totals) {
+    const auto log = [&](const std::string& text) {
+        run.log.append_log(log_time_stamp(*clock_) + " " + text + "\r\n");
+    };
+    // Read back as the seller assistant will read it, before the user uploads it.
+    const PackageCheck check = check_package(run.settings.outputPath, run.settings.packageFolder);
+    int shown = 0;
+    for (const std::string& problem : check.problems) {
+        if (++shown > kMostCheckLines) break;
+        log(problem);
+    }
+    log(check.summary);
+    for (const std::string& warning : check.warnings) {
+        if (++shown > kMostCheckLines) break;
+        log(warning);
+    }
+    if (!check.warningSummary.empty()) log(check.warningSummary);
+    totals.checkSummary = check.summary;
+    totals.checkClean = check.clean();
+}
+
+void BatchController::complete_stopped(const std::shared_ptr<Run>& run, const std::string& reason) {
+    BatchState& state = *ports_.state;
+    run->pictures.drop_unsaved();
+    const BatchState::Counters counters = state.counters();
+    RunTotals totals = run_totals(counters, run->settings);
+    totals.parts = run->parts;
+    totals.stopped = reason.empty();
+    totals.stopReason = reason;
+    // Failed: tried and made no row; the products cut short or never begun are not done.
+    int packaged = 0, skipped = 0;
+    for (const char outcome : run->outcome) {
+        packaged += outcome == kPackaged;
+        skipped += outcome == kSkipped;
+    }
+    const int tried = run->done.load();
+    totals.failed = std::max(0, tried - packaged - skipped);
+    const auto stamp = [&] { return log_time_stamp(*clock_); };
+    if (totals.stopped) {
+        run->log.append_log(stamp() + " 任务已停止：成功 "_gbk + number(counters.succeeded) +
+                            " 个，失败 "_gbk + number(totals.failed) + " 个，未完成 "_gbk +
+                            number(counters.productCount - counters.succeeded - counters.skipped -
+                                   totals.failed) +
+                            " 个\r\n"_gbk);
+    }
+
+    const std::string rows = state.take_package_rows();
+    bool allWritten = rows.empty();
+    if (!rows.empty()) {
+        run->log.append_log(stamp() + " 已完成的 "_gbk + number(counters.succeeded - run->rowsWritten) +
+                            " 个宝贝 正在写文件...\r\n"_gbk);
+        allWritten = write_run_package(*run, rows) == PackageWriteResult::Written;
+        if (allWritten) {
+            run->writtenThrough = counters.productCount;
+            run->rowsWritten = counters.succeeded;
+        }
+    }
+    totals.rowsWritten = run->rowsWritten;
+    totals.packageWritten = allWritten && run->rowsWritten > 0;
+    if (run->rowsWritten > 0) check_written_package(*run, totals);
+    totals.failedListPath = write_continuation_list(*run, totals.notDone);
+    if (!totals.packageWritten) {
+        // Parts written before stay in the table: say so, not that nothing was written.
+        const std::string what = run->rowsWritten > 0 ? "数据包中只有之前写入的 "_gbk +
+                                                            number(run->rowsWritten) + " 个宝贝。"_gbk
+                                                      : "没有写入数据包。"_gbk;
+        run->log.append_log(stamp() + (totals.stopped ? " 已停止："_gbk : " " + reason + "，任务已停止，"_gbk) +
+                            what + "\r\n");
+    }
+    end_with_totals(run, totals);
 }
 
 void BatchController::end_without_products(const std::shared_ptr<Run>& run,
                                            const BatchState::Counters& counters, int worker,
                                            int last_product) {
-    {
-        std::lock_guard lock(run->commitMutex);
-        if (run->token.is_cancelled()) return;
-        run->completed = true;
-    }
     std::string reason = "没有一个宝贝下载成功"_gbk;
     {
         std::lock_guard lock(run->refusalMutex);
@@ -390,42 +560,40 @@ void BatchController::end_without_products(const std::shared_ptr<Run>& run,
     run->log.append_log(log_time_stamp(*clock_) + " " + reason + "，没有写入数据包。\r\n"_gbk);
     RunTotals totals = run_totals(counters, run->settings);
     totals.stopReason = reason;
+    totals.parts = run->parts;
     // The products can still be retried once the cause is mended.
     totals.failedListPath = write_failed_list(*run);
-    end_without_package(run, totals);
+    end_with_totals(run, totals);
 }
 
-void BatchController::end_without_package(const std::shared_ptr<Run>& run,
+void BatchController::end_with_totals(const std::shared_ptr<Run>& run,
                                           const RunTotals& totals) {
     run->lock.release();
     if (ports_.observer) ports_.observer->run_completed(totals);
     change_state(run, [](RunState) { return std::optional(RunState::Idle); });
 }
 
-PackageWriteResult BatchController::write_run_package(Run& run,
-                                                     const std::function<bool()>& may_commit) {
+PackageWriteResult BatchController::write_run_package(Run& run, const std::string& rows) {
     const RunSettings& settings = run.settings;
-    const std::string rows = ports_.state->take_package_rows();
-    if (!settings.append) {
-        return write_package_file(settings.outputFormat, settings.outputPath, rows, run.log,
-                                  *clock_, may_commit);
+    // A part already written is added to like a package the run was told to append to.
+    const bool append = settings.append || run.writtenThrough > 0;
+    if (!append) {
+        return write_package_file(settings.outputFormat, settings.outputPath, rows, run.log, *clock_);
     }
     // Read again: the package may have been changed since START. Gone, it is written anew.
     const std::optional<std::string> existing = read_file_bytes(settings.outputPath);
     if (!existing) {
-        return write_package_file(settings.outputFormat, settings.outputPath, rows, run.log,
-                                  *clock_, may_commit);
+        return write_package_file(settings.outputFormat, settings.outputPath, rows, run.log, *clock_);
     }
     const std::string why = append_refusal(settings.outputFormat, *existing);
     if (!why.empty()) {
-        if (may_commit && !may_commit()) return PackageWriteResult::Abandoned;
         run.log.append_log(log_time_stamp(*clock_) + " 无法追加到数据包："_gbk +
                            settings.outputPath + "（"_gbk + why + "）\r\n"_gbk);
         return PackageWriteResult::Failed;
     }
     return write_package_bytes(settings.outputPath,
                                appended_package_bytes(settings.outputFormat, *existing, rows),
-                               run.log, *clock_, may_commit);
+                               run.log, *clock_);
 }
 
 std::string BatchController::write_failed_list(Run& run) {
@@ -446,12 +614,58 @@ std::string BatchController::write_failed_list(Run& run) {
     return path;
 }
 
+std::string BatchController::write_continuation_list(Run& run, int& not_done) {
+    const std::string path = run.settings.packageFolder + ".failed.txt";
+    std::vector<std::pair<int, ProductEntry>> failed = ports_.state->take_numbered_failed_products();
+    std::vector<bool> listed(run.outcome.size(), false);
+    for (const auto& [n, entry] : failed) {
+        if (n >= 1 && static_cast<std::size_t>(n) <= listed.size()) listed[n - 1] = true;
+    }
+    not_done = 0;
+    for (std::size_t i = 0; i < run.outcome.size() && i < run.rows.size(); ++i) {
+        const int n = static_cast<int>(i) + 1;
+        // A packaged row is finished once it is in the table; a repeat goes with its first.
+        const bool finished = run.outcome[i] == kSkipped ||
+                              (run.outcome[i] == kPackaged && n <= run.writtenThrough);
+        if (finished || listed[i] || run.earlierWithId[i] > 0) continue;
+        failed.emplace_back(n, run.rows[i]);
+        ++not_done;
+    }
+    std::sort(failed.begin(), failed.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    if (failed.empty()) {
+        if (file_exists(path)) std::remove(native_path(path).c_str());
+        return {};
+    }
+    std::vector<ProductEntry> entries;
+    entries.reserve(failed.size());
+    for (auto& [n, entry] : failed) entries.push_back(std::move(entry));
+    const std::string stamp = log_time_stamp(*clock_);
+    if (!write_list_file(path, entries)) {
+        run.log.append_log(stamp + " 待续列表无法写入："_gbk + path + "\r\n");
+        return {};
+    }
+    run.log.append_log(stamp + " 未完成和失败的宝贝 "_gbk + std::to_string(entries.size()) +
+                       " 个已保存到待续列表："_gbk + path + "，可以继续\r\n"_gbk);
+    return path;
+}
+
 void BatchController::toggle_pause() {
     // Read and written in one step, so a completion in between cannot be overwritten.
     change_state(nullptr, [](RunState now) -> std::optional<RunState> {
         if (now == RunState::Idle) return std::nullopt;
         return now == RunState::Running ? RunState::Held : RunState::Running;
     });
+}
+
+bool BatchController::cancel_unless_ended(Run& run) {
+    {
+        std::lock_guard lock(run.commitMutex);
+        if (run.completed) return false;
+        run.completed = true;
+        run.token.cancel();
+    }
+    run.wake_part_waiters();
+    return true;
 }
 
 void BatchController::stop_run() {
@@ -461,14 +675,23 @@ void BatchController::stop_run() {
         if (state_ == RunState::Idle || !run_) return;
         run = run_;
     }
-    bool stopped = false;
-    {
-        std::lock_guard lock(run->commitMutex);
-        if (!run->completed) {
-            run->token.cancel();
-            stopped = true;
-        }
+    const bool stopped = cancel_unless_ended(*run);
+    join_previous();
+    // The workers have ended: what they finished is all there is, and it is written now.
+    if (stopped) {
+        run->log.reopen();
+        complete_stopped(run);
     }
+}
+
+void BatchController::abandon_run() {
+    std::shared_ptr<Run> run;
+    {
+        std::lock_guard lock(mutex_);
+        if (state_ == RunState::Idle || !run_) return;
+        run = run_;
+    }
+    const bool stopped = cancel_unless_ended(*run);
     join_previous();
     run->pictures.drop_unsaved();
     run->lock.release();

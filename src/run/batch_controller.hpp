@@ -4,14 +4,17 @@
 //
 // Pause and stop are cooperative: workers wait at safe points (between steps and before
 // each request) and never while holding a lock. Stop aborts requests in flight and joins
-// the workers before it returns, so nothing of a stopped run touches the state, the list,
-// the log or the package afterwards, and START is possible again at once.
+// the workers; the products finished by then still go into the package and the others into
+// the run's continuation list, so a stop never throws work away. A package being written
+// when the stop comes is written whole first.
 //
 // Where the package goes, its format, the picture failure policy and the listing rules are
 // taken at START (RunSettings): changing them during a run applies to the next run.
 //
 // After a run with failed products their list rows go to "<package name>.failed.txt" beside
 // the table; a run started with StartOptions::append adds its rows to an existing package.
+// A list longer than one run may hold runs in parts (StartOptions::inParts): each part is
+// added to the package as soon as it is done, and the next part begins.
 
 #include <atomic>
 #include <functional>
@@ -53,7 +56,18 @@ struct RunTotals {
     // picture (the run ended there), or not one product succeeded (an empty package would
     // pass for a finished one). Empty otherwise.
     std::string stopReason;
+    // Stopped by the user: the finished products are in the package (packageWritten), the
+    // rest, notDone of them never finished, are in the list at failedListPath.
+    bool stopped = false;
+    int notDone = 0;
+    // This run's rows in the table on disk; a run in parts may have written some parts
+    // although its end could not write the last one.
+    int rowsWritten = 0;
+    int parts = 1;  // parts the run was planned in
 };
+
+// The question before a stop (GBK): "已完成 N 个宝贝。停止后这些宝贝写入数据包，其余 M 个存入待续列表。"
+std::string stop_question(int finished, int rest);
 
 // What a front end hears of a run. Calls come from worker threads (and from the thread
 // calling the controller); a window hands them over to its own thread and never waits
@@ -89,6 +103,10 @@ struct StartOptions {
     // The table path, picture folder and format to use instead of the window's: a retry
     // goes to the package of the run it retries, whatever the window says by then.
     std::optional<RunSettings> target;
+    // A list longer than kMostProducts runs in parts of partSize products (0 = kMostProducts)
+    // into the one package instead of being refused.
+    bool inParts = false;
+    int partSize = 0;
 };
 
 struct StartResult {
@@ -105,7 +123,12 @@ public:
 
     StartResult start_run(const StartOptions& options = {});
     void toggle_pause();  // Running <-> Held; nothing when idle
-    void stop_run();      // returns when every worker of the run has ended
+    // Ends the run and keeps its work: returns when every worker has ended and the finished
+    // products are written (the observer has heard the totals, stopped set). A run already
+    // writing its end is left to finish it.
+    void stop_run();
+    // Ends the run and writes nothing more; the observer hears no totals.
+    void abandon_run();
     // state() may read the new state before observers have heard it: they hear every
     // change, in order, just after. It never waits for a notification, since a window calls
     // it from inside one.
@@ -127,13 +150,25 @@ public:
 private:
     struct Run;
     void run_worker(const std::shared_ptr<Run>& run, int worker);
-    void finish_worker(const std::shared_ptr<Run>& run, int worker, int last_product);
+    // After the last worker of a part: true when the next part has begun (the caller goes
+    // on with it), false when the run ended or was stopped.
+    bool finish_part(const std::shared_ptr<Run>& run, int worker, int last_product);
+    // A worker that could not start, counted out; completes the part when it was the last.
+    void count_out_worker(const std::shared_ptr<Run>& run, int worker);
     void complete_run(const std::shared_ptr<Run>& run, int worker, int last_product);
+    // The end of a stopped run, after its workers: the package with the finished products,
+    // the continuation list, the totals. With a reason the run was ended by a package that
+    // could not be written, not by the user.
+    void complete_stopped(const std::shared_ptr<Run>& run, const std::string& reason = {});
+    // The package's check written to the log, into the totals.
+    void check_written_package(Run& run, RunTotals& totals);
+    // Cancels the run unless its end was taken already; true when this call cancelled it.
+    bool cancel_unless_ended(Run& run);
     // Ends the run early because the disk refused a picture: nothing is written, and the
     // observer hears the totals with the reason.
     void end_for_trouble(const std::shared_ptr<Run>& run);
-    // Hands the totals of a run that wrote no package to the observer and ends the run.
-    void end_without_package(const std::shared_ptr<Run>& run, const RunTotals& totals);
+    // Hands the totals to the observer and ends the run.
+    void end_with_totals(const std::shared_ptr<Run>& run, const RunTotals& totals);
     // Ends a run in which no product succeeded: no package, the totals carry why.
     void end_without_products(const std::shared_ptr<Run>& run, const BatchState::Counters& counters,
                               int worker, int last_product);
@@ -143,10 +178,13 @@ private:
     bool change_state(const std::shared_ptr<Run>& run,
                       const std::function<std::optional<RunState>(RunState)>& next);
     void join_previous();
-    // The table: replaced, or with the run's rows added for an append run.
-    PackageWriteResult write_run_package(Run& run, const std::function<bool()>& may_commit);
+    // The table: replaced by the rows, or with them added when the run appends or a part
+    // of it is already there.
+    PackageWriteResult write_run_package(Run& run, const std::string& rows);
     // The failed products' list beside the table; its path, or empty when none was written.
     std::string write_failed_list(Run& run);
+    // A stopped run's list: the failed products and those not finished, in list order.
+    std::string write_continuation_list(Run& run, int& not_done);
 
     RunPorts ports_;
     const Clock* clock_;

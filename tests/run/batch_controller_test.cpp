@@ -1,5 +1,8 @@
+#include <algorithm>
+#include <optional>
 #include <thread>
 
+#include "model/list_file.hpp"
 #include "run_fixture.hpp"
 #include "support/gbk_literal.hpp"
 
@@ -11,6 +14,19 @@ using vq::RunState;
 using vq::operator""_gbk;
 
 class BatchControllerTest : public RunFixture {
+public:
+    vq::RunTotals totals() {
+        std::lock_guard lock(observer.mutex_);
+        return observer.totals;
+    }
+    // The offer ids of the package's rows, in table order.
+    std::vector<std::string> package_ids() {
+        std::vector<std::string> ids;
+        for (const auto& row : runtest::read_package_strictly(package_path(), folder.path))
+            ids.push_back(row.size() > 36 ? row[36] : std::string());
+        return ids;
+    }
+
 protected:
     // A started run slow enough (latency per request) to act on while it goes.
     void start_slow_run(int latency_ms, int products) {
@@ -127,28 +143,87 @@ TEST_F(BatchControllerTest, PauseHoldsEveryWorkerAndContinueResumes) {
     EXPECT_EQ(observer.totals.succeeded, 25);
 }
 
-TEST_F(BatchControllerTest, StopWhileHeldEndsEverythingAndWritesNothing) {
-    start_slow_run(30, 25);
-    ASSERT_TRUE(observer.wait_progress(2));
-    controller->toggle_pause();
-    controller->stop_run();
-    EXPECT_EQ(controller->state(), RunState::Idle);
-    const std::size_t lines = log.size();
-    const auto counters = state.counters();
-    std::this_thread::sleep_for(300ms);
-    EXPECT_EQ(log.size(), lines);
-    EXPECT_EQ(state.counters().nextProduct, counters.nextProduct);
-    EXPECT_EQ(state.counters().succeeded, counters.succeeded);
-    EXPECT_FALSE(vq::file_exists(package_path()));
-    EXPECT_EQ(observer.completion_count(), 0);
-
-    // A new START works at once and completes normally.
-    ASSERT_TRUE(controller->start_run().started);
-    ASSERT_TRUE(observer.wait_completed());
-    EXPECT_EQ(observer.totals.succeeded, 25);
-    EXPECT_TRUE(vq::file_exists(package_path()));
+// The products of the list as the fixture filled it, from first to last.
+std::vector<std::string> catalogue_ids(const vq::sim::MarketplaceSim& sim, int count) {
+    std::vector<std::string> ids;
+    for (int i = 0; i < count; ++i) ids.push_back(sim.catalogue().products()[static_cast<std::size_t>(i)].offerId);
+    return ids;
 }
 
+std::vector<std::string> list_ids(const std::string& path) {
+    std::vector<std::string> ids;
+    for (const vq::ProductEntry& row : vq::read_list_file(path).value_or(std::vector<vq::ProductEntry>{}))
+        ids.push_back(row.offerId);
+    return ids;
+}
+
+// What a stopped run leaves must be the run's whole list: the package holds the finished
+// products, the continuation list the others, each once, and continuing it completes it.
+void expect_stop_keeps_everything(BatchControllerTest& test, const std::vector<std::string>& all,
+                                  const std::optional<std::vector<std::string>>& left = {}) {
+    const vq::RunTotals totals = test.totals();
+    EXPECT_TRUE(totals.stopped);
+    std::vector<std::string> packaged;
+    if (vq::file_exists(test.package_path())) packaged = test.package_ids();
+    EXPECT_EQ(static_cast<int>(packaged.size()), totals.rowsWritten);
+    const std::vector<std::string> listed = list_ids(totals.failedListPath);
+    if (left) EXPECT_EQ(listed, *left);
+    packaged.insert(packaged.end(), listed.begin(), listed.end());
+    std::sort(packaged.begin(), packaged.end());
+    std::vector<std::string> wanted = all;
+    std::sort(wanted.begin(), wanted.end());
+    EXPECT_EQ(packaged, wanted);
+    if (::testing::Test::HasFailure()) {
+        for (const std::string& line : test.log.lines()) std::fprintf(stderr, "%s", vq::gbk_to_utf8(line).c_str());
+    }
+}
+
+TEST_F(BatchControllerTest, StopKeepsTheFinishedProductsAndListsTheRest) {
+    start_sim();
+    fill_list(12);
+    make_controller(5, false);
+    const std::vector<std::string> all = catalogue_ids(sim, 12);
+    // Product 7 waits at the stand-in; the workers finish every other product meanwhile.
+    sim.hold_requests("gateway", all[6]);
+    ASSERT_TRUE(controller->start_run().started);
+    ASSERT_TRUE(sim.wait_held(1));
+    ASSERT_TRUE(observer.wait_progress(11));
+    controller->toggle_pause();
+    controller->stop_run();
+
+    // Written and heard when stop_run returns, and nothing of the run moves afterwards.
+    EXPECT_EQ(controller->state(), RunState::Idle);
+    ASSERT_EQ(observer.completion_count(), 1);
+    const vq::RunTotals stopped = totals();
+    EXPECT_EQ(stopped.succeeded, 11);
+    EXPECT_EQ(stopped.failed, 0);
+    EXPECT_EQ(stopped.notDone, 1);
+    EXPECT_TRUE(stopped.packageWritten);
+    EXPECT_TRUE(stopped.checkClean) << vq::gbk_to_utf8(stopped.checkSummary);
+    expect_stop_keeps_everything(*this, all, std::vector<std::string>{all[6]});
+    EXPECT_EQ(log.count_containing("任务已停止：成功 11 个，失败 0 个，未完成 1 个"), 1);
+    const std::size_t lines = log.size();
+    sim.release_requests();
+    EXPECT_EQ(log.size(), lines);
+
+    // Continued from its list, the run completes the same package.
+    list.replace_all(*vq::read_list_file(stopped.failedListPath));
+    observer.reset_completions();
+    vq::StartOptions continuing;
+    continuing.append = true;
+    ASSERT_TRUE(controller->start_run(continuing).started);
+    ASSERT_TRUE(observer.wait_idle());
+    EXPECT_FALSE(totals().stopped);
+    std::vector<std::string> packaged = package_ids();
+    std::vector<std::string> wanted = all;
+    std::sort(packaged.begin(), packaged.end());
+    std::sort(wanted.begin(), wanted.end());
+    EXPECT_EQ(packaged, wanted);
+    EXPECT_FALSE(vq::file_exists(stopped.failedListPath));
+}
+
+// Requests that never answer: the stop ends them at once; with nothing finished there is no
+// package, and the whole list is the continuation.
 TEST_F(BatchControllerTest, StopWhileRequestsHangEndsPromptly) {
     vq::sim::SimOptions options;
     options.faults.hang = 1.0;
@@ -156,11 +231,73 @@ TEST_F(BatchControllerTest, StopWhileRequestsHangEndsPromptly) {
     fill_list(10);
     make_controller(5, false);
     ASSERT_TRUE(controller->start_run().started);
-    std::this_thread::sleep_for(200ms);
+    ASSERT_TRUE(wait_for([&] { return gateway_requests() >= 5; }));
     const auto before = std::chrono::steady_clock::now();
     controller->stop_run();
     EXPECT_LT(std::chrono::steady_clock::now() - before, 5s);
     EXPECT_FALSE(vq::file_exists(package_path()));
+    EXPECT_FALSE(totals().packageWritten);
+    EXPECT_EQ(totals().notDone, 10);
+    expect_stop_keeps_everything(*this, catalogue_ids(sim, 10), catalogue_ids(sim, 10));
+    EXPECT_EQ(log.count_containing("已停止：没有写入数据包。"), 1);
+}
+
+// A list longer than one run may hold runs in parts: each part is added to the package when
+// it is done, and a stop in a later part keeps the parts before it.
+TEST_F(BatchControllerTest, ALongListRunsInPartsIntoOnePackage) {
+    start_sim();
+    fill_list(12);
+    make_controller(5, false);
+    const std::vector<std::string> all = catalogue_ids(sim, 12);
+    vq::StartOptions parts;
+    parts.inParts = true;
+    parts.partSize = 5;
+    ASSERT_TRUE(controller->start_run(parts).started);
+    ASSERT_TRUE(observer.wait_idle());
+    EXPECT_EQ(totals().parts, 3);
+    EXPECT_EQ(totals().succeeded, 12);
+    EXPECT_TRUE(totals().checkClean) << vq::gbk_to_utf8(totals().checkSummary);
+    std::vector<std::string> packaged = package_ids();
+    std::vector<std::string> wanted = all;
+    std::sort(packaged.begin(), packaged.end());
+    std::sort(wanted.begin(), wanted.end());
+    EXPECT_EQ(packaged, wanted);
+    EXPECT_EQ(log.count_containing(" 文件写成功！"), 3);
+    EXPECT_EQ(log.count_containing("分 3 批下载，每批 5 个宝贝"), 1);
+
+    // Product 8 of the second part waits: the third part cannot begin, the first is written.
+    observer.reset_completions();
+    sim.hold_requests("gateway", all[7]);
+    ASSERT_TRUE(controller->start_run(parts).started);
+    ASSERT_TRUE(sim.wait_held(1));
+    ASSERT_TRUE(observer.wait_progress(9));
+    controller->stop_run();
+    sim.release_requests();
+    EXPECT_EQ(totals().rowsWritten, 9);
+    EXPECT_EQ(totals().notDone, 3);
+    expect_stop_keeps_everything(*this, all, std::vector<std::string>{all[7], all[10], all[11]});
+}
+
+// Stopped at any moment of a run in parts, before, between and inside its parts.
+TEST_F(BatchControllerTest, AStopAtAnyMomentKeepsEveryProductOnce) {
+    vq::sim::SimOptions slow;
+    slow.latencyMs = 5;
+    start_sim(slow);
+    fill_list(12);
+    make_controller(5, false);
+    const std::vector<std::string> all = catalogue_ids(sim, 12);
+    vq::StartOptions parts;
+    parts.inParts = true;
+    parts.partSize = 4;
+    for (const int done : {0, 1, 4, 5, 7, 8, 11}) {
+        SCOPED_TRACE(done);
+        observer.reset_completions();
+        ASSERT_TRUE(controller->start_run(parts).started);
+        ASSERT_TRUE(observer.wait_progress(done));
+        controller->stop_run();
+        ASSERT_EQ(observer.completion_count(), 1);
+        if (totals().stopped) expect_stop_keeps_everything(*this, all);
+    }
 }
 
 TEST_F(BatchControllerTest, ListShortenedDuringTheRunCountsTheMissingAsFailed) {

@@ -144,6 +144,7 @@ public:
     void reset_completions() {
         std::lock_guard lock(mutex_);
         completions = 0;
+        progress = 0;
     }
     // Until the observer has heard Idle after `completed` completions.
     bool wait_heard_idle(int completed, int seconds = 60) {
@@ -227,6 +228,7 @@ protected:
         return ports;
     }
 
+public:
     std::string package_path() const { return folder.path + "/pkg.csv"; }
     std::string package_folder() const { return folder.path + "/pkg"; }
 

@@ -8,6 +8,7 @@
 #include <set>
 #include <thread>
 
+#include "cli/cli_common.hpp"
 #include "model/list_file.hpp"
 #include "run_fixture.hpp"
 
@@ -427,19 +428,60 @@ TEST_F(VqCommandTest, RuleFlagsAreCheckedFirstAndWinOverTheFile) {
     }
 }
 
-TEST_F(VqCommandTest, InterruptStopsTheRunAndWritesNoPackage) {
+// Ctrl-C keeps what is finished: the package holds those products, the continuation list
+// the others, each product in one of them, and --append of the list completes the package.
+TEST_F(VqCommandTest, InterruptKeepsTheFinishedWorkAndTheRestContinues) {
     start_sim();
-    prepare(40, sim.site_ini());
+    prepare(12, sim.site_ini());
     const std::string out = folder.path + "/stopped.csv";
-    // The run's requests wait at the stand-in, so the interrupt lands while it goes.
-    sim.hold_requests("gateway");
-    const pid_t pid = spawn({"copy", "--list", list_file, "--out", out, "--home", home});
+    std::vector<std::string> all;
+    for (const vq::ProductEntry& row : list.rows()) all.push_back(row.offerId);
+    // Product 7 waits at the stand-in, so the interrupt lands while the run goes.
+    sim.hold_requests("gateway", all[6]);
+    const pid_t pid = spawn({"copy", "--list", list_file, "--out", out, "--home", home, "--no-desc-pictures"});
     const bool underway = sim.wait_held(1);
     kill(pid, SIGINT);
     ASSERT_TRUE(underway);
     EXPECT_EQ(wait(pid), 130) << stderr_text;
-    EXPECT_FALSE(std::filesystem::exists(out));
-    EXPECT_EQ(stdout_text.find("下载总数"), std::string::npos);
+    sim.release_requests();
+    EXPECT_NE(stderr_text.find("已停止："), std::string::npos) << stderr_text;
+    const std::string rest = folder.path + "/stopped.failed.txt";
+    EXPECT_NE(stdout_text.find("待续列表：" + rest), std::string::npos) << stdout_text;
+
+    std::multiset<std::string> seen;
+    if (std::filesystem::exists(out)) {
+        for (const auto& row : runtest::read_package_strictly(out, folder.path)) seen.insert(row[36]);
+    }
+    const auto continued = vq::read_list_file(rest);
+    ASSERT_TRUE(continued);
+    for (const vq::ProductEntry& row : *continued) seen.insert(row.offerId);
+    EXPECT_EQ(seen, std::multiset<std::string>(all.begin(), all.end()));
+    EXPECT_TRUE(std::any_of(continued->begin(), continued->end(),
+                            [&](const vq::ProductEntry& row) { return row.offerId == all[6]; }));
+
+    // Continued, the package is whole.
+    const bool first_wrote = std::filesystem::exists(out);
+    std::vector<std::string> again = {"copy", "--list", rest, "--out", out, "--home", home, "--no-desc-pictures"};
+    if (first_wrote) again.push_back("--append");
+    EXPECT_EQ(wait(spawn(again)), 0) << stderr_text;
+    std::multiset<std::string> packaged;
+    for (const auto& row : runtest::read_package_strictly(out, folder.path)) packaged.insert(row[36]);
+    EXPECT_EQ(packaged, std::multiset<std::string>(all.begin(), all.end()));
+    EXPECT_FALSE(std::filesystem::exists(rest));
+}
+
+// A second Ctrl-C within a second of the first ends the process there and then.
+TEST(InterruptCatcherTest, ASecondSignalAtOnceEndsTheProcess) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            const vq::cli::InterruptCatcher catcher;
+            raise(SIGINT);
+            if (!vq::cli::InterruptCatcher::interrupted()) _exit(1);
+            raise(SIGINT);
+            _exit(0);
+        },
+        ::testing::ExitedWithCode(130), "立即退出");
 }
 
 // A package belongs to one run at a time: a second run on it is refused before it fetches
