@@ -179,7 +179,15 @@ bool MainWindow::confirm_exit() {
     dialog.setWindowTitle(QStringLiteral("退出程序？"));
     dialog.setModal(true);
     auto* layout = new QVBoxLayout(&dialog);
-    auto* text = new QLabel(QStringLiteral("你是否确定退出程序！"), &dialog);
+    // A run going on is stopped first, keeping its finished work: the user hears how much.
+    QString question = QStringLiteral("你是否确定退出程序！");
+    if (core_.controller.state() != RunState::Idle) {
+        const BatchState::Counters counters = core_.state.counters();
+        question = qt_text(stop_question(counters.succeeded,
+                                         counters.productCount - counters.succeeded - counters.skipped)) +
+                   QStringLiteral("\n") + question;
+    }
+    auto* text = new QLabel(question, &dialog);
     text->setObjectName(QStringLiteral("confirmExitText"));
     text->setAlignment(Qt::AlignCenter);
     text->setMinimumWidth(240);
@@ -205,7 +213,7 @@ bool MainWindow::confirm_exit() {
 void MainWindow::end_program() {
     if (ending_) return;
     ending_ = true;
-    // A run in progress ends here without a package; readers and an add stop too.
+    // A run in progress stops here, its finished products written; readers and an add stop too.
     addressBar_->stop();
     core_.stop_background_work();
     listPanel_->save_kept_list();

@@ -35,9 +35,11 @@ namespace {
 const QString kPauseCaption = QStringLiteral("暂停");
 const QString kContinueCaption = QStringLiteral("继续");
 
-// Fixed, so the bottom-right placement comes out exactly where it is computed.
+// Room for the totals; the window grows with the details of a run that has them.
 constexpr int kCompletionWidth = 360;
 constexpr int kCompletionHeight = 320;
+constexpr int kDetailsWidth = 560;
+constexpr int kDetailsHeight = 460;
 const QString kWarningStyle = QStringLiteral("color: #b3261e;");
 
 }  // namespace
@@ -46,18 +48,20 @@ CompletionWindow::CompletionWindow(QWidget* parent) : QWidget(parent, Qt::Window
     setObjectName(QStringLiteral("completionWindow"));
     setWindowTitle(QStringLiteral("复制完成！"));
     setWindowModality(Qt::NonModal);
-    setFixedSize(kCompletionWidth, kCompletionHeight);
+    setMinimumSize(kCompletionWidth, kCompletionHeight);
+    resize(kCompletionWidth, kCompletionHeight);
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(22, 16, 22, 14);
     layout->setSpacing(6);
 
-    auto* heading = new QLabel(QStringLiteral("复制已经完成："), this);
-    QFont bold = heading->font();
+    heading_ = new QLabel(QStringLiteral("复制已经完成："), this);
+    heading_->setObjectName(QStringLiteral("completionHeading"));
+    QFont bold = heading_->font();
     bold.setBold(true);
     bold.setPointSizeF(bold.pointSizeF() * 1.15);
-    heading->setFont(bold);
-    layout->addWidget(heading);
+    heading_->setFont(bold);
+    layout->addWidget(heading_);
 
     auto* rule = new QFrame(this);
     rule->setFrameShape(QFrame::HLine);
@@ -79,6 +83,8 @@ CompletionWindow::CompletionWindow(QWidget* parent) : QWidget(parent, Qt::Window
     pictures_ = make_line(QStringLiteral("completionPictures"));
     skipped_ = make_line(QStringLiteral("completionSkipped"));
     skipped_->hide();
+    notDone_ = make_line(QStringLiteral("completionNotDone"));
+    notDone_->hide();
     check_ = make_line(QStringLiteral("completionCheck"));
     check_->setWordWrap(true);
     unwritten_ = make_line(QStringLiteral("completionUnwritten"));
@@ -88,6 +94,13 @@ CompletionWindow::CompletionWindow(QWidget* parent) : QWidget(parent, Qt::Window
     failedList_ = make_line(QStringLiteral("completionFailedList"));
     failedList_->setWordWrap(true);
     failedList_->hide();
+    // Which products lost pictures and what the check found, not only how many.
+    details_ = new QPlainTextEdit(this);
+    details_->setObjectName(QStringLiteral("completionDetails"));
+    details_->setReadOnly(true);
+    details_->setLineWrapMode(QPlainTextEdit::NoWrap);
+    details_->hide();
+    layout->addWidget(details_, 1);
 
     layout->addStretch(1);
     auto* buttons = new QHBoxLayout;
@@ -107,9 +120,19 @@ CompletionWindow::CompletionWindow(QWidget* parent) : QWidget(parent, Qt::Window
 }
 
 void CompletionWindow::show_totals(const RunTotals& totals) {
-    unwritten_->setText(totals.stopReason.empty()
-                            ? QStringLiteral("数据包文件未能写入，请查看操作记录！")
-                            : qt_text(totals.stopReason) + QStringLiteral("，没有写入数据包。"));
+    setWindowTitle(totals.stopped ? QStringLiteral("复制已停止！") : QStringLiteral("复制完成！"));
+    heading_->setText(totals.stopped ? QStringLiteral("复制已经停止：") : QStringLiteral("复制已经完成："));
+    // Parts written before stay in the table: say so, not that nothing was written.
+    const QString onDisk = totals.rowsWritten > 0
+                               ? QStringLiteral("数据包中只有之前写入的 %1 个宝贝。").arg(totals.rowsWritten)
+                               : QStringLiteral("没有写入数据包。");
+    if (!totals.stopReason.empty()) {
+        unwritten_->setText(qt_text(totals.stopReason) + QStringLiteral("，") + onDisk);
+    } else if (totals.stopped) {
+        unwritten_->setText(QStringLiteral("已停止：") + onDisk);
+    } else {
+        unwritten_->setText(QStringLiteral("数据包文件未能写入，请查看操作记录！"));
+    }
     unwritten_->setVisible(!totals.packageWritten);
     total_->setText(QStringLiteral("下载总数： ") + QString::number(totals.productCount));
     succeeded_->setText(QStringLiteral("成功下载： ") + QString::number(totals.succeeded));
@@ -118,13 +141,28 @@ void CompletionWindow::show_totals(const RunTotals& totals) {
     pictures_->setStyleSheet(totals.failedPictures > 0 ? kWarningStyle : QString());
     skipped_->setText(QStringLiteral("重复跳过：") + QString::number(totals.skipped));
     skipped_->setVisible(totals.skipped > 0);
+    notDone_->setText(QStringLiteral("未完成：") + QString::number(totals.notDone));
+    notDone_->setVisible(totals.stopped);
     check_->setText(qt_text(totals.checkSummary));
     check_->setStyleSheet(totals.checkClean ? QString() : kWarningStyle);
     check_->setVisible(!totals.checkSummary.empty());
     const bool failedList = !totals.failedListPath.empty();
-    failedList_->setText(QStringLiteral("失败列表：") + qt_text(totals.failedListPath));
+    failedList_->setText((totals.stopped ? QStringLiteral("待续列表：") : QStringLiteral("失败列表：")) +
+                         qt_text(totals.failedListPath));
     failedList_->setVisible(failedList);
+    retry_->setText(totals.stopped ? QStringLiteral("继续未完成的宝贝") : QStringLiteral("重试失败的宝贝"));
     retry_->setVisible(failedList);
+    QStringList lines;
+    for (const std::string& line : totals.pictureLosses) lines << qt_text(line);
+    for (const std::string& line : totals.checkProblems) lines << qt_text(line);
+    for (const std::string& line : totals.checkWarnings) lines << qt_text(line);
+    details_->setPlainText(lines.join(QLatin1Char('\n')));
+    details_->setVisible(!lines.isEmpty());
+    if (lines.isEmpty()) {
+        resize(kCompletionWidth, kCompletionHeight);
+    } else {
+        resize(std::max(width(), kDetailsWidth), std::max(height(), kDetailsHeight));
+    }
     show();
 
     // Over the window it belongs to, where the user looks, not in a corner of the screen.
@@ -245,6 +283,7 @@ void RunPanel::start_run() {
     // Reports of an earlier run still queued for this panel are taken first, so none of
     // them lands on the progress of the new run.
     QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+    if (core_.controller.state() != RunState::Idle) return;
     // Without the rules the user set, the package would carry the wholesale prices.
     if (!core_.rulesError.empty() && core_.controller.state() == RunState::Idle) {
         services_.message(this, QStringLiteral("提示"),
@@ -258,8 +297,26 @@ void RunPanel::start_run() {
         !services_.confirm(this, QStringLiteral("提示"), QStringLiteral("数据包已存在，是否覆盖？"))) {
         return;
     }
-    const StartResult result = core_.controller.start_run();
+    start_with({});
+}
+
+void RunPanel::start_with(StartOptions options) {
+    const int rows = core_.list.row_count();
+    if (rows > BatchController::kMostProducts) {
+        // One run holds up to 1000 products; a longer list goes in parts into one package.
+        const int parts = (rows + BatchController::kMostProducts - 1) / BatchController::kMostProducts;
+        const QString question =
+            QStringLiteral("宝贝列表有 %1 个宝贝，每次最多下载 %2 个。要分成 %3 批依次下载，"
+                           "每批完成后写入同一个数据包吗？")
+                .arg(rows)
+                .arg(BatchController::kMostProducts)
+                .arg(parts);
+        if (!services_.confirm(this, QStringLiteral("分批下载"), question)) return;
+        options.inParts = true;
+    }
+    const StartResult result = core_.controller.start_run(options);
     if (result.started) {
+        if (completion_) completion_->close();
         show_progress(0, core_.state.productCount(), 0);
     } else if (!result.message.empty()) {
         services_.message(this, QStringLiteral("提示"), qt_text(result.message));
@@ -277,11 +334,17 @@ void RunPanel::retry_failed() {
         return;
     }
     const QString question =
-        QStringLiteral("当前宝贝列表将被替换为失败的 %1 个宝贝，重试成功的宝贝将追加到数据包 %2 中。"
-                       "要继续吗？")
+        (last.stopped
+             ? QStringLiteral("当前宝贝列表将被替换为未完成和失败的 %1 个宝贝，下载成功的宝贝将追加到数据包 %2 中。"
+                              "要继续吗？")
+             : QStringLiteral("当前宝贝列表将被替换为失败的 %1 个宝贝，重试成功的宝贝将追加到数据包 %2 中。"
+                              "要继续吗？"))
             .arg(rows->size())
             .arg(qt_text(last.packagePath));
-    if (!services_.confirm(this, QStringLiteral("重试失败的宝贝"), question)) return;
+    if (!services_.confirm(this, last.stopped ? QStringLiteral("继续未完成的宝贝") : QStringLiteral("重试失败的宝贝"),
+                           question)) {
+        return;
+    }
 
     core_.list.replace_all(*rows);
     StartOptions options;
@@ -293,14 +356,7 @@ void RunPanel::retry_failed() {
     target.outputFormat = last.outputFormat;
     options.target = target;
     QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
-    const StartResult result = core_.controller.start_run(options);
-    if (result.started) {
-        if (completion_) completion_->close();
-        show_progress(0, core_.state.productCount(), 0);
-    } else if (!result.message.empty()) {
-        services_.message(this, QStringLiteral("提示"), qt_text(result.message));
-    }
-    update_buttons();
+    start_with(options);
 }
 
 void RunPanel::toggle_pause() {
@@ -309,6 +365,13 @@ void RunPanel::toggle_pause() {
 }
 
 void RunPanel::stop_run() {
+    if (core_.controller.state() == RunState::Idle) return;
+    const BatchState::Counters counters = core_.state.counters();
+    const QString question = qt_text(stop_question(
+        counters.succeeded, counters.productCount - counters.succeeded - counters.skipped));
+    // The run goes on while the user reads; it may end before the answer, and then there is
+    // nothing left to stop.
+    if (!services_.confirm(this, QStringLiteral("停止"), question)) return;
     core_.controller.stop_run();
     update_buttons();
 }

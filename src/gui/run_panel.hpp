@@ -19,7 +19,7 @@ class GuiLog;
 class WindowCore;
 class WindowServices;
 
-// "复制完成！": not modal, centred on the window it belongs to.
+// "复制完成！" ("复制已停止！" after a stop): not modal, centred on the window it belongs to.
 class CompletionWindow : public QWidget {
     Q_OBJECT
 public:
@@ -34,11 +34,16 @@ public:
     QLabel* failed_label() const { return failed_; }        // "下载失败： " + failed
     QLabel* pictures_label() const { return pictures_; }    // "图片失败：" + failed pictures
     QLabel* skipped_label() const { return skipped_; }      // "重复跳过：" + repeats, shown when any
+    QLabel* not_done_label() const { return notDone_; }     // "未完成：" + count, after a stop
     QLabel* check_label() const { return check_; }          // the package check's summary
     QLabel* unwritten_label() const { return unwritten_; }  // shown when nothing was written
-    // The failed products' list file, with "重试失败的宝贝"; hidden when none was written.
+    // The failed products' list file, with "重试失败的宝贝" ("继续未完成的宝贝" after a stop);
+    // hidden when none was written.
     QLabel* failed_list_label() const { return failedList_; }
     QPushButton* retry_button() const { return retry_; }
+    // The products that lost pictures, then the check's problems and warnings; hidden when
+    // there are none.
+    QPlainTextEdit* details() const { return details_; }
 
     QPushButton* close_button() const { return close_; }
 
@@ -51,6 +56,9 @@ private:
     QLabel* failed_ = nullptr;
     QLabel* pictures_ = nullptr;
     QLabel* skipped_ = nullptr;
+    QLabel* notDone_ = nullptr;
+    QLabel* heading_ = nullptr;
+    QPlainTextEdit* details_ = nullptr;
     QLabel* check_ = nullptr;
     QLabel* unwritten_ = nullptr;
     QLabel* failedList_ = nullptr;
@@ -70,9 +78,9 @@ class RunPanel : public QWidget {
 public:
     RunPanel(WindowCore& core, WindowServices& services, QWidget* parent = nullptr);
 
-    void start_run();           // "生成数据包"
+    void start_run();           // "生成数据包"; a list over 1000 runs in parts when the user agrees
     void toggle_pause();        // "暂停" / "继续"
-    void stop_run();            // "停止"
+    void stop_run();            // "停止": after the user agrees, a stop that keeps the finished work
     void choose_output_path();  // "更改"
     // A chosen path into the box, the ".csv" rule, the package folder and name; on an
     // empty name "请检查文件名是否正确！" and an emptied box. Start-up passes its default.
@@ -104,6 +112,9 @@ private:
     void show_progress(int done, int total, int succeeded);
     void show_completion(const RunTotals& totals);
     void move_past_default_path(const RunTotals& totals);
+    // START with the options given; asks first whether a list over 1000 runs in parts
+    // (false, nothing started, when the user declines).
+    void start_with(StartOptions options);
 
     WindowCore& core_;
     WindowServices& services_;

@@ -77,7 +77,9 @@ WindowCore::WindowCore(std::string program_folder, const Clock* clock_)
       controller(run_ports(*this)) {}
 
 WindowCore::~WindowCore() {
-    stop_background_work();
+    // The window is gone: nothing is written any more (the exit stopped a run already).
+    controller.abandon_run();
+    readers.stop();
 }
 
 void WindowCore::stop_background_work() {

@@ -58,11 +58,12 @@ class WindowCore {
 public:
     // program_folder: GBK, without trailing "/"; clock: log time stamps (null = system).
     explicit WindowCore(std::string program_folder, const Clock* clock = nullptr);
-    ~WindowCore();  // stops a run and the listing readers
+    ~WindowCore();  // abandons a run still going and stops the listing readers
     WindowCore(const WindowCore&) = delete;
     WindowCore& operator=(const WindowCore&) = delete;
 
-    // Ends the background work: the copy run without a package, the listing readers.
+    // Ends the background work: the copy run, keeping its finished products; the listing
+    // readers.
     void stop_background_work();
 
     std::string options_path() const;  // program folder + "/options/options.ini"

@@ -57,7 +57,11 @@ ListContents read_list_contents(std::string_view bytes) {
         std::size_t end = start;
         while (end < bytes.size() && !ends_line(bytes[end])) ++end;
         const std::string_view piece = bytes.substr(start, end - start);
-        const std::vector<std::string> pieces = split_text(piece, kSeparator);
+        // A sentinel byte after the line keeps an empty last field (a row without an address,
+        // as the list writes it) from vanishing with the separator before it; no GBK
+        // character ends in it.
+        std::vector<std::string> pieces = split_text(std::string(piece) + '\x01', kSeparator);
+        if (!pieces.empty()) pieces.back().pop_back();
         if (pieces.size() == 4) {
             ProductEntry row;
             row.title = pieces[0];

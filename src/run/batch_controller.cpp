@@ -98,6 +98,15 @@ struct BatchController::Run {
     std::vector<int> earlierWithId;
     std::mutex refusalMutex;
     std::string keyRefusal;  // the first "接口密钥被拒绝" of the run
+    std::mutex lossMutex;
+    std::vector<std::pair<int, std::string>> pictureLosses;  // product number, line
+    std::vector<std::string> sorted_losses() {
+        std::lock_guard lock(lossMutex);
+        std::sort(pictureLosses.begin(), pictureLosses.end());
+        std::vector<std::string> lines;
+        for (const auto& [n, line] : pictureLosses) lines.push_back(line);
+        return lines;
+    }
 };
 
 BatchController::BatchController(RunPorts ports)
@@ -322,8 +331,16 @@ void BatchController::run_worker(const std::shared_ptr<Run>& run, int worker) {
                     return;
                 }
                 if (row) {
-                    state.append_package_row(*row, pipeline.last_failed_pictures());
+                    const int lost = pipeline.last_failed_pictures();
+                    state.append_package_row(*row, lost);
                     outcome = kPackaged;
+                    if (lost > 0) {
+                        const ProductEntry& entry = pipeline.last_entry();
+                        std::lock_guard lock(run->lossMutex);
+                        run->pictureLosses.emplace_back(
+                            n, "第 "_gbk + number(n) + " 个宝贝 "_gbk + entry.offerId + "："_gbk +
+                                   entry.title + "，图片失败 "_gbk + number(lost) + " 张"_gbk);
+                    }
                 } else if (!pipeline.last_entry().offerId.empty()) {
                     state.record_failed_product(n, pipeline.last_entry());
                 }
@@ -484,11 +501,13 @@ void BatchController::check_written_package(Run& run, RunTotals& totals) {
     for (const std::string& problem : check.problems) {
         if (++shown > kMostCheckLines) break;
         log(problem);
+        totals.checkProblems.push_back(problem);
     }
     log(check.summary);
     for (const std::string& warning : check.warnings) {
         if (++shown > kMostCheckLines) break;
         log(warning);
+        totals.checkWarnings.push_back(warning);
     }
     if (!check.warningSummary.empty()) log(check.warningSummary);
     totals.checkSummary = check.summary;
@@ -567,8 +586,10 @@ void BatchController::end_without_products(const std::shared_ptr<Run>& run,
 }
 
 void BatchController::end_with_totals(const std::shared_ptr<Run>& run,
-                                          const RunTotals& totals) {
+                                          const RunTotals& ended) {
     run->lock.release();
+    RunTotals totals = ended;
+    totals.pictureLosses = run->sorted_losses();
     if (ports_.observer) ports_.observer->run_completed(totals);
     change_state(run, [](RunState) { return std::optional(RunState::Idle); });
 }

@@ -64,6 +64,12 @@ struct RunTotals {
     // although its end could not write the last one.
     int rowsWritten = 0;
     int parts = 1;  // parts the run was planned in
+    // GBK, for the completion window: the packaged products that lost pictures, in list
+    // order ("第 n 个宝贝 ID：title，图片失败 k 张"), and the check's problems and warnings as
+    // logged (at most kMostCheckLines).
+    std::vector<std::string> pictureLosses;
+    std::vector<std::string> checkProblems;
+    std::vector<std::string> checkWarnings;
 };
 
 // The question before a stop (GBK): "已完成 N 个宝贝。停止后这些宝贝写入数据包，其余 M 个存入待续列表。"

@@ -23,6 +23,8 @@
 #include "gui/startup.hpp"
 #include "gui/window_core.hpp"
 #include "gui_fixture.hpp"
+#include "model/list_file.hpp"
+#include "output/package_check.hpp"
 
 using vq::WindowPage;
 using vq::gui::MainWindow;
@@ -184,30 +186,44 @@ private slots:
         QVERIFY(!window.isVisible());
     }
 
-    // "确 定" during a run ends the workers first and writes no package.
-    void exit_during_a_run_writes_nothing() {
+    // 退出 during a run says what becomes of the work; "确 定" stops the run first, with the
+    // finished products in the package and the rest in the continuation list.
+    void exit_during_a_run_asks_and_keeps_the_finished_work() {
         guitest::SimHome home;
-        vq::sim::SimOptions options;
-        options.latencyMs = 150;
-        QVERIFY(home.start(options));
+        QVERIFY(home.start());
         guitest::RecordingServices services;
         WindowCore core(home.gbk());
         MainWindow window(core, services, false);
         int exits = 0;
         window.set_exit_hook([&] { ++exits; });
         core.state.set_credentials(home.key_pairs());
-        for (const auto& product : home.sim.catalogue().products()) {
+        const auto& products = home.sim.catalogue().products();
+        for (int i = 0; i < 12; ++i) {
+            const auto& product = products[static_cast<std::size_t>(i)];
             core.list.append_row({"t", product.price, "a", product.offerId});
         }
+        // Product 5 waits at the stand-in while the others finish.
+        home.sim.hold_requests("gateway", products[4].offerId);
         const QString package = home.file(QStringLiteral("pkg.csv"));
         QVERIFY(window.run_panel()->apply_output_path(package));
         window.run_panel()->start_run();
         QCOMPARE(core.controller.state(), vq::RunState::Running);
-        window.end_program();
+        QTRY_COMPARE_WITH_TIMEOUT(core.state.counters().succeeded, 11, 60000);
+
+        ExitAnswer answer;
+        answer.press_later("confirmExitOk");
+        QVERIFY(window.confirm_exit());
+        QVERIFY(answer.seen);
+        QCOMPARE(answer.text, QStringLiteral("已完成 11 个宝贝。停止后这些宝贝写入数据包，其余 1 个存入待续列表。\n"
+                                             "你是否确定退出程序！"));
         QCOMPARE(exits, 1);
         QCOMPARE(core.controller.state(), vq::RunState::Idle);
-        QTest::qWait(300);
-        QVERIFY(!QFileInfo::exists(package));
+        home.sim.release_requests();
+        QCOMPARE(vq::check_package(vq::gui::gbk_text(package), vq::gui::gbk_text(home.file(QStringLiteral("pkg")))).rows, 11);
+        const auto rest = vq::read_list_file(vq::gui::gbk_text(home.file(QStringLiteral("pkg.failed.txt"))));
+        QVERIFY(rest);
+        QCOMPARE(rest->size(), std::size_t{1});
+        QCOMPARE(rest->front().offerId, products[4].offerId);
     }
 
     void confirm_buttons_read_as_in_the_dialog() {

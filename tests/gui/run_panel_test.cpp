@@ -23,8 +23,6 @@ namespace {
 
 const QString kNameMessage = QStringLiteral("请检查文件名是否正确！");
 const QString kPathMessage = QStringLiteral("请检查保存的文件名是否正确！");
-const QString kTooManyMessage =
-    QStringLiteral("每次采集数量不超过1000个，如超过，请按帮助拆分为几次分别采集！");
 
 // One window's core with its run panel and log pane, over the recording dialogs.
 struct Panel {
@@ -122,8 +120,9 @@ void RunPanelTest::startRefusals_data() {
     QTest::addColumn<QString>("message");  // empty: refused silently
     QTest::newRow("empty list") << 0 << true << QString();
     QTest::newRow("no output path") << 3 << false << kPathMessage;
-    // One row without an id does not bring it under the limit: the check comes first.
-    QTest::newRow("1001 rows") << 1001 << true << kTooManyMessage;
+    // One row without an id does not bring it under the limit: the check comes first. The
+    // offer to run it in parts is declined.
+    QTest::newRow("1001 rows") << 1001 << true << QString();
 }
 
 void RunPanelTest::startRefusals() {
@@ -135,8 +134,16 @@ void RunPanelTest::startRefusals() {
     if (withPath) QVERIFY(p.panel.apply_output_path(home.file(QStringLiteral("pkg.csv"))));
     p.add_rows(rows > 0 ? rows - 1 : 0);
     if (rows > 0) p.add_rows(1, "");
+    p.services.confirmAnswer = false;
 
     p.panel.start_button()->click();
+
+    QCOMPARE(p.services.questions.size(), rows > 1000 ? 1 : 0);
+    if (rows > 1000) {
+        QCOMPARE(p.services.questions[0].text,
+                 QStringLiteral("宝贝列表有 1001 个宝贝，每次最多下载 1000 个。要分成 2 批依次下载，"
+                                "每批完成后写入同一个数据包吗？"));
+    }
 
     if (message.isEmpty()) {
         QVERIFY(p.services.messages.isEmpty());
@@ -256,18 +263,48 @@ void RunPanelTest::pauseContinueAndStop() {
     QVERIFY(p.panel.apply_output_path(home.file(QStringLiteral("next.csv"))));
     QVERIFY(p.panel.next_run_note()->isVisibleTo(&p.panel));
 
-    // Stop while held: nothing of the run is left behind.
+    // 停止 asks first, saying what becomes of the work; 否 leaves the run going.
+    p.services.confirmAnswer = false;
+    stop->click();
+    QCOMPARE(p.services.questions.size(), 1);
+    QCOMPARE(p.services.questions[0].title, QStringLiteral("停止"));
+    QVERIFY(QRegularExpression(QStringLiteral("^已完成 \\d+ 个宝贝。停止后这些宝贝写入数据包，其余 \\d+ 个存入待续列表。$"))
+                .match(p.services.questions[0].text)
+                .hasMatch());
+    QVERIFY(p.core.controller.state() != vq::RunState::Idle);
+
+    // Stopped while held: the finished products are in the package, the others in the
+    // continuation list, and the completion window says so.
     pause->click();
     QCOMPARE(pause->text(), QStringLiteral("继续"));
+    p.services.confirmAnswer = true;
     stop->click();
     QVERIFY(p.idle_buttons());
     QCOMPARE(p.core.controller.state(), vq::RunState::Idle);
     QVERIFY(!p.panel.next_run_note()->isVisibleTo(&p.panel));
-    QTest::qWait(500);  // late reports of the stopped run must not change anything
-    QVERIFY(p.idle_buttons());
-    QCOMPARE(shown.size(), 0);
-    QVERIFY(!p.panel.completion_window());
-    QVERIFY(!QFileInfo::exists(package));
+    QTRY_COMPARE(shown.size(), 1);
+    vq::gui::CompletionWindow* window = p.panel.completion_window();
+    QCOMPARE(window->windowTitle(), QStringLiteral("复制已停止！"));
+    QVERIFY(window->not_done_label()->isVisible());
+    const QString rest = home.file(QStringLiteral("pkg.failed.txt"));
+    QCOMPARE(window->failed_list_label()->text(), QStringLiteral("待续列表：") + rest);
+    QCOMPARE(window->retry_button()->text(), QStringLiteral("继续未完成的宝贝"));
+    const auto listed = vq::read_list_file(gbk_text(rest));
+    QVERIFY(listed);
+    const int packaged = QFileInfo::exists(package)
+                             ? vq::check_package(gbk_text(package), gbk_text(home.file(QStringLiteral("pkg")))).rows
+                             : 0;
+    QCOMPARE(static_cast<int>(listed->size()) + packaged, 20);
+
+    // Continued, the same package gets the rest.
+    window->retry_button()->click();
+    QTRY_COMPARE_WITH_TIMEOUT(shown.size(), 2, 60000);
+    QCOMPARE(window->windowTitle(), QStringLiteral("复制完成！"));
+    QVERIFY(!window->not_done_label()->isVisible());
+    const vq::PackageCheck check =
+        vq::check_package(gbk_text(package), gbk_text(home.file(QStringLiteral("pkg"))));
+    QVERIFY(check.clean());
+    QCOMPARE(check.rows, 20);
 }
 
 // A package that could not be written (here: a folder stands where the table goes) must

@@ -41,7 +41,7 @@ TEST(ListText, OnlyFourPieceLinesBecomeRows) {
         "title||id||price||address\r\n"     // a header is just another four-piece line
         "\r\n"                               // blank
         "no separators\r\n"
-        "T1||1||2||\r\n"                     // empty address: three pieces
+        "T1||1||2||\r\n"                     // empty address, as a row without one is written
         "T2||1||2||3||4\r\n"                 // five pieces
         "||5||6||http://x/5\n"               // empty title kept, LF end
         "T6||6||||http://x/6\r"              // empty price kept, CR-only end
@@ -50,6 +50,7 @@ TEST(ListText, OnlyFourPieceLinesBecomeRows) {
         "T9||9||9||http://x/9";              // no line end at all
     expect_rows(parse_list_text(bytes), {
                                             row("title", "id", "price", "address"),
+                                            row("T1", "1", "2", ""),
                                             row("", "5", "6", "http://x/5"),
                                             row("T6", "6", "", "http://x/6"),
                                             row("T7", "7", "7", "http://x/7"),
@@ -90,15 +91,15 @@ TEST(ListText, LinesThatAreNoRowAreNamed) {
         "\r\n"                              // 2 blank: not a row, not a loss
         "   \r\n"                           // 3 blanks only
         "A||B||1||2||http://a/2\r\n"       // 4 five pieces
-        "C||3||4||\r\n"                    // 5 empty address
+        "C||3||4||\r\n"                    // 5 empty address: a row
         "D||4||5||http://a/4\n"              // 6
         "E||5||" + std::string(1, '\0') + "6||http://a/5\r"  // 7 cut by NUL
         "F||6||7||http://a/6";               // 8
     const ListContents read = read_list_contents(bytes);
-    EXPECT_EQ(read.unreadableLines, (std::vector<int>{4, 5, 7}));
-    EXPECT_EQ(read.rowLines, (std::vector<int>{1, 6, 8}));
-    ASSERT_EQ(read.rows.size(), 3u);
-    EXPECT_EQ(read.rows[1].title, "D");
+    EXPECT_EQ(read.unreadableLines, (std::vector<int>{4, 7}));
+    EXPECT_EQ(read.rowLines, (std::vector<int>{1, 5, 6, 8}));
+    ASSERT_EQ(read.rows.size(), 4u);
+    EXPECT_EQ(read.rows[2].title, "D");
 }
 
 class ListFileTest : public ::testing::Test {
@@ -117,6 +118,7 @@ TEST_F(ListFileTest, WriteThenReadGivesTheSameList) {
         row("连衣裙"_gbk, "100", "12.5", "http://detail.example/offer/100.html"),
         row("晐"_gbk, "200", "3", "http://detail.example/offer/200.html"),
         row("", "300", "0.01", "http://detail.example/offer/300.html"),
+        row("no address", "400", "1", ""),
     };
     const std::string path = dir_ + "/" + "列表"_gbk + ".txt";
     ASSERT_TRUE(write_list_file(path, rows));
