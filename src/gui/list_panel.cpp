@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QClipboard>
 #include <QFileInfo>
+#include <QFontMetrics>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -11,6 +12,7 @@
 #include <QMenu>
 #include <QMetaObject>
 #include <QPushButton>
+#include <QStyle>
 #include <QTimer>
 #include <QTreeView>
 #include <QUrl>
@@ -172,10 +174,23 @@ ListPanel::ListPanel(WindowCore& core, WindowServices& services, QWidget* parent
     view_->setSelectionBehavior(QAbstractItemView::SelectRows);
     view_->setAllColumnsShowFocus(true);
     view_->setContextMenuPolicy(Qt::CustomContextMenu);
-    view_->header()->setStretchLastSection(true);
+    // The address takes the room the others leave, so it reads whole in a wide window;
+    // price and id are as wide as their longest values, the title as the user drags it.
+    QHeaderView* header = view_->header();
+    header->setStretchLastSection(false);
     for (int column = 0; column < kColumnCount; ++column) {
         view_->setColumnWidth(column, kColumns[column].width);
     }
+    const QFontMetrics metrics(view_->font());
+    const int padding = 2 * view_->style()->pixelMetric(QStyle::PM_HeaderMargin) + 12;
+    // The longest title the platform takes is 30 Chinese characters.
+    view_->setColumnWidth(kTitleColumn, std::min(kColumns[kTitleColumn].width,
+                                                 metrics.horizontalAdvance(QString(30, QChar(0x6C49))) + padding));
+    view_->setColumnWidth(kPriceColumn, std::max(kColumns[kPriceColumn].width,
+                                                 metrics.horizontalAdvance(QStringLiteral("999999.99")) + padding));
+    view_->setColumnWidth(kIdColumn, std::max(kColumns[kIdColumn].width,
+                                              metrics.horizontalAdvance(QStringLiteral("0000000000000")) + padding));
+    header->setSectionResizeMode(kAddressColumn, QHeaderView::Stretch);
 
     auto* caption = new QLabel(QStringLiteral("宝贝数："), this);
     count_ = new QLabel(QString::number(model_->rowCount()), this);
@@ -251,6 +266,23 @@ void ListPanel::keep_list() {
     saveTimer_->setInterval(500);
     connect(saveTimer_, &QTimer::timeout, this, [this] { write_kept_list(); });
     connect(model_, &ProductListModel::changed, saveTimer_, qOverload<>(&QTimer::start));
+}
+
+QByteArray ListPanel::column_state() const {
+    return view_->header()->saveState();
+}
+
+bool ListPanel::restore_columns(const QByteArray& state) {
+    QHeaderView* header = view_->header();
+    const QByteArray before = header->saveState();
+    if (!header->restoreState(state) || header->count() != kColumnCount) {
+        header->restoreState(before);
+        return false;
+    }
+    // Whatever was saved, the address keeps taking the room that is left.
+    header->setStretchLastSection(false);
+    header->setSectionResizeMode(kAddressColumn, QHeaderView::Stretch);
+    return true;
 }
 
 void ListPanel::save_kept_list() {

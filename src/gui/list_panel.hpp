@@ -68,6 +68,9 @@ public:
     void keep_list();
     // Writes the kept list now when a change waits for it.
     void save_kept_list();
+    // The columns' widths as the user left them, and back (false for a state that does not fit).
+    QByteArray column_state() const;
+    bool restore_columns(const QByteArray& state);
 
     void export_list();          // "导出列表"
     void clear_list();           // "清空"

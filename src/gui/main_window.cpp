@@ -12,6 +12,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
+#include <QSettings>
 #include <QStackedWidget>
 #include <QStatusBar>
 #include <QStyleFactory>
@@ -217,6 +218,11 @@ void MainWindow::end_program() {
     addressBar_->stop();
     core_.stop_background_work();
     listPanel_->save_kept_list();
+    {
+        QSettings kept(layout_path(), QSettings::IniFormat);
+        kept.setValue(QStringLiteral("window/geometry"), saveGeometry());
+        kept.setValue(QStringLiteral("list/columns"), listPanel_->column_state());
+    }
     trimTimer_->stop();
     if (tray_) tray_->hide();
     hide();
@@ -230,6 +236,16 @@ void MainWindow::end_program() {
 void MainWindow::apply_startup_sizes() {
     pages_->setMinimumHeight(466);
     resize(width(), 625);
+    QSettings kept(layout_path(), QSettings::IniFormat);
+    // Qt moves a saved place that no screen shows any more back onto one.
+    const QByteArray geometry = kept.value(QStringLiteral("window/geometry")).toByteArray();
+    if (!geometry.isEmpty()) restoreGeometry(geometry);
+    const QByteArray columns = kept.value(QStringLiteral("list/columns")).toByteArray();
+    if (!columns.isEmpty()) listPanel_->restore_columns(columns);
+}
+
+QString MainWindow::layout_path() const {
+    return qt_text(core_.programFolder) + QStringLiteral("/options/window.ini");
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {

@@ -47,8 +47,11 @@ public:
     void end_program();
     void set_exit_hook(std::function<void()> hook) { exitHook_ = std::move(hook); }
 
-    // Start-up sizes: the window 625 pixels high, the page control 466.
+    // Start-up sizes: the window 625 pixels high, the page control 466; then the size,
+    // place and list columns the window had when the program last ended, when there are.
     void apply_startup_sizes();
+    // The program folder's options/window.ini, where they are kept.
+    QString layout_path() const;
 
     // The tray icon (null when the window was made without one).
     QSystemTrayIcon* tray_icon() const { return tray_; }

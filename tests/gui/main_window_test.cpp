@@ -14,8 +14,11 @@
 #include <QSystemTrayIcon>
 #include <QTextBrowser>
 #include <QTimer>
+#include <QTreeView>
+#include <QHeaderView>
 
 #include "gui/address_bar.hpp"
+#include "gui/list_panel.hpp"
 #include "gui/main_window.hpp"
 #include "gui/nav_strip.hpp"
 #include "gui/run_panel.hpp"
@@ -224,6 +227,36 @@ private slots:
         QVERIFY(rest);
         QCOMPARE(rest->size(), std::size_t{1});
         QCOMPARE(rest->front().offerId, products[4].offerId);
+    }
+
+    // The address reads whole at the start-up size; the window's size, place and the list's
+    // columns come back as the user left them.
+    void the_window_and_its_columns_come_back_as_left() {
+        guitest::TempHome home;
+        guitest::RecordingServices services;
+        const QString address = QStringLiteral("http://detail.1688.com/offer/551978763716.html");
+        {
+            WindowCore core(home.gbk());
+            MainWindow window(core, services, false);
+            window.set_exit_hook([] {});
+            window.apply_startup_sizes();
+            window.switch_page(3);
+            window.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&window));
+            QTreeView* view = window.list_panel()->view();
+            QTRY_VERIFY(view->header()->sectionSize(vq::kAddressColumn) >=
+                        view->fontMetrics().horizontalAdvance(address));
+            window.setGeometry(60, 80, 1100, 700);
+            view->setColumnWidth(vq::kTitleColumn, 320);
+            window.end_program();
+        }
+        WindowCore core(home.gbk());
+        MainWindow window(core, services, false);
+        window.apply_startup_sizes();
+        QCOMPARE(window.size(), QSize(1100, 700));
+        QCOMPARE(window.list_panel()->view()->columnWidth(vq::kTitleColumn), 320);
+        QCOMPARE(window.list_panel()->view()->header()->sectionResizeMode(vq::kAddressColumn),
+                 QHeaderView::Stretch);
     }
 
     void confirm_buttons_read_as_in_the_dialog() {

@@ -324,6 +324,15 @@ TEST_F(CopyRunTest, HostileValuesMakeAPackageThatReadsBackWhole) {
         EXPECT_EQ(files, names.size());
         EXPECT_EQ(observer.totals.failedPictures, expected_failures);
         EXPECT_GT(expected_failures, 0);
+        // The completion names each product that lost pictures, with how many.
+        int named = 0;
+        const std::string caption = vq::utf8_to_gbk("，图片失败 ");
+        for (const std::string& line : observer.totals.pictureLosses) {
+            const std::size_t at = line.rfind(caption);
+            ASSERT_NE(at, std::string::npos) << vq::gbk_to_utf8(line);
+            named += std::stoi(line.substr(at + caption.size()));
+        }
+        EXPECT_EQ(named, expected_failures);
     }
 }
 
