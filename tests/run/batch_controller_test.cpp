@@ -167,7 +167,9 @@ void expect_stop_keeps_everything(BatchControllerTest& test, const std::vector<s
     if (vq::file_exists(test.package_path())) packaged = test.package_ids();
     EXPECT_EQ(static_cast<int>(packaged.size()), totals.rowsWritten);
     const std::vector<std::string> listed = list_ids(totals.failedListPath);
-    if (left) EXPECT_EQ(listed, *left);
+    if (left) {
+        EXPECT_EQ(listed, *left);
+    }
     packaged.insert(packaged.end(), listed.begin(), listed.end());
     std::sort(packaged.begin(), packaged.end());
     std::vector<std::string> wanted = all;

@@ -470,6 +470,32 @@ TEST_F(VqCommandTest, InterruptKeepsTheFinishedWorkAndTheRestContinues) {
     EXPECT_FALSE(std::filesystem::exists(rest));
 }
 
+// More than 1000 rows are one run only in parts, each added to the package when done.
+// Repeats of one product keep it quick: they are skipped, not fetched.
+TEST_F(VqCommandTest, AListOverAThousandRunsInPartsWhenAsked) {
+    start_sim();
+    prepare(2, sim.site_ini());
+    const std::vector<vq::ProductEntry> two = list.rows();
+    std::vector<vq::ProductEntry> rows(1000, two[0]);
+    rows.push_back(two[1]);
+    ASSERT_TRUE(vq::write_list_file(list_file, rows));
+    const std::string out = folder.path + "/parts.csv";
+    EXPECT_EQ(run({"copy", "--list", list_file, "--out", out, "--home", home}), 2);
+    EXPECT_NE(stderr_text.find("每次采集数量不超过1000个"), std::string::npos) << stderr_text;
+    EXPECT_NE(stderr_text.find("--in-parts"), std::string::npos) << stderr_text;
+    EXPECT_FALSE(std::filesystem::exists(out));
+
+    ASSERT_EQ(run({"copy", "--list", list_file, "--out", out, "--home", home, "--in-parts"}), 0)
+        << stderr_text;
+    std::set<std::string> ids;
+    for (const auto& row : runtest::read_package_strictly(out, folder.path)) ids.insert(row[36]);
+    EXPECT_EQ(ids, (std::set<std::string>{two[0].offerId, two[1].offerId}));
+    EXPECT_NE(stdout_text.find("分 2 批下载，每批 1000 个宝贝"), std::string::npos) << stdout_text;
+    EXPECT_NE(stdout_text.find("第 1/2 批 下载完成！成功： 1"), std::string::npos) << stdout_text;
+    EXPECT_NE(stdout_text.find("重复跳过：999\n"), std::string::npos) << stdout_text;
+    EXPECT_NE(stdout_text.find("成功下载： 2\n"), std::string::npos) << stdout_text;
+}
+
 // A second Ctrl-C within a second of the first ends the process there and then.
 TEST(InterruptCatcherTest, ASecondSignalAtOnceEndsTheProcess) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
