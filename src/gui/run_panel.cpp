@@ -100,7 +100,7 @@ CompletionWindow::CompletionWindow(QWidget* parent) : QWidget(parent, Qt::Window
     details_->setReadOnly(true);
     details_->setLineWrapMode(QPlainTextEdit::NoWrap);
     details_->hide();
-    layout->addWidget(details_, 1);
+    layout->addWidget(details_, 10);
 
     layout->addStretch(1);
     auto* buttons = new QHBoxLayout;

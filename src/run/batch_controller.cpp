@@ -280,8 +280,8 @@ StartResult BatchController::start_run(const StartOptions& options) {
         try {
             run->threads.push_back(launcher_([this, run, worker] { run_worker(run, worker); }));
         } catch (const std::system_error&) {
-            // The completion waits for every worker to finish: count this one as finished
-            // with nothing done, so the others can still complete the run.
+            // A part ends when every worker has finished it: count this one out, so the
+            // others can still complete the run.
             run->log.append_log(log_time_stamp(*clock_) + " 线程："_gbk + number(worker) +
                                 " 无法启动！其余线程继续下载。\r\n"_gbk);
             count_out_worker(run, worker);
