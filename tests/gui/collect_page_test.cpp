@@ -3,6 +3,8 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QtTest>
+#include <QHeaderView>
+#include <QFontMetrics>
 
 #include <QAction>
 #include <QApplication>
@@ -431,9 +433,14 @@ void CollectPageTest::headersAndContextMenu() {
     }
     QCOMPARE(headers, (QStringList{QStringLiteral("名称"), QStringLiteral("价格"),
                                    QStringLiteral("宝贝地址"), QStringLiteral("ID")}));
-    QCOMPARE(panel.view()->columnWidth(0), 500);
-    QCOMPARE(panel.view()->columnWidth(1), 100);
-    QCOMPARE(panel.view()->columnWidth(2), 50);
+    // Each as wide as its longest value (a title of 30 Chinese characters at most); the
+    // address takes the rest.
+    const QFontMetrics metrics(panel.view()->font());
+    QVERIFY(panel.view()->columnWidth(0) >= metrics.horizontalAdvance(QString(30, QChar(0x6C49))));
+    QVERIFY(panel.view()->columnWidth(0) <= 500);
+    QVERIFY(panel.view()->columnWidth(1) >= metrics.horizontalAdvance(QStringLiteral("999999.99")));
+    QVERIFY(panel.view()->columnWidth(3) >= metrics.horizontalAdvance(QStringLiteral("0000000000000")));
+    QCOMPARE(panel.view()->header()->sectionResizeMode(2), QHeaderView::Stretch);
     QCOMPARE(panel.view()->selectionMode(), QAbstractItemView::ExtendedSelection);
 
     QStringList items;
