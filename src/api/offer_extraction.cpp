@@ -9,10 +9,6 @@
 namespace vq {
 namespace {
 
-// Two quote characters: the JSON texts below go into quoted package fields, where a reader
-// takes each pair as one quote.
-constexpr std::string_view kQQ = "\"\"";
-
 class Answer {
 public:
     explicit Answer(XmlDocument& doc) : doc_(doc) {}
@@ -44,47 +40,18 @@ std::string clean_title(std::string title) {
     return title;
 }
 
-// A value as it stands between the QQ of a JSON string: escaped for JSON (a quote or a
-// backslash of the seller's would end or bend the string), then its quotes doubled for the
-// quoted package field. A backslash byte inside a double-byte character is left alone.
-void append_json_value(std::string& out, std::string_view value) {
-    static constexpr char kHex[] = "0123456789abcdef";
-    for (std::size_t i = 0; i < value.size();) {
-        const std::size_t length = gbk_char_length(value, i);
-        const unsigned char c = static_cast<unsigned char>(value[i]);
-        if (length == 2) {
-            out.append(value.substr(i, 2));
-        } else if (c == '"') {
-            out.append("\\\"\"");
-        } else if (c == '\\') {
-            out.append("\\\\");
-        } else if (c < 0x20) {
-            out.append("\\u00").append(1, kHex[c >> 4]).append(1, kHex[c & 15]);
-        } else {
-            out.push_back(static_cast<char>(c));
-        }
-        i += length;
-    }
-}
-
-// QQ + a + QQ:QQ + b + QQ
-void append_pair(std::string& out, std::string_view a, std::string_view b) {
-    out.append(kQQ);
-    append_json_value(out, a);
-    out.append(kQQ).append(":").append(kQQ);
-    append_json_value(out, b);
-    out.append(kQQ);
-}
-
 // Applies the price rule to each price of a product; notes the first price it could not
 // be used on (one log line per product is enough to send the user looking).
 class Pricer {
 public:
     Pricer(const ListingRules& rules, OfferRecord& record) : rules_(rules), record_(record) {}
 
+    // Prices the package does not carry are ruled all the same but not noted.
+    void set_noting(bool noting) { noting_ = noting; }
+
     std::string operator()(std::string price) {
         RuledPrice ruled = apply_price_rule(price, rules_);
-        if (!noted_ && (ruled.outcome == PriceRuleOutcome::NotANumber ||
+        if (noting_ && !noted_ && (ruled.outcome == PriceRuleOutcome::NotANumber ||
                         ruled.outcome == PriceRuleOutcome::NotPositive)) {
             noted_ = true;
             record_.ruleNotes.push_back(
@@ -100,128 +67,96 @@ private:
     const ListingRules& rules_;
     OfferRecord& record_;
     bool noted_ = false;
+    bool noting_ = true;
 };
 
 std::string or_zero_price(std::string value) {
     return value.empty() ? std::string("0.0000") : value;
 }
 
-// ,QQspecIdQQ:QQ...QQ,QQpriceQQ:...,QQretailPriceQQ:...,QQamountOnSaleQQ:...,QQsaleCountQQ:...},
-void append_sku_tail(std::string& out, const Answer& a, const std::string& base, Pricer& price) {
-    out.append("},").append(kQQ).append("specId").append(kQQ).append(":").append(kQQ);
-    append_json_value(out, a.text(base + "specId"));
-    out.append(kQQ);
-    // The numbers go out as read; only a quote among them is doubled, for the field's sake.
-    out.append(",").append(kQQ).append("price").append(kQQ).append(":");
-    out.append(double_quotes(price(or_zero_price(a.text(base + "price")))));
-    out.append(",").append(kQQ).append("retailPrice").append(kQQ).append(":");
-    out.append(double_quotes(price(or_zero_price(a.text(base + "retailPrice")))));
-    out.append(",").append(kQQ).append("amountOnSale").append(kQQ).append(":");
-    out.append(double_quotes(a.text(base + "canBookCount")));
-    out.append(",").append(kQQ).append("saleCount").append(kQQ).append(":");
-    out.append(double_quotes(a.text(base + "saleCount")));
-    out.append("},");
+OfferSku sku_at(const Answer& a, const std::string& base, Pricer& price) {
+    OfferSku sku;
+    sku.specId = a.text(base + "specId");
+    sku.price = price(or_zero_price(a.text(base + "price")));
+    sku.retailPrice = price(or_zero_price(a.text(base + "retailPrice")));
+    sku.amountOnSale = a.text(base + "canBookCount");
+    sku.saleCount = a.text(base + "saleCount");
+    return sku;
 }
 
-void open_sku_entry(std::string& out) {
-    out.append("{").append(kQQ).append("specAttributes").append(kQQ).append(":{");
-}
-
-std::string feature_list(Answer& a) {
-    std::string out;
+std::vector<NamedValue> feature_list(Answer& a) {
+    std::vector<NamedValue> out;
     while (a.children("productFeatureList") > 0) {
-        append_pair(out, a.text("productFeatureList/fid"), a.text("productFeatureList/value"));
-        out.append(",");
+        out.push_back({a.text("productFeatureList/fid"), a.text("productFeatureList/value")});
         a.remove("productFeatureList");
     }
     return out;
 }
 
-// start,,price; per range, in the answer's order.
-std::string price_range_list(Answer& a, Pricer& price) {
-    std::string out;
+// In the answer's order.
+std::vector<PriceRange> price_range_list(Answer& a, Pricer& price) {
+    std::vector<PriceRange> out;
     while (a.children("priceRanges") > 0) {
         const std::string range = a.text("priceRanges/range");
         std::string start = text_before(range, "-");
         if (start.empty()) start = text_after_last(range, "≥"_gbk);
-        out.append(start).append(",,").append(price(a.text("priceRanges/price"))).append(";");
+        out.push_back({std::move(start), price(a.text("priceRanges/price"))});
         a.remove("priceRanges");
     }
     return out;
 }
 
-std::string sku_list(Answer& a, Pricer& price) {
-    std::string out = "[";
+std::vector<OfferSku> sku_list(Answer& a, Pricer& price) {
+    std::vector<OfferSku> out;
     while (a.children("skuArray") > 0) {
-        const std::string dim1_id = a.text("skuArray/fid");
-        const std::string dim1_value = a.text("skuArray/value");
+        const NamedValue first{a.text("skuArray/fid"), a.text("skuArray/value")};
         while (a.children("skuArray/children") > 0) {
-            open_sku_entry(out);
-            append_pair(out, dim1_id, dim1_value);
-            out.append(",");
-            append_pair(out, a.text("skuArray/children/fid"), a.text("skuArray/children/value"));
-            append_sku_tail(out, a, "skuArray/children/", price);
+            OfferSku sku = sku_at(a, "skuArray/children/", price);
+            sku.attributes = {first, {a.text("skuArray/children/fid"), a.text("skuArray/children/value")}};
+            out.push_back(std::move(sku));
             a.remove("skuArray/children");
         }
         while (!a.text("skuArray/saleCount").empty()) {
-            open_sku_entry(out);
-            append_pair(out, dim1_id, dim1_value);
-            append_sku_tail(out, a, "skuArray/", price);
+            OfferSku sku = sku_at(a, "skuArray/", price);
+            sku.attributes = {first};
+            out.push_back(std::move(sku));
             a.remove("skuArray/saleCount");
         }
         a.remove("skuArray");
     }
-    out.append("]");
     return out;
 }
 
-std::string sku_picture_list(Answer& a) {
-    std::string out;
-    out.append("{").append(kQQ).append("3216").append(kQQ).append(":[");
+std::vector<SkuPicture> sku_picture_list(Answer& a) {
+    std::vector<SkuPicture> out;
     std::vector<std::string> names;
     while (a.children("skuPics/3216") > 0) {
         a.doc().child_names(a.path("skuPics/@1"), names);
-        out.append("{");
-        append_pair(out, names.empty() ? std::string_view() : std::string_view(names.front()),
-                    a.text("skuPics/@1/@1"));
-        out.append("},");
+        out.push_back({names.empty() ? std::string() : names.front(), a.text("skuPics/@1/@1")});
         a.remove("skuPics/3216");
     }
-    out.append("]}");
     return out;
 }
 
-// Price ranges as the quoted 1:5.00`10:4.50` form of the package column; the column
-// carries its own quotes, so a quote inside is doubled.
-std::string final_price_ranges(const std::string& ranges) {
-    std::string out = "\"";
-    out.append(double_quotes(replace_all(replace_all(ranges, ",,", ":"), ";", "`")));
-    out.append("\"");
-    return out;
-}
-
-// Item SKUs (Taobao item answers only) as price:quantity:outer:props; in document order,
-// plus one closing ";". Trimming the growing text only ever touches the leading blanks of
-// the newest entry's price, so trimming that price alone gives the same text in linear time.
-std::string item_sku_list(const XmlDocument& doc, Pricer& price) {
+// Item SKUs (Taobao item answers only), in document order; each price without its leading
+// blanks.
+std::vector<ItemSku> item_sku_list(const XmlDocument& doc, Pricer& price) {
     static constexpr std::string_view kSkus = "item_get_response/item/skus";
     const int n = doc.child_count(kSkus);
-    std::string out;
+    std::vector<ItemSku> out;
     std::string base;
     for (int j = 1; j <= n; ++j) {
         base.assign(kSkus).append("/@").append(std::to_string(j));
-        out.append(price(trim_left_blanks(doc.node_text(base + "/price")))).append(":");
-        out.append(doc.node_text(base + "/quantity")).append(":");
-        out.append(doc.node_text(base + "/outer_id")).append(":");
-        out.append(doc.node_text(base + "/properties")).append(";");
+        out.push_back({price(trim_left_blanks(doc.node_text(base + "/price"))),
+                       doc.node_text(base + "/quantity"), doc.node_text(base + "/outer_id"),
+                       doc.node_text(base + "/properties")});
     }
-    out.append(";");
-    return double_quotes(out);  // it goes into a quoted field
+    return out;
 }
 
 }  // namespace
 
-void extract_offer_fields(XmlDocument& answer, int format, OfferRecord& record,
+void extract_offer_fields(XmlDocument& answer, PackageFormat format, OfferRecord& record,
                           const ListingRules& rules) {
     Answer a(answer);
     record.ruleNotes.clear();
@@ -241,41 +176,21 @@ void extract_offer_fields(XmlDocument& answer, int format, OfferRecord& record,
     record.productUnitWeight = a.text("productUnitWeight");
     record.retailPrice = price(a.text("retailPrice/amount"));
 
-    if (format != 4) {
-        record.skuText = item_sku_list(answer, price);
-        record.featureText.clear();
-        record.priceRanges.clear();
-        record.skuPictures.clear();
-        record.amountOnSale.clear();
-        record.postCategryId.clear();
-        record.sendGoodsId.clear();
-        record.freightTemplateId.clear();
-        record.termOfferProcess.clear();
-        return;
-    }
-
-    std::string features = feature_list(a);
-    const std::string ranges = price_range_list(a, price);
-    // The price ranges, unit and retail price travel as attributes 4341, 1459 and 8021.
-    std::string feature_text;
-    feature_text.reserve(features.size() + ranges.size() + 64);
-    feature_text.append("{").append(features);
-    append_pair(feature_text, "4341", ranges);
-    feature_text.append(",");
-    append_pair(feature_text, "1459", a.text("unit"));
-    feature_text.append(",");
-    append_pair(feature_text, "8021", record.retailPrice);
-    feature_text.append("}");
-    record.featureText = std::move(feature_text);
-
-    record.skuText = sku_list(a, price);
+    // The 1688 table carries these; the others carry the item SKUs.
+    const bool offerTexts = format == PackageFormat::Alibaba;
+    price.set_noting(offerTexts);
+    record.features = feature_list(a);
+    record.priceRanges = price_range_list(a, price);
+    record.unit = a.text("unit");
+    record.skus = sku_list(a, price);
     record.skuPictures = sku_picture_list(a);
-    record.priceRanges = final_price_ranges(ranges);
     record.amountOnSale = a.text("amountOnSale");
     record.postCategryId = a.text("postCategryId");
     record.sendGoodsId = a.text("sendGoodsId");
     record.freightTemplateId = a.text("freightTemplateId");
     record.termOfferProcess = a.text("termOfferProcess");
+    price.set_noting(!offerTexts);
+    record.itemSkus = item_sku_list(answer, price);
 }
 
 }  // namespace vq

@@ -11,15 +11,15 @@ namespace vq {
 // Where the product lies in an offer.get answer.
 inline constexpr std::string_view kAnswerPrefix = "rsp/Responses/Response/Result/result/toReturn/";
 
-// Fills title (cleaned), amount, productUnitWeight and retailPrice, and for format 4 the
-// attribute, price-range, SKU and SKU-picture texts (quotes already doubled for a quoted
-// field) and the format-4-only fields; for format 5 skuText from the item SKU list.
-// Consumes productFeatureList, priceRanges, skuArray and skuPics from the answer.
-// Missing elements give empty texts; nothing fails.
-// The listing rules apply to the cleaned title and to every price the row carries (the
-// retail price, the price-range prices, each SKU's price and retail price, the item SKU
-// prices); what they could not do goes to record.ruleNotes.
-void extract_offer_fields(XmlDocument& answer, int format, OfferRecord& record,
+// Reads the offer into plain values: title (cleaned), amount, unit weight, retail price,
+// amount on sale, unit, the price ranges, attributes, SKUs and SKU pictures, the item SKUs
+// of an item answer, and the category, send-goods, freight and term ids. Consumes
+// productFeatureList, priceRanges, skuArray and skuPics from the answer. Missing elements
+// give empty values; nothing fails.
+// The listing rules apply to the cleaned title and to every price (the retail price, the
+// price-range prices, each SKU's price and retail price, the item SKU prices); what they
+// could not do goes to record.ruleNotes, for the prices the format's package carries.
+void extract_offer_fields(XmlDocument& answer, PackageFormat format, OfferRecord& record,
                           const ListingRules& rules = {});
 
 }  // namespace vq

@@ -76,7 +76,10 @@ OptionControls load_options(std::string_view options_path, BatchState& state) {
     }
     // Any other value leaves the combo box and the policy as they are.
 
-    controls.format = read_ini_value(options_path, kSaveSection, "type") == "4" ? 4 : 5;
+    // Any other number is the default format, as before.
+    const std::string type = read_ini_value(options_path, kSaveSection, "type");
+    controls.format = type.size() == 1 ? format_from_number(type[0] - '0').value_or(kDefaultFormat)
+                                       : kDefaultFormat;
     state.outputFormat = controls.format;
 
     controls.ruleTexts = read_rule_texts(options_path);
@@ -150,8 +153,8 @@ SaveOptionsResult save_options(std::string_view options_path, const OptionContro
         }
     }
 
-    const int format = controls.format == 4 ? 4 : 5;
-    if (!write_ini_value(options_path, kSaveSection, "type", std::to_string(format)))
+    const PackageFormat format = controls.format;
+    if (!write_ini_value(options_path, kSaveSection, "type", std::to_string(format_number(format))))
         return failed();
     state.outputFormat = format;
 

@@ -16,7 +16,7 @@ struct OptionControls {
     bool taobaoOnlyEnabled = false;   // enabled state of the second box
     // Combo box item 0 "保持不变", 1 "删除图片", 2 "重新下载 仍失败删除"; -1 = leave as is.
     int failurePolicyItem = -1;
-    int format = 5;                   // selected radio button: 4 or 5
+    PackageFormat format = kDefaultFormat;  // the selected radio button
     // Loaded: the [RULES] texts as the file holds them, and why they were refused (GBK,
     // naming the field and the file; then no rule is in force). Saved: rules.
     ListingRuleTexts ruleTexts;

@@ -102,10 +102,11 @@ CopyOptions declare(CLI::App& app, CopyArguments& parsed) {
                    "(default: aliT<seconds>.csv in the program folder)")
         ->type_name("PATH.csv");
     app.add_option("--format", parsed.format,
-                   "4: the 1688 assistant's UTF-16 tab table; 5: the Taobao assistant CSV, the "
-                   "default (without the flag, as options/options.ini says)")
-        ->type_name("4|5")
-        ->check(one_of({"4", "5"}));
+                   "4: the 1688 assistant's UTF-16 tab table; 5: the Taobao assistant 5.x CSV, "
+                   "the default; 6: today's Taobao assistant, a UTF-16 tab table of 63 columns "
+                   "(without the flag, as options/options.ini says)")
+        ->type_name("4|5|6")
+        ->check(one_of({"4", "5", "6"}));
     options.descPictures = app.add_flag("--desc-pictures,!--no-desc-pictures", parsed.descPictures,
                                         "fetches the description's pictures into the picture "
                                         "folder and points the description at them, or leaves "
@@ -332,7 +333,9 @@ int copy_command(const std::vector<std::string>& args) {
     if (declared.descPictures->count())
         options.downloadDescriptionPictures = arguments.descPictures;
     if (declared.taobaoOnly->count()) options.taobaoOnly = arguments.taobaoOnly;
-    if (!arguments.format.empty()) state.outputFormat = std::stoi(arguments.format);
+    if (!arguments.format.empty()) {
+        state.outputFormat = format_from_number(std::stoi(arguments.format)).value_or(kDefaultFormat);
+    }
     if (!arguments.policy.empty()) state.pictureFailurePolicy = std::stoi(arguments.policy);
     state.set_rules(std::move(rules.rules));
 

@@ -12,10 +12,11 @@
 namespace vq {
 
 std::string rewrite_description_text(std::string_view text) {
-    // The order matters: the quotes made from "&quot;" are doubled again at the end, and
-    // line breaks go only after the entities, so a break never joins an entity together.
+    // The order matters: line breaks go only after the entities, so a break never joins an
+    // entity together, and "&amp;" is undone last, once, so the seller's own "&amp;lt;"
+    // stays the "&lt;" the seller wrote.
     const std::pair<std::string_view, std::string_view> steps[] = {
-        {"&quot;", "\"\""},
+        {"&quot;", "\""},
         {",", "，"_gbk},
         {"&lt;", "<"},
         {"&gt;", ">"},
@@ -26,7 +27,8 @@ std::string rewrite_description_text(std::string_view text) {
         {"&amp;mdash;", "—"_gbk},
         {"\r\n", ""},
         {"\n", ""},
-        {"\"", "\"\""},
+        {"&apos;", "'"},
+        {"&amp;", "&"},
     };
     std::string out(text);
     for (const auto& [what, with] : steps) {
@@ -153,11 +155,20 @@ std::string matched_reference(const RegexMatcher& pictures, int i, const std::st
     return "\"http://" + address + "\"";
 }
 
+const char* picture_pattern(Pass pass) {
+    return pass == Pass::Img ? "<IMG .*?\"http://(.*?)\".*?>" : "background=\"http://(.*?)\"";
+}
+
+// A picture's address as the answer writes it (its "&" as "&amp;"): the picture's file name
+// and the addresses it is fetched from are made from that form.
+std::string answer_form(const std::string& address) {
+    return contains_text(address, "&") ? replace_all(address, "&", "&amp;") : address;
+}
+
 void run_pass(Pass pass, OfferRecord& record, const ProductContext& context,
               DescriptionMatchers& matchers) {
     RegexMatcher& pictures = matchers.pictures;
-    pictures.compile(pass == Pass::Img ? "<IMG .*?\"http://(.*?)\".*?>"
-                                       : "background=\"\"http://(.*?)\"\"");
+    pictures.compile(picture_pattern(pass));
     const int m = pictures.find_all(record.description);
     if (m <= 0) return;
 
@@ -168,8 +179,9 @@ void run_pass(Pass pass, OfferRecord& record, const ProductContext& context,
 
     std::string& description = record.description;
     for (int i = 1; i <= m; ++i) {
-        const std::string address = pictures.group_text(i, 1);
-        const std::string reference = matched_reference(pictures, i, address);
+        const std::string written = pictures.group_text(i, 1);
+        const std::string reference = matched_reference(pictures, i, written);
+        const std::string address = answer_form(written);
         const std::string fetch_address = "http://" + replace_all(address, "amp;", "");
         const bool taobao_only = context.options && context.options->taobaoOnly.load();
 
@@ -248,15 +260,14 @@ std::vector<std::pair<std::string, std::string>> expected_description_pictures(
     const bool taobao_only = context.options && context.options->taobaoOnly.load();
     for (const Pass pass : {Pass::Img, Pass::Background}) {
         RegexMatcher& pictures = matchers.pictures;
-        pictures.compile(pass == Pass::Img ? "<IMG .*?\"http://(.*?)\".*?>"
-                                           : "background=\"\"http://(.*?)\"\"");
+        pictures.compile(picture_pattern(pass));
         const int m = pictures.find_all(record.description);
         if (m <= 0) continue;
         const std::string folder = context.packageFolder + "/" + product_folder_name(record.title);
         make_directory(context.packageFolder);
         make_directory(folder);
         for (int i = 1; i <= m; ++i) {
-            const std::string address = pictures.group_text(i, 1);
+            const std::string address = answer_form(pictures.group_text(i, 1));
             if (taobao_only && !contains_text(address, "taobao")) continue;
             const std::string fetch_address = "http://" + replace_all(address, "amp;", "");
             expected.emplace_back(fetch_address, folder);

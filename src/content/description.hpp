@@ -1,5 +1,5 @@
 #pragma once
-// Description HTML: entity decoding and CSV preparation, and the description pictures
+// Description HTML: entity decoding and clean-up, and the description pictures
 // fetched into a per-product folder with the description pointed at the local copies.
 
 #include <string>
@@ -12,8 +12,10 @@
 
 namespace vq {
 
-// Decodes the fixed entity set, swaps "," for the full-width comma, drops line breaks and
-// doubles every double quote (so the text can sit in a quoted CSV field).
+// The description as the seller wrote it, from the answer's text: the answer's entities
+// decoded once ("&quot;", "&lt;", "&gt;", "&apos;", "&amp;"), the seller's "&nbsp;",
+// "&ldquo;", "&rdquo;", "&hellip;" and "&mdash;" as their characters, "," as the
+// full-width comma, line breaks dropped. No package format's escaping.
 std::string rewrite_description_text(std::string_view text);
 
 // Every byte as "%" and two upper-case hex digits.
@@ -28,7 +30,7 @@ std::string picture_download_address(std::string_view address, RegexMatcher& chi
 std::string product_folder_name(std::string_view title);
 
 // "file://" + path with '%' and '"' percent-encoded, so the address can stand in a quoted
-// attribute of the description (and so in its quoted package field).
+// attribute of the description.
 std::string local_picture_address(std::string_view path);
 
 // The two matchers a worker keeps for its products' descriptions.

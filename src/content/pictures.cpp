@@ -312,11 +312,10 @@ void download_main_pictures(XmlDocument& answer, OfferRecord& record,
     MillisSequence& millis = context.millis ? *context.millis : process_millis_sequence();
     const std::string counts =
         std::to_string(context.productNumber) + "/" + std::to_string(context.productCount);
-    const std::string_view extension = context.outputFormat == 4 ? ".ali" : ".tbi";
+    const std::string_view extension = main_picture_extension(context.outputFormat);
 
-    record.pictureList.clear();
+    record.mainPictures.clear();
     context.log_line("  开始下载 第："_gbk + counts + "  个宝贝   宝贝主图数据！\r\n"_gbk);
-    int position = 0;
     // Pictures past the kept number are never fetched.
     const int most = context.keepPictures > 0 ? context.keepPictures : INT_MAX;
     for (int k = 1; k <= most && answer.child_count(kList) > 0; ++k) {
@@ -342,10 +341,7 @@ void download_main_pictures(XmlDocument& answer, OfferRecord& record,
             std::string path = context.packageFolder + "/" + name;
             path += extension;
             if (save_picture(got, path, context)) {
-                record.pictureList += name;
-                record.pictureList += ":1:";
-                record.pictureList += std::to_string(position++);
-                record.pictureList += ":|;";
+                record.mainPictures.push_back(name);
             } else {
                 failure = "  张 宝贝主图无法写入文件 已从数据包中略去\r\n"_gbk;
                 context.report_unwritable(got.file.error(), path);

@@ -118,7 +118,7 @@ std::string detect_picture_type(std::string& bytes);
 
 // Saves every imageList picture of the answer into the package folder as
 // md5(millis + title + offerId) + ".ali" (format 4) or ".tbi" (format 5), consuming the
-// list, and builds record.pictureList ("name:1:position:|;" per picture). The millis come
+// list, and lists the saved pictures' names in record.mainPictures. The millis come
 // from a never-repeating sequence, so no two pictures share a name. A picture that comes
 // back empty is tried once more; if it is still empty, or its file cannot be written, it
 // is logged, counted in record.failedPictures and left out of the list (positions stay

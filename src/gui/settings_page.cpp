@@ -120,13 +120,17 @@ SettingsPage::SettingsPage(WindowCore& core, WindowServices& services, QWidget* 
     formats->setSpacing(10);
     taobaoFormat_ = new QRadioButton(QStringLiteral("生成淘宝助理5.X数据"), output);
     alibabaFormat_ = new QRadioButton(QStringLiteral("生成阿里巴巴商机助理数据包"), output);
+    todayFormat_ = new QRadioButton(QStringLiteral("生成淘宝助理新版数据包（63列）"), output);
+    todayFormat_->setObjectName(QStringLiteral("todayFormat"));
     auto* group = new QButtonGroup(this);
     group->setExclusive(true);
     group->addButton(taobaoFormat_);
     group->addButton(alibabaFormat_);
+    group->addButton(todayFormat_);
     taobaoFormat_->setChecked(true);
     formats->addWidget(taobaoFormat_);
     formats->addWidget(alibabaFormat_);
+    formats->addWidget(todayFormat_);
     column->addWidget(output);
 
     auto* rules = new QGroupBox(QStringLiteral("价格与标题规则"), content);
@@ -232,7 +236,10 @@ void SettingsPage::load_options() {
     taobaoOnly_->setChecked(controls.taobaoOnly);
     taobaoOnly_->setEnabled(controls.taobaoOnlyEnabled);
     if (controls.failurePolicyItem >= 0) policy_->setCurrentIndex(controls.failurePolicyItem);
-    (controls.format == 4 ? alibabaFormat_ : taobaoFormat_)->setChecked(true);
+    (controls.format == PackageFormat::Alibaba       ? alibabaFormat_
+     : controls.format == PackageFormat::TaobaoToday ? todayFormat_
+                                                     : taobaoFormat_)
+        ->setChecked(true);
     core_.options.downloadDescriptionPictures.store(download_->isChecked());
     core_.options.taobaoOnly.store(taobaoOnly_->isChecked());
 
@@ -298,7 +305,9 @@ void SettingsPage::save_options() {
     controls.taobaoOnly = taobaoOnly_->isChecked();
     controls.taobaoOnlyEnabled = taobaoOnly_->isEnabled();
     controls.failurePolicyItem = policy_->currentIndex();
-    controls.format = alibabaFormat_->isChecked() ? 4 : 5;
+    controls.format = alibabaFormat_->isChecked() ? PackageFormat::Alibaba
+                      : todayFormat_->isChecked() ? PackageFormat::TaobaoToday
+                                                  : PackageFormat::Taobao;
 
     ListingRuleTexts texts;
     texts.priceFactor = gbk_text(priceFactor_->text());

@@ -39,6 +39,7 @@ public:
     QComboBox* failure_policy_box() const { return policy_; }
     QRadioButton* taobao_format_button() const { return taobaoFormat_; }    // type 5
     QRadioButton* alibaba_format_button() const { return alibabaFormat_; }  // type 4
+    QRadioButton* today_format_button() const { return todayFormat_; }      // type 6
     QPushButton* save_button() const { return save_; }
     // "价格与标题规则"
     QLineEdit* price_factor_box() const { return priceFactor_; }
@@ -63,6 +64,7 @@ private:
     QComboBox* policy_ = nullptr;
     QRadioButton* taobaoFormat_ = nullptr;
     QRadioButton* alibabaFormat_ = nullptr;
+    QRadioButton* todayFormat_ = nullptr;
     QPushButton* save_ = nullptr;
     QLabel* runNote_ = nullptr;
     QLineEdit* priceFactor_ = nullptr;

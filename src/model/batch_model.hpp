@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "model/listing_rules.hpp"
+#include "model/offer_record.hpp"
+#include "model/package_format.hpp"
 #include "support/clock.hpp"
 
 namespace vq {
@@ -44,35 +46,6 @@ std::string refused_offer_id_note(std::string_view id);
 struct ApiCredential {
     std::string appkey;
     std::string appsecret;
-};
-
-// The data of one product while a worker processes it. GBK texts, all empty at the start
-// of each product.
-struct OfferRecord {
-    int productNumber = 0;  // n, 1-based; row n - 1 of the list
-    std::string offerId;
-    std::string listTitle;
-    std::string title;
-    std::string amount;
-    std::string productUnitWeight;
-    std::string retailPrice;
-    std::string amountOnSale;
-    std::string priceRanges;
-    std::string featureText;
-    std::string skuText;
-    std::string skuPictures;
-    std::string postCategryId;
-    std::string sendGoodsId;
-    std::string freightTemplateId;
-    std::string termOfferProcess;
-    std::string description;
-    std::string pictureList;
-    // Pictures of this product that could not be fetched or saved (the product still
-    // succeeds; the run reports the total).
-    int failedPictures = 0;
-    // What the listing rules could not do for this product (GBK, one line's text each,
-    // without time stamp or line break), for the log.
-    std::vector<std::string> ruleNotes;
 };
 
 // The log pane. One call appends one whole text (callers end lines with CR LF) and never
@@ -123,7 +96,7 @@ public:
     void set_output(std::string folder, std::string name);
     // outputFolder + packageName: the picture folder of the package.
     std::string package_folder() const;
-    std::atomic<int> outputFormat{0};           // 4 or 5
+    std::atomic<PackageFormat> outputFormat{kDefaultFormat};
     std::atomic<int> pictureFailurePolicy{0};   // 1, 2, 3; 0 = none loaded
     SharedText addressMode;                     // "单品", "列表", "店铺" or empty
     // The listing rules as last loaded or saved; a run takes them at START.
@@ -199,7 +172,7 @@ private:
 struct RunSettings {
     std::string outputPath;     // the table file, GBK
     std::string packageFolder;  // outputFolder + packageName, no trailing separator
-    int outputFormat = 5;
+    PackageFormat outputFormat = kDefaultFormat;
     int pictureFailurePolicy = 0;
     // Add the run's rows after those of the package already at outputPath instead of
     // replacing it (a retry of the failed products).
@@ -232,7 +205,7 @@ struct ProductContext {
     int productNumber = 0;   // n
     int productCount = 0;    // N
     std::string packageFolder;  // outputFolder + packageName, no trailing separator
-    int outputFormat = 5;
+    PackageFormat outputFormat = kDefaultFormat;
     int pictureFailurePolicy = 0;
     int keepPictures = 0;  // main pictures kept, 0 = all
     const LiveOptions* options = nullptr;

@@ -6,6 +6,7 @@
 #include <map>
 
 #include "content/pictures.hpp"
+#include "output/package_layout.hpp"
 #include "output/package_writer.hpp"
 #include "support/encoding.hpp"
 #include "support/files.hpp"
@@ -133,15 +134,18 @@ FileLook look_at(std::string_view gbk_path, const std::filesystem::path& folder)
 
 class Checker {
 public:
-    Checker(PackageCheck& result, std::string_view folder) : r_(result), folder_(folder) {
+    Checker(PackageCheck& result, std::string_view folder)
+        : r_(result),
+          layout_(package_layout(format_from_number(result.format).value_or(kDefaultFormat))),
+          folder_(folder) {
         std::error_code error;
         resolvedFolder_ = std::filesystem::weakly_canonical(native_path(folder), error);
         if (error) resolvedFolder_.clear();
     }
 
     void row(int k, const PackageRecord& record) {
-        const int expected = package_field_count(r_.format);
-        const std::size_t title_column = r_.format == 4 ? 1 : 0;
+        const int expected = layout_.field_count();
+        const std::size_t title_column = static_cast<std::size_t>(layout_.column_of(ColumnSource::Title));
         const std::string title =
             record.fields.size() > title_column ? record.fields[title_column] : std::string();
         prefix_ = "第 "_gbk + number(static_cast<std::size_t>(k)) + " 行「"_gbk + title + "」："_gbk;
@@ -160,7 +164,7 @@ public:
                                   " 字节（30 个汉字）的上限"_gbk);
         }
         // The seller assistant uploads a repeated id as a second listing of one product.
-        const std::string& id = record.fields[r_.format == 4 ? 0 : 36];
+        const std::string& id = field(record, ColumnSource::OfferId);
         if (!id.empty()) {
             const auto [first, added] = ids_.emplace(id, k);
             if (!added) {
@@ -168,15 +172,20 @@ public:
                         number(static_cast<std::size_t>(first->second)) + " 行重复"_gbk);
             }
         }
-        main_pictures(k, record.fields[r_.format == 4 ? 3 : 28]);
-        description(record.fields[r_.format == 4 ? 7 : 20]);
+        main_pictures(k, field(record, ColumnSource::MainPictures));
+        description(field(record, ColumnSource::Description));
     }
 
 private:
+    // The record has the layout's field count when this is asked.
+    const std::string& field(const PackageRecord& record, ColumnSource source) const {
+        return record.fields[static_cast<std::size_t>(layout_.column_of(source))];
+    }
+
     void problem(const std::string& what) { r_.problems.push_back(prefix_ + what); }
 
     void main_pictures(int k, const std::string& column) {
-        const std::string extension = r_.format == 4 ? ".ali" : ".tbi";
+        const std::string extension(main_picture_extension(layout_.format));
         int position = 0;
         for (const std::string& entry : split_text(column, ":|;")) {
             ++r_.mainPictures;
@@ -242,6 +251,7 @@ private:
     }
 
     PackageCheck& r_;
+    const PackageLayout& layout_;
     std::string folder_;
     std::filesystem::path resolvedFolder_;  // empty when the folder cannot be resolved
     std::string prefix_;
@@ -266,7 +276,7 @@ std::string hex_bytes(std::string_view bytes) {
 void locate_bad_byte(PackageTable& table, std::string_view bytes, std::string_view text,
                      const std::vector<PackageRecord>& records, std::size_t header_lines) {
     std::size_t at_text = 0;  // where the byte falls in text
-    if (table.format == 4) {
+    if (table.format != 5) {
         const std::string_view units = bytes.substr(2);
         const std::size_t bad = first_invalid_utf16le(units);
         if (bad == std::string_view::npos) return;
@@ -299,8 +309,8 @@ void locate_bad_byte(PackageTable& table, std::string_view bytes, std::string_vi
 
 }  // namespace
 
-int package_field_count(int format) {
-    return format == 4 ? 25 : 48;
+int package_field_count(PackageFormat format) {
+    return package_layout(format).field_count();
 }
 
 PackageTable read_package_table(std::string_view bytes) {
@@ -308,21 +318,26 @@ PackageTable read_package_table(std::string_view bytes) {
     std::string text;
     char separator = ',';
     if (bytes.substr(0, 2) == "\xFF\xFE") {
-        table.format = 4;
         separator = '\t';
         std::string_view units = bytes.substr(2);
         std::size_t zero = 0;
         while (zero + 1 < units.size() && (units[zero] != '\0' || units[zero + 1] != '\0'))
             zero += 2;
-        table.terminated = zero + 2 == units.size();
         text = utf16le_to_gbk(units);
+        // Today's assistant table starts as the 5.x one does; the 1688 table with its app line.
+        const std::string_view first = package_layout(PackageFormat::TaobaoToday).firstLine;
+        const bool today = text.starts_with(first) &&
+                           (text.size() == first.size() || text[first.size()] == '\n');
+        table.format = today ? 6 : 4;
+        // The 1688 table ends with one zero unit; today's has none, so one would hide the rest.
+        table.terminated = today ? zero + 1 >= units.size() : zero + 2 == units.size();
     } else if (bytes.substr(0, 8) == "version ") {
         table.format = 5;
         text.assign(bytes);
     } else {
         return table;
     }
-    const std::string& header = package_header_text(table.format);
+    const std::string& header = package_header_text(*format_from_number(table.format));
     table.headerMatches = text.starts_with(header);
     std::vector<PackageRecord> records = parse_records(text, separator);
     constexpr std::size_t kHeaderLines = 3;
@@ -355,13 +370,17 @@ PackageCheck check_package(std::string_view table_path, std::string_view package
     if (!table.headerMatches) {
         r.problems.push_back("表头：与格式 "_gbk + std::to_string(r.format) + " 的表头不符"_gbk);
     }
-    if (!table.terminated) r.problems.push_back("文件末尾：缺少结束符 00 00"_gbk);
+    if (!table.terminated) {
+        r.problems.push_back(table.format == 4 ? "文件末尾：缺少结束符 00 00"_gbk
+                                               : "文件中有 00 00，其后的内容读不到"_gbk);
+    }
     if (table.badByte != std::string_view::npos) {
         // One line for the first: a strict reader refuses the whole file at that byte.
         std::string where = "文件末尾："_gbk;
         if (table.badRecord > 0) {
             const PackageRecord& record = table.records[static_cast<std::size_t>(table.badRecord - 1)];
-            const std::size_t title_column = table.format == 4 ? 1 : 0;
+            const std::size_t title_column = static_cast<std::size_t>(
+                package_layout(*format_from_number(table.format)).column_of(ColumnSource::Title));
             where = "第 "_gbk + std::to_string(table.badRecord) + " 行「"_gbk +
                     (record.fields.size() > title_column ? record.fields[title_column] : "") +
                     "」："_gbk;
@@ -369,7 +388,7 @@ PackageCheck check_package(std::string_view table_path, std::string_view package
             where = "表头："_gbk;
         }
         std::string problem = where + "文件偏移 "_gbk + std::to_string(table.badByte) + " 处的 "_gbk +
-                              table.badBytes + (table.format == 4 ? " 不是有效的 UTF-16 文字"_gbk
+                              table.badBytes + (table.format != 5 ? " 不是有效的 UTF-16 文字"_gbk
                                                                   : " 不是有效的 GBK 文字"_gbk);
         if (table.badLine > 0) problem += "（文件第 "_gbk + std::to_string(table.badLine) + " 行）"_gbk;
         r.problems.push_back(std::move(problem));

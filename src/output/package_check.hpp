@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "model/package_format.hpp"
+
 namespace vq {
 
 // One record of a package table under strict quoting. Fields are GBK.
@@ -17,14 +19,16 @@ struct PackageRecord {
 };
 
 // A package table split into records; the format follows from the first bytes: FF FE is
-// format 4 (UTF-16LE, TAB-separated), "version " format 5 (GBK, comma-separated).
+// UTF-16LE and TAB-separated, format 6 when its first line is "version 1.00" and format 4
+// otherwise; "version " is format 5 (GBK, comma-separated).
 struct PackageTable {
-    int format = 0;  // 0: the bytes are not a package table
+    int format = 0;  // 4, 5 or 6; 0: the bytes are not a package table
     bool headerMatches = false;
     // The first strict-quoting fault of the header records (GBK; empty when none). A strict
     // reader refuses the file for it; it also takes rows into the header.
     std::string headerError;
-    bool terminated = true;               // format 4: the closing zero unit is there
+    // Format 4: the closing zero unit is there; format 6: no zero unit cuts the text short.
+    bool terminated = true;
     std::vector<PackageRecord> records;   // the rows, header records excluded
     // The first byte the table's encoding cannot read (format 5: GBK, format 4: UTF-16LE),
     // as an offset in the file; npos when every byte reads. A strict reader refuses the
@@ -43,8 +47,8 @@ struct PackageTable {
 // that does not decode is recorded on the table.
 PackageTable read_package_table(std::string_view bytes);
 
-// Fields of a row in the format: 48 (format 5) or 25 (format 4).
-int package_field_count(int format);
+// Fields of a row in the format: 48 (format 5), 25 (format 4) or 63 (format 6).
+int package_field_count(PackageFormat format);
 
 // Longest title the seller platform takes: 30 Chinese characters.
 inline constexpr std::size_t kMostTitleBytes = 60;

@@ -173,11 +173,11 @@ StartResult BatchController::start_run(const StartOptions& options) {
     RunSettings settings;
     settings.outputPath = ports_.outputPath->get();
     settings.packageFolder = state.package_folder();
-    settings.outputFormat = state.outputFormat.load() == 4 ? 4 : 5;
+    settings.outputFormat = state.outputFormat.load();
     if (options.target) {
         settings.outputPath = options.target->outputPath;
         settings.packageFolder = options.target->packageFolder;
-        settings.outputFormat = options.target->outputFormat == 4 ? 4 : 5;
+        settings.outputFormat = options.target->outputFormat;
     }
     if (settings.outputPath.empty()) {
         return {false, "请检查保存的文件名是否正确！"_gbk};

@@ -44,7 +44,7 @@ struct RunTotals {
     bool packageWritten = false;
     std::string packagePath;  // GBK, the output path the package was written to
     std::string packageFolder;  // GBK, its picture folder
-    int outputFormat = 5;
+    PackageFormat outputFormat = kDefaultFormat;
     // GBK; the list file of the failed products beside the table, written after a run with
     // failures (empty otherwise). Retrying it with StartOptions::append completes the package.
     std::string failedListPath;

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "output/package_layout.hpp"
 #include "support/encoding.hpp"
 #include "support/text.hpp"
 
@@ -27,7 +28,19 @@ std::string q(std::string_view utf8) {
     return replace_all(utf8_to_gbk(utf8), "Q", "\"");
 }
 
-OfferRecord extract(const std::string& to_return, int format) {
+// A column's text as it stands inside its quoted field (quotes doubled).
+std::string cell(const OfferRecord& r, ColumnSource source,
+                 PackageFormat format = PackageFormat::Alibaba) {
+    const PackageLayout& layout = package_layout(format);
+    return double_quotes(column_value(layout.columns[static_cast<std::size_t>(layout.column_of(source))], r));
+}
+
+// The price-range field with its quotes.
+std::string ranges_field(const OfferRecord& r) {
+    return "\"" + cell(r, ColumnSource::PriceRanges) + "\"";
+}
+
+OfferRecord extract(const std::string& to_return, PackageFormat format) {
     XmlDocument doc = answer(to_return);
     OfferRecord record;
     extract_offer_fields(doc, format, record);
@@ -58,23 +71,23 @@ const std::string kFullOffer =
     "<termOfferProcess>30</termOfferProcess>";
 
 TEST(OfferExtraction, Format4AssemblesAllTexts) {
-    const OfferRecord r = extract(kFullOffer, 4);
+    const OfferRecord r = extract(kFullOffer, PackageFormat::Alibaba);
     EXPECT_EQ(r.title, q("杯子"));
     EXPECT_EQ(r.amount, "300");
     EXPECT_EQ(r.productUnitWeight, "0.5");
     EXPECT_EQ(r.retailPrice, "6.00");
-    EXPECT_EQ(r.featureText,
+    EXPECT_EQ(cell(r, ColumnSource::Features),
               q("{QQ1QQ:QQ红QQ,QQ2QQ:QQ大QQ,QQ4341QQ:QQ1,,5.00;10,,4.50;QQ,QQ1459QQ:QQ件QQ,"
                 "QQ8021QQ:QQ6.00QQ}"));
-    EXPECT_EQ(r.priceRanges, q("Q1:5.00`10:4.50`Q"));
-    EXPECT_EQ(r.skuText,
+    EXPECT_EQ(ranges_field(r), q("Q1:5.00`10:4.50`Q"));
+    EXPECT_EQ(cell(r, ColumnSource::Skus),
               q("[{QQspecAttributesQQ:{QQ3216QQ:QQ红QQ,QQ450QQ:QQSQQ},QQspecIdQQ:QQa1QQ,"
                 "QQpriceQQ:5.00,QQretailPriceQQ:6.00,QQamountOnSaleQQ:10,QQsaleCountQQ:2},"
                 "{QQspecAttributesQQ:{QQ3216QQ:QQ红QQ,QQ450QQ:QQMQQ},QQspecIdQQ:QQa2QQ,"
                 "QQpriceQQ:0.0000,QQretailPriceQQ:0.0000,QQamountOnSaleQQ:,QQsaleCountQQ:0},"
                 "{QQspecAttributesQQ:{QQ3216QQ:QQ蓝QQ},QQspecIdQQ:QQb1QQ,"
                 "QQpriceQQ:4.00,QQretailPriceQQ:0.0000,QQamountOnSaleQQ:7,QQsaleCountQQ:1},]"));
-    EXPECT_EQ(r.skuPictures,
+    EXPECT_EQ(cell(r, ColumnSource::SkuPictures),
               q("{QQ3216QQ:[{QQ红QQ:QQhttp://p/1.jpgQQ},{QQ蓝QQ:QQhttp://p/2.jpgQQ},]}"));
     EXPECT_EQ(r.amountOnSale, "250");
     EXPECT_EQ(r.postCategryId, "1031");
@@ -84,11 +97,11 @@ TEST(OfferExtraction, Format4AssemblesAllTexts) {
 }
 
 TEST(OfferExtraction, EmptyListsGiveEmptyContainers) {
-    const OfferRecord r = extract("<subject>x</subject>", 4);
-    EXPECT_EQ(r.featureText, q("{QQ4341QQ:QQQQ,QQ1459QQ:QQQQ,QQ8021QQ:QQQQ}"));
-    EXPECT_EQ(r.priceRanges, "\"\"");
-    EXPECT_EQ(r.skuText, "[]");
-    EXPECT_EQ(r.skuPictures, q("{QQ3216QQ:[]}"));
+    const OfferRecord r = extract("<subject>x</subject>", PackageFormat::Alibaba);
+    EXPECT_EQ(cell(r, ColumnSource::Features), q("{QQ4341QQ:QQQQ,QQ1459QQ:QQQQ,QQ8021QQ:QQQQ}"));
+    EXPECT_EQ(ranges_field(r), "\"\"");
+    EXPECT_EQ(cell(r, ColumnSource::Skus), "[]");
+    EXPECT_EQ(cell(r, ColumnSource::SkuPictures), q("{QQ3216QQ:[]}"));
 }
 
 TEST(OfferExtraction, PriceRangeStarts) {
@@ -96,8 +109,8 @@ TEST(OfferExtraction, PriceRangeStarts) {
         "<priceRanges><range>≥100</range><price>1.00</price></priceRanges>"
         "<priceRanges><range>100-199</range><price>2.00</price></priceRanges>"
         "<priceRanges><range>100</range><price>3.00</price></priceRanges>",
-        4);
-    EXPECT_EQ(r.priceRanges, q("Q100:1.00`100:2.00`:3.00`Q"));
+        PackageFormat::Alibaba);
+    EXPECT_EQ(ranges_field(r), q("Q100:1.00`100:2.00`:3.00`Q"));
 }
 
 TEST(OfferExtraction, TitleCleanUps) {
@@ -112,7 +125,7 @@ TEST(OfferExtraction, TitleCleanUps) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.subject);
-        for (const int format : {4, 5}) {
+        for (const PackageFormat format : {PackageFormat::Alibaba, PackageFormat::Taobao}) {
             EXPECT_EQ(extract(std::string("<subject>") + c.subject + "</subject>", format).title,
                       q(c.title));
         }
@@ -120,21 +133,17 @@ TEST(OfferExtraction, TitleCleanUps) {
 }
 
 TEST(OfferExtraction, Format5ReadsItemSkusOnly) {
-    // An offer.get answer holds no item SKUs; format-4 fields stay empty even when the
-    // record still holds an earlier product's values.
+    // An offer.get answer holds no item SKUs; the values of an earlier product all go.
     XmlDocument offer = answer(kFullOffer);
     OfferRecord r;
-    r.featureText = r.priceRanges = r.skuPictures = r.amountOnSale = "old";
-    r.postCategryId = r.sendGoodsId = r.freightTemplateId = r.termOfferProcess = "old";
-    extract_offer_fields(offer, 5, r);
-    EXPECT_EQ(r.skuText, ";");
+    r.amountOnSale = r.postCategryId = r.sendGoodsId = r.freightTemplateId = "old";
+    r.itemSkus.push_back({"1", "2", "3", "4"});
+    extract_offer_fields(offer, PackageFormat::Taobao, r);
+    EXPECT_EQ(cell(r, ColumnSource::ItemSkus, PackageFormat::Taobao), ";");
     EXPECT_EQ(r.retailPrice, "6.00");
     EXPECT_EQ(r.title, q("杯子"));
-    for (const std::string* field :
-         {&r.featureText, &r.priceRanges, &r.skuPictures, &r.amountOnSale, &r.postCategryId,
-          &r.sendGoodsId, &r.freightTemplateId, &r.termOfferProcess}) {
-        EXPECT_EQ(*field, "");
-    }
+    EXPECT_EQ(r.amountOnSale, "250");
+    EXPECT_EQ(r.sendGoodsId, "88");
 
     XmlDocument item;
     ASSERT_TRUE(
@@ -147,14 +156,14 @@ TEST(OfferExtraction, Format5ReadsItemSkusOnly) {
                         "<properties>1:4</properties></sku>"
                         "</skus></item></item_get_response>"));
     OfferRecord t;
-    extract_offer_fields(item, 5, t);
-    EXPECT_EQ(t.skuText, "1.00:5:A:1:2;2.00:6::1:3 ;:7:C:1:4;;");
+    extract_offer_fields(item, PackageFormat::Taobao, t);
+    EXPECT_EQ(cell(t, ColumnSource::ItemSkus, PackageFormat::Taobao), "1.00:5:A:1:2;2.00:6::1:3 ;:7:C:1:4;;");
 
     // Item SKUs land in a quoted field too.
     ASSERT_TRUE(item.load_bytes("<item_get_response><item><skus><sku><price>1</price>"
                                 "<outer_id>a\"b</outer_id></sku></skus></item></item_get_response>"));
-    extract_offer_fields(item, 5, t);
-    EXPECT_EQ(t.skuText, "1::a\"\"b:;;");
+    extract_offer_fields(item, PackageFormat::Taobao, t);
+    EXPECT_EQ(cell(t, ColumnSource::ItemSkus, PackageFormat::Taobao), "1::a\"\"b:;;");
 }
 
 // Seller-typed values inside the JSON texts: escaped for JSON, then quotes doubled for the
@@ -169,32 +178,32 @@ TEST(OfferExtraction, ValuesWithQuotesAndBackslashesStayInsideTheirStrings) {
         "</skuArray>"
         "<skuPics><3216><红>http://p/a\"b\\.jpg</红></3216></skuPics>"
         "<unit>件</unit>",
-        4);
-    EXPECT_EQ(r.featureText,
+        PackageFormat::Alibaba);
+    EXPECT_EQ(cell(r, ColumnSource::Features),
               q("{QQ1QQ:QQ5\\QQ \\\\ 英寸|*|\\u0009,xQQ,QQ4341QQ:QQ1\\QQ,,5.00;QQ,"
                 "QQ1459QQ:QQ件QQ,QQ8021QQ:QQQQ}"));
-    EXPECT_EQ(r.priceRanges, q("Q1QQ:5.00`Q"));
-    EXPECT_EQ(r.skuText,
+    EXPECT_EQ(ranges_field(r), q("Q1QQ:5.00`Q"));
+    EXPECT_EQ(cell(r, ColumnSource::Skus),
               q("[{QQspecAttributesQQ:{QQ3216QQ:QQ红\\QQ色QQ},QQspecIdQQ:QQs\\QQ1QQ,"
                 "QQpriceQQ:1QQ0,QQretailPriceQQ:0.0000,QQamountOnSaleQQ:1,000,"
                 "QQsaleCountQQ:2},]"));
-    EXPECT_EQ(r.skuPictures, q("{QQ3216QQ:[{QQ红QQ:QQhttp://p/a\\QQb\\\\.jpgQQ},]}"));
+    EXPECT_EQ(cell(r, ColumnSource::SkuPictures), q("{QQ3216QQ:[{QQ红QQ:QQhttp://p/a\\QQb\\\\.jpgQQ},]}"));
 }
 
 TEST(OfferExtraction, SecondProductKeepsOnlyItsOwnValues) {
     OfferRecord r;
     XmlDocument first = answer(kFullOffer);
-    extract_offer_fields(first, 4, r);
+    extract_offer_fields(first, PackageFormat::Alibaba, r);
     XmlDocument second = answer(
         "<subject>y</subject>"
         "<priceRanges><range>2-5</range><price>9.00</price></priceRanges>"
         "<skuPics><3216><黑>http://p/9.jpg</黑></3216></skuPics>");
-    extract_offer_fields(second, 4, r);
+    extract_offer_fields(second, PackageFormat::Alibaba, r);
     EXPECT_EQ(r.title, "y");
-    EXPECT_EQ(r.priceRanges, q("Q2:9.00`Q"));
-    EXPECT_EQ(r.skuPictures, q("{QQ3216QQ:[{QQ黑QQ:QQhttp://p/9.jpgQQ},]}"));
-    EXPECT_EQ(r.featureText, q("{QQ4341QQ:QQ2,,9.00;QQ,QQ1459QQ:QQQQ,QQ8021QQ:QQQQ}"));
-    EXPECT_EQ(r.skuText, "[]");
+    EXPECT_EQ(ranges_field(r), q("Q2:9.00`Q"));
+    EXPECT_EQ(cell(r, ColumnSource::SkuPictures), q("{QQ3216QQ:[{QQ黑QQ:QQhttp://p/9.jpgQQ},]}"));
+    EXPECT_EQ(cell(r, ColumnSource::Features), q("{QQ4341QQ:QQ2,,9.00;QQ,QQ1459QQ:QQQQ,QQ8021QQ:QQQQ}"));
+    EXPECT_EQ(cell(r, ColumnSource::Skus), "[]");
     EXPECT_EQ(r.amountOnSale, "");
 }
 
@@ -219,13 +228,13 @@ ListingRules markup_rules() {
 TEST(OfferExtraction, Format4RowUnderRules) {
     XmlDocument doc = answer(kFullOffer);
     OfferRecord r;
-    extract_offer_fields(doc, 4, r, markup_rules());
+    extract_offer_fields(doc, PackageFormat::Alibaba, r, markup_rules());
     EXPECT_EQ(r.title, q("【现货】保温杯"));
-    EXPECT_EQ(r.featureText,
+    EXPECT_EQ(cell(r, ColumnSource::Features),
               q("{QQ1QQ:QQ红QQ,QQ2QQ:QQ大QQ,QQ4341QQ:QQ1,,8.90;10,,7.90;QQ,QQ1459QQ:QQ件QQ,"
                 "QQ8021QQ:QQ10.90QQ}"));
-    EXPECT_EQ(r.priceRanges, q("Q1:8.90`10:7.90`Q"));
-    EXPECT_EQ(r.skuText,
+    EXPECT_EQ(ranges_field(r), q("Q1:8.90`10:7.90`Q"));
+    EXPECT_EQ(cell(r, ColumnSource::Skus),
               q("[{QQspecAttributesQQ:{QQ3216QQ:QQ红QQ,QQ450QQ:QQSQQ},QQspecIdQQ:QQa1QQ,"
                 "QQpriceQQ:8.90,QQretailPriceQQ:10.90,QQamountOnSaleQQ:10,QQsaleCountQQ:2},"
                 "{QQspecAttributesQQ:{QQ3216QQ:QQ红QQ,QQ450QQ:QQMQQ},QQspecIdQQ:QQa2QQ,"
@@ -235,7 +244,7 @@ TEST(OfferExtraction, Format4RowUnderRules) {
     EXPECT_TRUE(r.ruleNotes.empty());
 
     XmlDocument five = answer(kFullOffer);
-    extract_offer_fields(five, 5, r, markup_rules());
+    extract_offer_fields(five, PackageFormat::Taobao, r, markup_rules());
     EXPECT_EQ(r.retailPrice, "10.90");
     EXPECT_EQ(r.title, q("【现货】保温杯"));
 }
@@ -248,22 +257,22 @@ TEST(OfferExtraction, RulesLeaveWhatTheyCannotUse) {
         "<subject>杯子*</subject><retailPrice><amount>面议</amount></retailPrice>"
         "<priceRanges><range>1-9</range><price>约5元</price></priceRanges>");
     OfferRecord r;
-    extract_offer_fields(doc, 4, r, rules);
+    extract_offer_fields(doc, PackageFormat::Alibaba, r, rules);
     EXPECT_EQ(r.title, q("【现货】保温杯"));  // cleaned first, then the trailing blank trimmed
-    EXPECT_EQ(r.priceRanges, q("Q1:约5元`Q"));
+    EXPECT_EQ(ranges_field(r), q("Q1:约5元`Q"));
     ASSERT_EQ(r.ruleNotes.size(), 1u);
     EXPECT_NE(r.ruleNotes[0].find(utf8_to_gbk("面议")), std::string::npos);
 
     rules = ListingRules{};
     rules.titleReplacements.push_back({utf8_to_gbk("杯子"), ""});
     XmlDocument emptied = answer("<subject>杯子</subject>");
-    extract_offer_fields(emptied, 5, r, rules);
+    extract_offer_fields(emptied, PackageFormat::Taobao, r, rules);
     EXPECT_EQ(r.title, q("杯子"));
     EXPECT_EQ(r.ruleNotes.size(), 1u);
 
     rules.titlePrefix = "x";
     XmlDocument failed = answer("");
-    extract_offer_fields(failed, 5, r, rules);
+    extract_offer_fields(failed, PackageFormat::Taobao, r, rules);
     EXPECT_EQ(r.title, "");
     EXPECT_TRUE(r.ruleNotes.empty());
 }

@@ -58,6 +58,8 @@ TEST_F(OptionsTest, LoadDerivesControlsAndState) {
         {"fall 03 is unknown", "[DL_PIC]\r\nfall=03\r\n", false, false, false, -1, 7, 5},
         {"type 4", "[SAVE]\r\ntype=4\r\n", false, false, false, 2, 3, 4},
         {"type 5", "[SAVE]\r\ntype=5\r\n", false, false, false, 2, 3, 5},
+        {"type 6", "[SAVE]\r\ntype=6\r\n", false, false, false, 2, 3, 6},
+        {"type 7 is the default", "[SAVE]\r\ntype=7\r\n", false, false, false, 2, 3, 5},
         {"type empty", "[SAVE]\r\ntype=\r\n", false, false, false, 2, 3, 5},
         {"type 04", "[SAVE]\r\ntype=04\r\n", false, false, false, 2, 3, 5},
     };
@@ -72,9 +74,9 @@ TEST_F(OptionsTest, LoadDerivesControlsAndState) {
         EXPECT_EQ(controls.taobaoOnly, c.taobao);
         EXPECT_EQ(controls.taobaoOnlyEnabled, c.enabled);
         EXPECT_EQ(controls.failurePolicyItem, c.item);
-        EXPECT_EQ(controls.format, c.format);
+        EXPECT_EQ(vq::format_number(controls.format), c.format);
         EXPECT_EQ(state.pictureFailurePolicy, c.policy);
-        EXPECT_EQ(state.outputFormat, c.format);
+        EXPECT_EQ(vq::format_number(state.outputFormat), c.format);
     }
 }
 
@@ -90,18 +92,18 @@ TEST_F(OptionsTest, DefaultSaveWritesTheWholeFileIntoAMissingFolder) {
               "[DL_PIC]\r\ndownload=" + "假"_gbk + "\r\ntaobao_only=" + "假"_gbk +
                   "\r\nfall=3\r\n[SAVE]\r\ntype=5\r\n");
     EXPECT_EQ(state.pictureFailurePolicy, 3);
-    EXPECT_EQ(state.outputFormat, 5);
+    EXPECT_EQ(vq::format_number(state.outputFormat), 5);
 }
 
 TEST_F(OptionsTest, SaveThenLoadRoundTrips) {
     OptionControls chosen;
     chosen.downloadPictures = true;
     chosen.taobaoOnly = true;
-    chosen.format = 4;
+    chosen.format = *vq::format_from_number(4);
     BatchState saved;
     EXPECT_TRUE(save_options(path_, chosen, "删除图片"_gbk, saved).saved);
     EXPECT_EQ(saved.pictureFailurePolicy, 2);
-    EXPECT_EQ(saved.outputFormat, 4);
+    EXPECT_EQ(vq::format_number(saved.outputFormat), 4);
 
     BatchState loaded;
     const OptionControls controls = load_options(path_, loaded);
@@ -109,15 +111,15 @@ TEST_F(OptionsTest, SaveThenLoadRoundTrips) {
     EXPECT_TRUE(controls.taobaoOnly);
     EXPECT_TRUE(controls.taobaoOnlyEnabled);
     EXPECT_EQ(controls.failurePolicyItem, 1);
-    EXPECT_EQ(controls.format, 4);
+    EXPECT_EQ(vq::format_number(controls.format), 4);
     EXPECT_EQ(loaded.pictureFailurePolicy, 2);
-    EXPECT_EQ(loaded.outputFormat, 4);
+    EXPECT_EQ(vq::format_number(loaded.outputFormat), 4);
 }
 
 TEST_F(OptionsTest, ComboTextDecidesWhetherFallAndTypeAreWritten) {
     OptionControls chosen;
     chosen.downloadPictures = true;
-    chosen.format = 4;
+    chosen.format = *vq::format_from_number(4);
 
     // Empty: the check boxes are written, the rest is refused.
     BatchState state;
@@ -129,7 +131,7 @@ TEST_F(OptionsTest, ComboTextDecidesWhetherFallAndTypeAreWritten) {
     EXPECT_EQ(read_file_bytes(path_).value_or("<unreadable>"),
               "[DL_PIC]\r\ndownload=" + "真"_gbk + "\r\ntaobao_only=" + "假"_gbk + "\r\n");
     EXPECT_EQ(state.pictureFailurePolicy, 1);
-    EXPECT_EQ(state.outputFormat, 0);
+    EXPECT_EQ(vq::format_number(state.outputFormat), 5);  // the default, untouched
 
     // Unknown text: no fall, the policy kept, the format still saved.
     result = save_options(path_, chosen, "其他"_gbk, state);
@@ -137,7 +139,7 @@ TEST_F(OptionsTest, ComboTextDecidesWhetherFallAndTypeAreWritten) {
     EXPECT_EQ(read_ini_value(path_, "DL_PIC", "fall", "<none>"), "<none>");
     EXPECT_EQ(read_ini_value(path_, "SAVE", "type"), "4");
     EXPECT_EQ(state.pictureFailurePolicy, 1);
-    EXPECT_EQ(state.outputFormat, 4);
+    EXPECT_EQ(vq::format_number(state.outputFormat), 4);
 }
 
 TEST_F(OptionsTest, AFailedWriteIsNotConfirmed) {

@@ -24,15 +24,17 @@ TEST(RewriteDescriptionText, Table) {
         std::string in;
         std::string out;
     } cases[] = {
-        {"a&quot;b", "a\"\"\"\"b"},
-        {"<img src=\"x\">", "<img src=\"\"x\"\">"},
+        // What the seller wrote: one quote for "&quot;", and no package escaping.
+        {"a&quot;b", "a\"b"},
+        {"<img src=\"x\">", "<img src=\"x\">"},
+        {"it&apos;s A&amp;B &amp;amp; &amp;lt;b&amp;gt;", "it's A&B &amp; &lt;b&gt;"},
         {"1,2", "1，2"_gbk},
         {"&lt;p&gt;", "<p>"},
         {"a&amp;nbsp;b", "a b"},
         {"&amp;ldquo;x&amp;rdquo;&amp;hellip;&amp;mdash;", "“x”…—"_gbk},
         {"a\r\nb\nc\rd", "abc\rd"},
         // Entities decode once only; a line break inside one does not join it up.
-        {"&amp;lt; &amp;quot; &amp;nb\nsp;", "&amp;lt; &amp;quot; &amp;nbsp;"},
+        {"&amp;lt; &amp;quot; &amp;nb\nsp;", "&lt; &quot; &nbsp;"},
         {"中文"_gbk, "中文"_gbk},
     };
     for (const Case& c : cases) {
@@ -167,25 +169,28 @@ protected:
 };
 
 TEST_F(LocalizePictures, WithoutPicturesNothingHappens) {
-    record_.description = "<p>text</p><img src=\"\"/local.jpg\"\">";
+    record_.description = "<p>text</p><img src=\"/local.jpg\">";
     run();
-    EXPECT_EQ(record_.description, "<p>text</p><img src=\"\"/local.jpg\"\">");
+    EXPECT_EQ(record_.description, "<p>text</p><img src=\"/local.jpg\">");
     EXPECT_TRUE(log_.lines().empty());
     EXPECT_FALSE(file_exists(folder()));
 }
 
 TEST_F(LocalizePictures, ImgTagsThenBackgroundsSavedAndPointedAtLocalCopies) {
     Pictures server({{"/p/a.jpg?x=1&y=2", kJpg}, {"/p/b.gif", kGif}});
-    const std::string a = server.at("/p/a.jpg?x=1&amp;y=2");  // as the description escapes it
+    // The description holds the address as the seller wrote it; the picture is named from
+    // the answer's form of it, "&amp;" included.
+    const std::string written = server.at("/p/a.jpg?x=1&y=2");
+    const std::string a = server.at("/p/a.jpg?x=1&amp;y=2");
     const std::string b = server.at("/p/b.gif");
     // Lower-case tag, the same picture twice, and a background in upper-case scheme.
-    record_.description = "<img src=\"\"http://" + a + "\"\"><IMG alt=\"\"\"\" src=\"\"http://" +
-                          a + "\"\"><td background=\"\"HTTP://" + b + "\"\">";
+    record_.description = "<img src=\"http://" + written + "\"><IMG alt=\"\" src=\"http://" +
+                          written + "\"><td background=\"HTTP://" + b + "\">";
     run();
 
-    EXPECT_EQ(record_.description, "<img src=\"\"" + local(a, "jpg") +
-                                       "\"\"><IMG alt=\"\"\"\" src=\"\"" + local(a, "jpg") +
-                                       "\"\"><td background=\"\"" + local(b, "gif") + "\"\">");
+    EXPECT_EQ(record_.description, "<img src=\"" + local(a, "jpg") +
+                                       "\"><IMG alt=\"\" src=\"" + local(a, "jpg") +
+                                       "\"><td background=\"" + local(b, "gif") + "\">");
     EXPECT_EQ(read_file_bytes(folder() + "/" + md5_text(a, true) + ".jpg"), kJpg);
     EXPECT_EQ(read_file_bytes(folder() + "/" + md5_text(b, true) + ".gif"), kGif);
     EXPECT_EQ(files_in_folder(), 2u);  // no temporary files left behind
@@ -203,11 +208,11 @@ TEST_F(LocalizePictures, EmptyPicturesFollowTheFailurePolicy) {
     const std::string a = server.at("/empty/a.jpg");
     const std::string b = server.at("/empty/b.jpg");
     const std::string description =
-        "<img src=\"\"http://" + a + "\"\" x><td background=\"\"http://" + b + "\"\">";
+        "<img src=\"http://" + a + "\" x><td background=\"http://" + b + "\">";
     const std::string z1 = " 个宝贝 描述图片 字节集为0 已经删除 "_gbk;
     const std::string z2 = " 个宝贝 描述图片 字节集为0 正在重新下载 "_gbk;
     const std::string z3 = " 个宝贝 描述图片 字节集为0 重新下载失败===已经删除图片 "_gbk;
-    const std::string removed = "<img src=\"\"\"\" x><td background=\"\"\"\">";
+    const std::string removed = "<img src=\"\" x><td background=\"\">";
     struct Case {
         int policy;
         std::string description;
@@ -254,13 +259,13 @@ TEST_F(LocalizePictures, TaobaoOnlySkipsOtherHostsAndAppliesThePolicyToMissingPi
     const std::string missing = server.at("/taobao/gone.png");
     options_.taobaoOnly = true;
     context_.pictureFailurePolicy = 2;
-    record_.description = "<img src=\"\"http://" + other + "\"\"><img src=\"\"http://" + taobao +
-                          "\"\"><img src=\"\"http://" + missing + "\"\">";
+    record_.description = "<img src=\"http://" + other + "\"><img src=\"http://" + taobao +
+                          "\"><img src=\"http://" + missing + "\">";
     run();
 
     // A missing picture is neither saved as an empty file nor pointed at: it is removed.
-    EXPECT_EQ(record_.description, "<img src=\"\"http://" + other + "\"\"><img src=\"\"" +
-                                       local(taobao, "gif") + "\"\"><img src=\"\"\"\">");
+    EXPECT_EQ(record_.description, "<img src=\"http://" + other + "\"><img src=\"" +
+                                       local(taobao, "gif") + "\"><img src=\"\">");
     EXPECT_EQ(read_file_bytes(folder() + "/" + md5_text(taobao, true) + ".gif"), kGif);
     EXPECT_EQ(files_in_folder(), 1u);
     EXPECT_EQ(record_.failedPictures, 1);
@@ -285,14 +290,14 @@ TEST_F(LocalizePictures, OverlappingAndCaseTwinAddressesStayApart) {
     for (int policy : {1, 2}) {
         SCOPED_TRACE(policy);
         context_.pictureFailurePolicy = policy;
-        record_.description = "<img src=\"\"http://" + a + "\"\"><img src=\"\"http://" + a_small +
-                              "\"\"><IMG src=\"\"http://" + a_upper + "\"\"><img src=\"\"http://" +
-                              a + "\"\">";
+        record_.description = "<img src=\"http://" + a + "\"><img src=\"http://" + a_small +
+                              "\"><IMG src=\"http://" + a_upper + "\"><img src=\"http://" +
+                              a + "\">";
         run();
         EXPECT_EQ(record_.description,
-                  "<img src=\"\"" + local(a, "jpg") + "\"\"><img src=\"\"" + local(a_small, "jpg") +
-                      "\"\"><IMG src=\"\"" + local(a_upper, "jpg") + "\"\"><img src=\"\"" +
-                      local(a, "jpg") + "\"\">");
+                  "<img src=\"" + local(a, "jpg") + "\"><img src=\"" + local(a_small, "jpg") +
+                      "\"><IMG src=\"" + local(a_upper, "jpg") + "\"><img src=\"" +
+                      local(a, "jpg") + "\">");
         EXPECT_EQ(read_file_bytes(folder() + "/" + md5_text(a, true) + ".jpg"), big);
         EXPECT_EQ(read_file_bytes(folder() + "/" + md5_text(a_small, true) + ".jpg"), small);
         EXPECT_EQ(read_file_bytes(folder() + "/" + md5_text(a_upper, true) + ".jpg"), upper);
@@ -306,9 +311,9 @@ TEST_F(LocalizePictures, OverlappingAndCaseTwinAddressesStayApart) {
     context_.pictureFailurePolicy = 2;
     record_.failedPictures = 0;
     record_.description =
-        "<img src=\"\"http://" + b + "\"\"><img src=\"\"http://" + b_small + "\"\">";
+        "<img src=\"http://" + b + "\"><img src=\"http://" + b_small + "\">";
     run();
-    EXPECT_EQ(record_.description, "<img src=\"\"\"\"><img src=\"\"" + local(b_small, "jpg") + "\"\">");
+    EXPECT_EQ(record_.description, "<img src=\"\"><img src=\"" + local(b_small, "jpg") + "\">");
     EXPECT_EQ(record_.failedPictures, 1);
 }
 
@@ -321,7 +326,7 @@ TEST_F(LocalizePictures, LongTitlesAndOddFolderNamesStillGetTheirPictures) {
     std::string title;
     for (int i = 0; i < 90; ++i) title += "长"_gbk;
     record_.title = title + "\"x";
-    record_.description = "<img src=\"\"http://" + a + "\"\">";
+    record_.description = "<img src=\"http://" + a + "\">";
     run();
 
     const std::string name = product_folder_name(record_.title);
@@ -331,7 +336,7 @@ TEST_F(LocalizePictures, LongTitlesAndOddFolderNamesStillGetTheirPictures) {
     EXPECT_EQ(read_file_bytes(path), kJpg);
     const std::string address = "file://" + root_ + "/pk%22g 50%25/" + name + "/" +
                                 md5_text(a, true) + ".jpg";
-    EXPECT_EQ(record_.description, "<img src=\"\"" + address + "\"\">");
+    EXPECT_EQ(record_.description, "<img src=\"" + address + "\">");
     EXPECT_EQ(record_.failedPictures, 0);
 }
 
@@ -339,9 +344,9 @@ TEST_F(LocalizePictures, AFolderThatCannotBeMadeIsAFailedPictureNotASilentOne) {
     Pictures server({{"/p/a.jpg", kJpg}});
     const std::string a = server.at("/p/a.jpg");
     ASSERT_TRUE(write_file_atomic(root_ + "/pkg", "a file where the package folder goes"));
-    record_.description = "<img src=\"\"http://" + a + "\"\">";
+    record_.description = "<img src=\"http://" + a + "\">";
     run();
-    EXPECT_EQ(record_.description, "<img src=\"\"http://" + a + "\"\">");
+    EXPECT_EQ(record_.description, "<img src=\"http://" + a + "\">");
     EXPECT_EQ(record_.failedPictures, 1);
     EXPECT_EQ(log_.lines().back(),
               line("  第:"_gbk, " 个宝贝 描述图片 无法写入文件 保留原图片地址 "_gbk, 1, 1));
@@ -350,9 +355,9 @@ TEST_F(LocalizePictures, AFolderThatCannotBeMadeIsAFailedPictureNotASilentOne) {
 TEST_F(LocalizePictures, ChineseCharactersGoOutPercentEncoded) {
     Pictures server({{"/p/%D6%D0%CE%C4.jpg", kJpg}});
     const std::string address = server.at("/p/中文.jpg"_gbk);
-    record_.description = "<img src=\"\"http://" + address + "\"\">";
+    record_.description = "<img src=\"http://" + address + "\">";
     run();
-    EXPECT_EQ(record_.description, "<img src=\"\"" + local(address, "jpg") + "\"\">");
+    EXPECT_EQ(record_.description, "<img src=\"" + local(address, "jpg") + "\">");
     EXPECT_EQ(read_file_bytes(folder() + "/" + md5_text(address, true) + ".jpg"), kJpg);
     // Raw and encoded, the type fetch and the saving fetch are one request on the wire.
     EXPECT_EQ(server.request_lines(),

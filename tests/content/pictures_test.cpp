@@ -1,4 +1,5 @@
 #include "content/pictures.hpp"
+#include "output/package_layout.hpp"
 
 #include <gtest/gtest.h>
 
@@ -16,6 +17,12 @@
 
 namespace vq {
 namespace {
+
+// The picture column the package makes of the record's main pictures.
+std::string picture_column(const vq::OfferRecord& r) {
+    const vq::PackageLayout& layout = vq::package_layout(vq::PackageFormat::Taobao);
+    return vq::column_value(layout.columns[static_cast<std::size_t>(layout.column_of(vq::ColumnSource::MainPictures))], r);
+}
 
 using test::CaptureServer;
 
@@ -90,7 +97,7 @@ protected:
         context_.productCount = 7;
         record_.title = "标题"_gbk;
         record_.offerId = "123";
-        record_.pictureList = "stale";
+        record_.mainPictures = {"stale"};
     }
     void TearDown() override { std::filesystem::remove_all(context_.packageFolder); }
 
@@ -126,7 +133,7 @@ TEST_F(MainPictures, EveryPictureItsOwnNameAndItsOwnBytes) {
     MillisSequence millis;
     context_.clock = &clock;
     context_.millis = &millis;
-    context_.outputFormat = 5;
+    context_.outputFormat = *vq::format_from_number(5);
     const std::string uri = "<originalImageURI>" + server.base();
     std::vector<std::string> entries;
     for (int k = 1; k <= 8; ++k) entries.push_back(uri + "/m/" + std::to_string(k) + ".jpg</originalImageURI>");
@@ -141,8 +148,8 @@ TEST_F(MainPictures, EveryPictureItsOwnNameAndItsOwnBytes) {
     std::vector<std::string> expected_paths{"/m/1.jpg", "/m/2.jpg"};
     for (int k = 3; k <= 8; ++k) expected_paths.push_back("/m/" + std::to_string(k) + ".jpg");
     expected_paths.push_back("/m/flaky.jpg");
-    const std::vector<std::string> entries_listed = split_text(record_.pictureList, ":|;");
-    ASSERT_EQ(entries_listed.size(), expected_paths.size()) << record_.pictureList;
+    const std::vector<std::string> entries_listed = split_text(picture_column(record_), ":|;");
+    ASSERT_EQ(entries_listed.size(), expected_paths.size()) << picture_column(record_);
     std::set<std::string> names;
     for (std::size_t k = 0; k < entries_listed.size(); ++k) {
         const std::string name = entries_listed[k].substr(0, 32);
@@ -178,14 +185,14 @@ TEST_F(MainPictures, NameFromMillisTitleAndOfferIdWithTheFormatsExtension) {
     MillisSequence millis;
     context_.clock = &clock;
     context_.millis = &millis;
-    context_.outputFormat = 4;
+    context_.outputFormat = *vq::format_from_number(4);
     XmlDocument answer;
     ASSERT_TRUE(answer.load_bytes(
         answer_with({"<originalImageURI>" + server.base() + "/a.jpg</originalImageURI>"})));
     download_main_pictures(answer, record_, context_);
 
     const std::string name = md5_text(unix_millis_text(clock) + "标题"_gbk + "123");
-    EXPECT_EQ(record_.pictureList, name + ":1:0:|;");
+    EXPECT_EQ(picture_column(record_), name + ":1:0:|;");
     EXPECT_EQ(read_file_bytes(context_.packageFolder + "/" + name + ".ali"), "bytes");
     EXPECT_EQ(log_.lines().front(),
               log_time_stamp(clock) + "  开始下载 第：4/7  个宝贝   宝贝主图数据！\r\n"_gbk);
@@ -200,7 +207,7 @@ TEST_F(MainPictures, APictureWithNowhereToGoIsLeftOutAndSaid) {
         answer_with({"<originalImageURI>" + server.base() + "/a.jpg</originalImageURI>"})));
     download_main_pictures(answer, record_, context_);
     context_.packageFolder = folder;
-    EXPECT_EQ(record_.pictureList, "");
+    EXPECT_EQ(picture_column(record_), "");
     EXPECT_EQ(record_.failedPictures, 1);
     EXPECT_EQ(log_texts()[2], "  第：4/7  个宝贝 第：1  张 宝贝主图无法写入文件 已从数据包中略去\r\n"_gbk);
 }
@@ -209,7 +216,7 @@ TEST_F(MainPictures, NoPicturesGiveAnEmptyList) {
     XmlDocument answer;
     ASSERT_TRUE(answer.load_bytes(answer_with({})));
     download_main_pictures(answer, record_, context_);
-    EXPECT_EQ(record_.pictureList, "");
+    EXPECT_EQ(picture_column(record_), "");
     EXPECT_EQ(log_texts(), (std::vector<std::string>{
                                "  开始下载 第：4/7  个宝贝   宝贝主图数据！\r\n"_gbk,
                                "  下载完毕 第：4/7  个宝贝   宝贝主图数据！\r\n"_gbk,

@@ -353,7 +353,7 @@ private slots:
         // No options file: the defaults.
         QCOMPARE(window.settings_page()->failure_policy_box()->currentText(),
                  QStringLiteral("重新下载 仍失败删除"));
-        QCOMPARE(core.state.outputFormat.load(), 5);
+        QCOMPARE(vq::format_number(core.state.outputFormat.load()), 5);
     }
 
     void startup_without_key_pairs_ends_with_the_message() {

@@ -170,7 +170,7 @@ void RunPanelTest::runToCompletionShowsTheTotals() {
             {vq::utf8_to_gbk(product.title), product.price, product.offerId, product.offerId});
     }
     p.core.list.append_row({"unknown", "1", "x", "987654321987"});  // the marketplace has no such offer
-    p.core.state.outputFormat = 5;
+    p.core.state.outputFormat = *vq::format_from_number(5);
     p.core.state.pictureFailurePolicy = 3;
     const QString package = home.file(QStringLiteral("pkg.csv"));
     QVERIFY(p.panel.apply_output_path(package));
@@ -234,7 +234,7 @@ void RunPanelTest::pauseContinueAndStop() {
         const auto& product = home.sim.catalogue().products()[static_cast<std::size_t>(i)];
         p.core.list.append_row({vq::utf8_to_gbk(product.title), product.price, "", product.offerId});
     }
-    p.core.state.outputFormat = 5;
+    p.core.state.outputFormat = *vq::format_from_number(5);
     p.core.state.pictureFailurePolicy = 3;
     const QString package = home.file(QStringLiteral("pkg.csv"));
     QVERIFY(p.panel.apply_output_path(package));
@@ -378,7 +378,7 @@ void RunPanelTest::retryAddsTheFailedToTheirPackage() {
         p.core.list.append_row(
             {vq::utf8_to_gbk(product.title), product.price, product.offerId, product.offerId});
     }
-    p.core.state.outputFormat = 4;
+    p.core.state.outputFormat = *vq::format_from_number(4);
     p.core.state.pictureFailurePolicy = 3;
     const QString package = home.file(QStringLiteral("pkg.csv"));
     QVERIFY(p.panel.apply_output_path(package));

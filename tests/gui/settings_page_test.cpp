@@ -102,7 +102,7 @@ private slots:
         QCOMPARE(core.options.downloadDescriptionPictures.load(), download);
         QCOMPARE(core.options.taobaoOnly.load(), taobaoOnly);
         QCOMPARE(core.state.pictureFailurePolicy.load(), policy);
-        QCOMPARE(core.state.outputFormat.load(), format);
+        QCOMPARE(vq::format_number(core.state.outputFormat.load()), format);
 
         QTest::mouseClick(page.save_button(), Qt::LeftButton);
         QCOMPARE(services.messages.size(), 1);
@@ -127,7 +127,7 @@ private slots:
             QCOMPARE(services.messages[0].title, QStringLiteral("提示"));
             QCOMPARE(services.messages[0].text, QStringLiteral("已经保存！"));
             QCOMPARE(core.state.pictureFailurePolicy.load(), 1);
-            QCOMPARE(core.state.outputFormat.load(), 4);
+            QCOMPARE(vq::format_number(core.state.outputFormat.load()), 4);
         }
 
         WindowCore core(home.gbk());
@@ -139,7 +139,7 @@ private slots:
         QCOMPARE(page.failure_policy_box()->currentText(), QStringLiteral("保持不变"));
         QVERIFY(page.alibaba_format_button()->isChecked());
         QCOMPARE(core.state.pictureFailurePolicy.load(), 1);
-        QCOMPARE(core.state.outputFormat.load(), 4);
+        QCOMPARE(vq::format_number(core.state.outputFormat.load()), 4);
     }
 
     // Workers read the boxes live, and the second box is usable exactly while the first
@@ -233,7 +233,7 @@ private slots:
         QCOMPARE(services.messages[0].title, QStringLiteral("提示"));
         QVERIFY2(services.messages[0].text.startsWith(field), qPrintable(services.messages[0].text));
         QVERIFY(!QFile::exists(home.file(QStringLiteral("options/options.ini"))));
-        QCOMPARE(core.state.outputFormat.load(), 5);
+        QCOMPARE(vq::format_number(core.state.outputFormat.load()), 5);
     }
 
     // Rules in the file the program cannot use: every bad field is named and marked, its

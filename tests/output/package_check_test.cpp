@@ -35,7 +35,7 @@ public:  // the damage table reaches in
     void TearDown() override { fs::remove_all(dir_); }
 
     std::string picture(const std::string& name) const {
-        return folder_ + "/" + name + (format_ == 4 ? ".ali" : ".tbi");
+        return folder_ + "/" + name + std::string(main_picture_extension(format_));
     }
 
     // Rows for the products; mutate changes records before they are written.
@@ -47,15 +47,15 @@ public:  // the damage table reaches in
             r.title = "宝贝"_gbk + std::to_string(p);
             for (int k = 0; k < 2; ++k) {
                 const std::string name = "p" + std::to_string(p) + "k" + std::to_string(k);
-                r.pictureList += name + ":1:" + std::to_string(k) + ":|;";
+                r.mainPictures.push_back(name);
                 EXPECT_TRUE(write_file_atomic(picture(name), kJpg));
             }
             records.push_back(r);
         }
         const std::string local = folder_ + "/sub/d.jpg";
         ASSERT_TRUE(write_file_atomic(local, kJpg));
-        records[0].description = "<img src=\"\"file://" + local +
-                                 "\"\"><IMG src=\"\"http://img.example/x.jpg\"\">";
+        records[0].description = "<img src=\"file://" + local +
+                                 "\"><IMG src=\"http://img.example/x.jpg\">";
         if (mutate) mutate(records);
         std::string rows;
         for (const OfferRecord& r : records) rows += build_package_row(r, format_);
@@ -65,17 +65,17 @@ public:  // the damage table reaches in
     PackageCheck check() const { return check_package(table_, folder_); }
 
     std::string dir_, folder_, table_;
-    int format_ = 5;
+    PackageFormat format_ = PackageFormat::Taobao;
 };
 
 TEST_F(PackageCheckTest, AWholePackageIsCleanAndCounted) {
-    for (const int format : {5, 4}) {
-        SCOPED_TRACE(format);
+    for (const PackageFormat format : {PackageFormat::Taobao, PackageFormat::Alibaba, PackageFormat::TaobaoToday}) {
+        SCOPED_TRACE(format_number(format));
         format_ = format;
         write_package();
         const PackageCheck c = check();
         EXPECT_TRUE(c.clean());
-        EXPECT_EQ(c.format, format);
+        EXPECT_EQ(c.format, format_number(format));
         EXPECT_TRUE(c.problems.empty()) << gbk_to_utf8(c.problems.front());
         EXPECT_EQ(c.rows, 3);
         EXPECT_EQ(c.mainPictures, 6);
@@ -91,8 +91,8 @@ TEST_F(PackageCheckTest, AWholePackageIsCleanAndCounted) {
 TEST_F(PackageCheckTest, LongTitlesAreWarnedOfNotCountedAsProblems) {
     std::string thirty;
     for (int i = 0; i < 30; ++i) thirty += "宝"_gbk;
-    for (const int format : {5, 4}) {
-        SCOPED_TRACE(format);
+    for (const PackageFormat format : {PackageFormat::Taobao, PackageFormat::Alibaba, PackageFormat::TaobaoToday}) {
+        SCOPED_TRACE(format_number(format));
         format_ = format;
         write_package([&thirty](std::vector<OfferRecord>& records) {
             records[0].title = thirty;
@@ -129,7 +129,7 @@ TEST_F(PackageCheckTest, EveryFaultIsNamedWithItsRowAndPicture) {
         {"named twice",
          [](PackageCheckTest& t) {
              t.write_package([](std::vector<OfferRecord>& r) {
-                 r[2].pictureList = "p1k1:1:0:|;";
+                 r[2].mainPictures = {"p1k1"};
              });
          },
          "第 3 行「宝贝3」：主图 p1k1 与第 1 行的主图同名"},
@@ -140,7 +140,7 @@ TEST_F(PackageCheckTest, EveryFaultIsNamedWithItsRowAndPicture) {
          "第 3 行「宝贝3」：宝贝ID 1 与第 1 行重复"},
         {"no main picture",
          [](PackageCheckTest& t) {
-             t.write_package([](std::vector<OfferRecord>& r) { r[1].pictureList.clear(); });
+             t.write_package([](std::vector<OfferRecord>& r) { r[1].mainPictures.clear(); });
          },
          "第 2 行「宝贝2」：没有主图"},
         {"description picture",
@@ -148,9 +148,10 @@ TEST_F(PackageCheckTest, EveryFaultIsNamedWithItsRowAndPicture) {
          "第 1 行「宝贝1」：描述图片 <folder>/sub/d.jpg 不存在"},
         {"positions",
          [](PackageCheckTest& t) {
-             t.write_package([](std::vector<OfferRecord>& r) {
-                 r[1].pictureList = "p2k0:1:0:|;p2k1:1:2:|;";
-             });
+             t.write_package();
+             std::string bytes = *read_file_bytes(t.table_);
+             bytes.replace(bytes.find("p2k1:1:1:"), 9, "p2k1:1:2:");
+             write_file_atomic(t.table_, bytes);
          },
          "第 2 行「宝贝2」：主图列表项不对：“p2k1:1:2”"},
         {"field count",
@@ -182,7 +183,7 @@ TEST_F(PackageCheckTest, EveryFaultIsNamedWithItsRowAndPicture) {
         EXPECT_TRUE(result.summary.ends_with("问题 1 个"_gbk));
     }
     // The 1688 table holds the id in its first column.
-    format_ = 4;
+    format_ = PackageFormat::Alibaba;
     write_package([](std::vector<OfferRecord>& r) { r[1].offerId = "3"; });
     const PackageCheck repeated = check();
     ASSERT_EQ(repeated.problems.size(), 1u);
@@ -194,19 +195,19 @@ TEST_F(PackageCheckTest, EveryFaultIsNamedWithItsRowAndPicture) {
 TEST_F(PackageCheckTest, ABytePastItsEncodingIsAProblem) {
     const std::string two = "宝贝2"_gbk, three = "宝贝3"_gbk;
     struct Case {
-        int format;
+        PackageFormat format;
         std::function<std::size_t(std::string&)> damage;  // returns the offset damaged
         std::string line;                                  // UTF-8, <at> for the offset
     } cases[] = {
-        {5, [&](std::string& b) {
+        {PackageFormat::Taobao, [&](std::string& b) {
              const std::size_t at = b.find(two) + 4;
              b[at] = '\xFF';
              return at;
          },
          "第 2 行「宝贝?」：文件偏移 <at> 处的 FF 不是有效的 GBK 文字（文件第 5 行）"},
-        {5, [&](std::string& b) { const std::size_t at = b.find("title"); b[at] = '\xFF'; return at; },
+        {PackageFormat::Taobao, [&](std::string& b) { const std::size_t at = b.find("title"); b[at] = '\xFF'; return at; },
          "表头：文件偏移 <at> 处的 FF 不是有效的 GBK 文字（文件第 2 行）"},
-        {4, [&](std::string& b) {
+        {PackageFormat::Alibaba, [&](std::string& b) {
              const std::size_t at = b.find(gbk_to_utf16le(three).substr(0, 6)) + 4;
              b.replace(at, 2, std::string("\x00\xD8", 2));
              return at;
@@ -227,7 +228,7 @@ TEST_F(PackageCheckTest, ABytePastItsEncodingIsAProblem) {
         EXPECT_EQ(gbk_to_utf8(result.problems.back()), replace_all(c.line, "<at>", std::to_string(at)));
     }
     // The euro sign is 0x80 in the code page the seller assistant reads.
-    format_ = 5;
+    format_ = PackageFormat::Taobao;
     write_package([](std::vector<OfferRecord>& r) { r[0].title = "\x80 10"; });
     EXPECT_TRUE(check().clean());
 }

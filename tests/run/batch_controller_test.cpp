@@ -328,7 +328,7 @@ TEST_F(BatchControllerTest, SettingsChangedDuringARunApplyToTheNextRun) {
     ASSERT_TRUE(observer.wait_progress(2));
     state.set_output(folder.path + "/", "other");
     outputPath.set(folder.path + "/other.csv");
-    state.outputFormat = 4;
+    state.outputFormat = *vq::format_from_number(4);
     state.pictureFailurePolicy = 2;
     ASSERT_TRUE(observer.wait_completed());
     EXPECT_EQ(observer.totals.packagePath, package_path());

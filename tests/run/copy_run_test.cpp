@@ -341,7 +341,7 @@ TEST_F(CopyRunTest, HostileValuesMakeAPackageThatReadsBackWhole) {
 RunOutput CopyRunTest::copy_run(int format, int products, bool ahead, const std::string& name) {
     RunOutput out;
     ThreadLog log;
-    state.outputFormat = format;
+    state.outputFormat = *vq::format_from_number(format);
     state.pictureFailurePolicy = 3;
     options.downloadDescriptionPictures = true;
     const std::string folder = this->folder.path + "/" + name;

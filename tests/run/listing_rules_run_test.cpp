@@ -35,14 +35,14 @@ protected:
         environment.millis = &millis;
         environment.settings = settings;
         environment.settings.packageFolder = package_folder();
-        environment.settings.outputFormat = format;
+        environment.settings.outputFormat = *vq::format_from_number(format);
         vq::ProductPipeline pipeline(1, environment);
         std::string rows;
         for (int n = 1; n <= count; ++n) {
             if (const auto row = pipeline.process_product(n)) rows += *row;
         }
         rows = vq::replace_all(rows, "localhost:" + std::to_string(sim.port()), "localhost:PORT");
-        return vq::package_file_bytes(format, rows);
+        return vq::package_file_bytes(*vq::format_from_number(format), rows);
     }
 };
 

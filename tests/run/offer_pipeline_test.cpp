@@ -12,7 +12,7 @@ using vq::operator""_gbk;
 class OfferPipelineTest : public RunFixture {
 protected:
     vq::ProductPipeline make_pipeline(int worker = 1) {
-        state.outputFormat = 5;
+        state.outputFormat = *vq::format_from_number(5);
         state.set_output(folder.path + "/", "pkg");
         state.reset_run(list.row_count());
         vq::RunEnvironment environment;
@@ -21,7 +21,7 @@ protected:
         environment.options = &options;
         environment.log = &log;
         environment.settings.packageFolder = package_folder();
-        environment.settings.outputFormat = 5;
+        environment.settings.outputFormat = *vq::format_from_number(5);
         return vq::ProductPipeline(worker, environment);
     }
 
@@ -73,13 +73,13 @@ TEST_F(OfferPipelineTest, CredentialsRotateAndRetriedAnswersAreConvertedOnce) {
     ASSERT_TRUE(first.has_value());
     EXPECT_EQ(pipeline.credential_cursor(), 2);
     EXPECT_EQ(gateway_requests(), 2);
-    EXPECT_EQ(first->rfind("|*|" + titles[0] + "|*|,", 0), 0u);
+    EXPECT_EQ(first->rfind("\"" + titles[0] + "\",", 0), 0u);
 
     const auto second = pipeline.process_product(2);
     ASSERT_TRUE(second.has_value());
     EXPECT_EQ(pipeline.credential_cursor(), 2);
     EXPECT_EQ(gateway_requests(), 5);
-    EXPECT_EQ(second->rfind("|*|" + titles[1] + "|*|,", 0), 0u);
+    EXPECT_EQ(second->rfind("\"" + titles[1] + "\",", 0), 0u);
     EXPECT_EQ(log.count_containing("正在重试"), 3);
     EXPECT_EQ(log.count_containing("请联系工具开始页下方的在线客服"), 0);
 }

@@ -33,7 +33,7 @@ for path in sys.argv[2:]:
 )";
 
 // Rows with what sellers type: quotes, separators and line breaks inside fields.
-std::string package_rows(int format) {
+std::string package_rows(vq::PackageFormat format) {
     std::string rows;
     for (int p = 1; p <= 3; ++p) {
         vq::OfferRecord r;
@@ -42,7 +42,7 @@ std::string package_rows(int format) {
         r.amount = "5";
         r.retailPrice = "12.50";
         r.description = "<p>第一行\r\n第二行\t,</p>"_gbk;
-        r.pictureList = "p" + std::to_string(p) + ":1:0:|;";
+        r.mainPictures = {"p" + std::to_string(p)};
         rows += vq::build_package_row(r, format);
     }
     return rows;
@@ -66,7 +66,7 @@ OurVerdict our_verdict(std::string_view bytes) {
     if (table.format == 0 || !table.terminated || table.badByte != std::string_view::npos) refuse(false);
     if (!table.headerError.empty()) refuse(table.headerError == "未加引号的字段里有引号"_gbk);
     for (const vq::PackageRecord& record : table.records) {
-        if (static_cast<int>(record.fields.size()) != vq::package_field_count(table.format)) refuse(false);
+        if (static_cast<int>(record.fields.size()) != vq::package_field_count(*vq::format_from_number(table.format))) refuse(false);
         if (!record.error.empty()) refuse(record.error == "未加引号的字段里有引号"_gbk);
     }
     return v;
@@ -93,12 +93,15 @@ TEST(PackageCrossCheck, OurReaderAndTheStrictReaderRefuseTheSameFiles) {
         std::string path, bytes;
     };
     std::vector<Mutant> mutants;
-    for (const int format : {5, 4}) {
+    for (const vq::PackageFormat format :
+         {vq::PackageFormat::Taobao, vq::PackageFormat::Alibaba, vq::PackageFormat::TaobaoToday}) {
         const std::string base = vq::package_file_bytes(format, package_rows(format));
         ASSERT_FALSE(our_verdict(base).refused);
         // The first bytes say the format; both readers would read another format's file
         // differently on purpose, so they stay.
-        const std::size_t keep = format == 5 ? 8 : 2;
+        const std::size_t keep = format == vq::PackageFormat::Taobao        ? 8
+                                 : format == vq::PackageFormat::TaobaoToday ? 28
+                                                                            : 2;
         for (int n = 0; n < 300; ++n) {
             std::string bytes = base;
             const int changes = 1 + static_cast<int>(pick(3));
@@ -112,7 +115,7 @@ TEST(PackageCrossCheck, OurReaderAndTheStrictReaderRefuseTheSameFiles) {
                     default: bytes.erase(at, 1); break;
                 }
             }
-            mutants.push_back({folder.path + "/m" + std::to_string(format) + "-" +
+            mutants.push_back({folder.path + "/m" + std::to_string(vq::format_number(format)) + "-" +
                                    std::to_string(n) + ".csv",
                                bytes});
         }

@@ -208,7 +208,7 @@ protected:
 
     // Output at <folder>/pkg.csv, pictures in <folder>/pkg.
     void make_controller(int format = 5, bool descPictures = true) {
-        state.outputFormat = format;
+        state.outputFormat = *vq::format_from_number(format);
         state.pictureFailurePolicy = 3;
         options.downloadDescriptionPictures = descPictures;
         state.set_output(folder.path + "/", "pkg");

@@ -59,7 +59,7 @@ TEST_F(VqCommandTest, HelpAndVersionGoToStdoutAndWrongArgumentsToStderr) {
         // Each value of the choices is explained.
         {{"help", "copy"},
          0,
-         "--format 4|5            4: the 1688 assistant's UTF-16 tab table; 5: the Taobao"},
+         "--format 4|5|6          4: the 1688 assistant's UTF-16 tab table; 5: the Taobao"},
         {{"help", "copy"}, 0, "a description picture that could not be fetched: 1 keeps its web\n"},
         {{"help", "add"},
          0,
@@ -77,9 +77,9 @@ TEST_F(VqCommandTest, HelpAndVersionGoToStdoutAndWrongArgumentsToStderr) {
         {{"add", "--mode", "shop", "--list", "list.txt", "http://x/", "-v"},
          2,
          "vq add: unknown option: -v\n"},
-        {{"copy", "--list", "list.txt", "--format", "6"},
+        {{"copy", "--list", "list.txt", "--format", "7"},
          2,
-         "vq copy: --format: 6 is not one of 4, 5\nusage: vq copy --list FILE"},
+         "vq copy: --format: 7 is not one of 4, 5, 6\nusage: vq copy --list FILE"},
         {{"copy", "--list", "list.txt", "--policy", "9"},
          2,
          "vq copy: --policy: 9 is not one of 1, 2, 3\n"},
@@ -288,7 +288,7 @@ TEST_F(VqCommandTest, RefusesToStartWithoutKeyPairsOrAUsableOutputName) {
     EXPECT_NE(stderr_text.find("保存路径的文件夹不存在"), std::string::npos);
     EXPECT_EQ(run({"copy", "--list", folder.path + "/no-such-list.txt", "--home", home}), 2);
     EXPECT_EQ(run({"copy", "--home", home}), 2);
-    EXPECT_EQ(run({"copy", "--list", list_file, "--format", "6"}), 2);
+    EXPECT_EQ(run({"copy", "--list", list_file, "--format", "7"}), 2);
 
     // A list line that is no row would be a product silently left out: refused by its line.
     // A list saved as UTF-8 is read as such.
