@@ -48,9 +48,9 @@ struct Folder {
     std::string root, table, pictures;
 };
 
-std::string header_bytes(int format) {
+std::string header_bytes(vq::PackageFormat format) {
     const std::string& header = vq::package_header_text(format);
-    if (format == 5) return header;
+    if (format == vq::PackageFormat::Taobao) return header;
     const std::string units = vq::gbk_to_utf16le(header);
     return "\xFF\xFE" + units.substr(0, units.size() - 2);  // without the closing zero unit
 }
@@ -62,13 +62,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size == 0) return 0;
     const std::string_view rest(reinterpret_cast<const char*>(data) + 1, size - 1);
     std::string bytes;
-    switch (data[0] % 3) {
+    switch (data[0] % 4) {
         case 0: bytes.assign(rest); break;
-        case 1: bytes = header_bytes(5).append(rest); break;
-        default: bytes = header_bytes(4).append(rest); break;
+        case 1: bytes = header_bytes(vq::PackageFormat::Taobao).append(rest); break;
+        case 2: bytes = header_bytes(vq::PackageFormat::Alibaba).append(rest); break;
+        default: bytes = header_bytes(vq::PackageFormat::TaobaoToday).append(rest); break;
     }
     // "file://PKG/" in GBK text names the folder, so local pictures can be inside it.
-    if (data[0] % 3 != 2) {
+    if (data[0] % 4 < 2) {
         bytes = vq::replace_all(bytes, "file://PKG/", "file://" + folder.pictures + "/");
     }
     FUZZ_CHECK(vq::write_file_atomic(folder.table, bytes));
@@ -81,20 +82,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(check.rows == static_cast<int>(table.records.size()));
 
     // What a strict reader refuses is never clean.
-    const std::string_view body = table.format == 4 ? std::string_view(bytes).substr(2) : bytes;
-    const bool decodes = table.format == 4 ? vq::first_invalid_utf16le(body) == std::string_view::npos
-                                           : vq::first_invalid_gbk(body) == std::string_view::npos;
+    const vq::PackageFormat format = *vq::format_from_number(table.format);
+    const bool utf16 = format != vq::PackageFormat::Taobao;
+    const std::string_view body = utf16 ? std::string_view(bytes).substr(2) : bytes;
+    const bool decodes = utf16 ? vq::first_invalid_utf16le(body) == std::string_view::npos
+                               : vq::first_invalid_gbk(body) == std::string_view::npos;
     FUZZ_CHECK(decodes == (table.badByte == std::string_view::npos));
     bool rowsWhole = table.headerError.empty() && table.terminated;
     for (const vq::PackageRecord& record : table.records) {
         rowsWhole = rowsWhole && record.error.empty() &&
-                    static_cast<int>(record.fields.size()) == vq::package_field_count(table.format);
+                    static_cast<int>(record.fields.size()) == vq::package_field_count(format);
     }
     if (!decodes || !rowsWhole) FUZZ_CHECK(!check.clean());
 
     // A package the check passes, ending in a line break, takes appended rows.
-    const bool endsWithBreak = table.format == 4 ? bytes.ends_with(std::string("\n\0\0\0", 4))
-                                                 : bytes.ends_with("\n");
-    if (check.clean() && endsWithBreak) FUZZ_CHECK(vq::append_refusal(table.format, bytes).empty());
+    const bool endsWithBreak = format == vq::PackageFormat::Alibaba ? bytes.ends_with(std::string("\n\0\0\0", 4))
+                               : utf16                            ? bytes.ends_with(std::string("\n\0", 2))
+                                                                  : bytes.ends_with("\n");
+    if (check.clean() && endsWithBreak) FUZZ_CHECK(vq::append_refusal(format, bytes).empty());
     return 0;
 }

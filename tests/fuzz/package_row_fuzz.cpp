@@ -1,5 +1,5 @@
 // libFuzzer target: an offer.get answer of any bytes, extracted and made into a package row
-// in both formats, with and without price and title rules whose texts hold quotes,
+// in every format, with and without price and title rules whose texts hold quotes,
 // separators and the quote placeholder, reads back under strict quoting into exactly its
 // column count.
 #include <cstddef>
@@ -31,9 +31,9 @@ vq::ListingRules hostile_rules() {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
     static const vq::ListingRules ruled = hostile_rules();
-    for (const int format : {4, 5, -4, -5}) {
+    for (const int format : {4, 5, 6, -4, -5, -6}) {
         const vq::ListingRules& rules = format < 0 ? ruled : vq::ListingRules{};
-        const int f = format < 0 ? -format : format;
+        const vq::PackageFormat f = *vq::format_from_number(format < 0 ? -format : format);
         vq::XmlDocument answer;
         answer.load_bytes(bytes);
         vq::OfferRecord record;
@@ -41,10 +41,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         vq::extract_offer_fields(answer, f, record, rules);
         record.description = vq::rewrite_description_text(
             answer.node_text(std::string(vq::kAnswerPrefix) + "details"));
-        record.pictureList = "a:1:0:|;";
+        record.mainPictures = {"a"};
         const std::string row = vq::build_package_row(record, f);
         const vq::PackageTable table = vq::read_package_table(vq::package_file_bytes(f, row));
-        FUZZ_CHECK(table.format == f);
+        FUZZ_CHECK(table.format == vq::format_number(f));
         FUZZ_CHECK(table.headerMatches);
         FUZZ_CHECK(table.records.size() == 1);
         FUZZ_CHECK(table.records[0].error.empty());

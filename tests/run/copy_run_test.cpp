@@ -7,6 +7,8 @@
 #include <set>
 #include <thread>
 
+#include "output/package_check.hpp"
+#include "output/package_layout.hpp"
 #include "run_fixture.hpp"
 
 namespace {
@@ -258,7 +260,7 @@ TEST_F(CopyRunTest, HostileValuesMakeAPackageThatReadsBackWhole) {
     vq::sim::SimOptions options;
     options.hostile = true;
     start_sim(options);
-    for (const int format : {5, 4}) {
+    for (const int format : {5, 4, 6}) {
         SCOPED_TRACE(format);
         observer.reset_completions();
         list.replace_all({});
@@ -266,21 +268,41 @@ TEST_F(CopyRunTest, HostileValuesMakeAPackageThatReadsBackWhole) {
         run_to_completion(format, 16);
         ASSERT_EQ(observer.totals.succeeded, 16);
         EXPECT_TRUE(observer.totals.checkClean) << vq::gbk_to_utf8(observer.totals.checkSummary);
+        // vq check reads it as the same format, clean.
+        const vq::PackageCheck check = vq::check_package(package_path(), package_folder());
+        EXPECT_EQ(check.format, format);
+        EXPECT_TRUE(check.clean()) << vq::gbk_to_utf8(check.summary);
 
         const auto rows = runtest::read_package_strictly(package_path(), folder.path);
         ASSERT_EQ(rows.size(), 16u);
-        const std::size_t id_column = format == 4 ? 0 : 36, title_column = format == 4 ? 1 : 0;
-        const std::size_t picture_column = format == 4 ? 3 : 28;
-        const std::size_t description_column = format == 4 ? 7 : 20;
-        const std::string extension = format == 4 ? ".ali" : ".tbi";
+        const vq::PackageLayout& layout = vq::package_layout(*vq::format_from_number(format));
+        const auto column = [&](vq::ColumnSource source) {
+            return static_cast<std::size_t>(layout.column_of(source));
+        };
+        const std::size_t id_column = column(vq::ColumnSource::OfferId);
+        const std::size_t title_column = column(vq::ColumnSource::Title);
+        const std::size_t picture_column = column(vq::ColumnSource::MainPictures);
+        const std::size_t description_column = column(vq::ColumnSource::Description);
+        const std::string extension(vq::main_picture_extension(layout.format));
         std::set<std::string> names;
         int expected_failures = 0;
         for (const auto& row : rows) {
             const vq::sim::Product* p = sim.catalogue().find_offer(row[id_column]);
             ASSERT_NE(p, nullptr) << row[id_column];
             EXPECT_EQ(row[title_column], cleaned_title(p->title));
-            if (format == 5) {
+            ASSERT_EQ(row.size(), static_cast<std::size_t>(layout.field_count()));
+            if (format != 4) {
                 EXPECT_EQ(row[9], p->amount);  // "1,000" whole in its field
+            }
+            // The description shows what the seller wrote: one quote where the seller typed
+            // one, the seller's entities as typed, the answer's own escaping undone once.
+            const std::string& html = row[description_column];
+            EXPECT_NE(html.find("欢迎新老客户\"批发\"选购"), std::string::npos) << html;
+            EXPECT_NE(html.find("<p>“" + p->slogan + "”"), std::string::npos) << html;
+            EXPECT_EQ(html.find("&amp;amp;amp;"), std::string::npos) << html;
+            EXPECT_EQ(html.find("&amp;quot;"), std::string::npos) << html;
+            if (p->title.find('"') != std::string::npos) {
+                EXPECT_NE(html.find("&quot;"), std::string::npos) << html;  // the title's, escaped
             }
 
             std::vector<std::string> fetched;

@@ -283,7 +283,8 @@ void make_hostile(Product& p) {
         for (SkuItem& c : s.children) odd_size(c);
     }
     if (i % 2 == 0) p.amount = "1,000";
-    p.slogan = "特价|*|**包邮\"大促\"\\";
+    // Raw HTML of the seller's: entities the seller typed must reach the package as typed.
+    p.slogan = "特价|*|**包邮\"大促\"\\ &lt;b&gt;粗体&lt;/b&gt; A&amp;B &amp;amp;";
     // The first address starts the second; the third differs from the first only in case.
     for (const char* tail : {"_ov.jpg", "_ov.jpg_100x100.jpg", "_OV.jpg"}) {
         p.descriptionImages.push_back({PictureHost::Plain, "/desc/" + p.offerId + tail, "", true});
