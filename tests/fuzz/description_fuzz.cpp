@@ -67,10 +67,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     vq::localize_description_pictures(record, context, matchers);
     FUZZ_CHECK(record.failedPictures >= 0);
 
-    const std::string row = vq::build_package_row(record, 5);
-    const vq::PackageTable table = vq::read_package_table(vq::package_file_bytes(5, row));
-    FUZZ_CHECK(table.records.size() == 1);
-    FUZZ_CHECK(table.records[0].error.empty());
-    FUZZ_CHECK(table.records[0].fields.size() == 48);
+    // The description reads back whole in the quoted field of each format.
+    for (const vq::PackageFormat format :
+         {vq::PackageFormat::Taobao, vq::PackageFormat::TaobaoToday, vq::PackageFormat::Alibaba}) {
+        const std::string row = vq::build_package_row(record, format);
+        const vq::PackageTable table = vq::read_package_table(vq::package_file_bytes(format, row));
+        FUZZ_CHECK(table.records.size() == 1);
+        FUZZ_CHECK(table.records[0].error.empty());
+        FUZZ_CHECK(static_cast<int>(table.records[0].fields.size()) == vq::package_field_count(format));
+    }
     return 0;
 }
