@@ -68,6 +68,8 @@ private slots:
                                 << false << retry << 3 << 4 << hint << saved;
         QTest::newRow("type 04") << QStringLiteral("[SAVE]\r\ntype=04\r\n") << false << false
                                  << false << retry << 3 << 5 << hint << saved;
+        QTest::newRow("type 6") << QStringLiteral("[SAVE]\r\ntype=6\r\n") << false << false
+                                << false << retry << 3 << 6 << hint << saved;
     }
 
     // What the file says reaches the controls, the live options and the run settings; saving
@@ -97,6 +99,8 @@ private slots:
         QCOMPARE(page.failure_policy_box()->currentIndex() == -1, fall.isEmpty());
         QCOMPARE(page.alibaba_format_button()->isChecked(), format == 4);
         QCOMPARE(page.taobao_format_button()->isChecked(), format == 5);
+        QCOMPARE(page.today_format_button()->isChecked(), format == 6);
+        QCOMPARE(page.today_format_button()->text(), QStringLiteral("生成淘宝助理新版数据包（63列）"));
         // The 1688 format works; nothing may say otherwise.
         QCOMPARE(page.alibaba_format_button()->text(), QStringLiteral("生成阿里巴巴商机助理数据包"));
         QCOMPARE(core.options.downloadDescriptionPictures.load(), download);
