@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <cstdio>
 #include <iterator>
+#include <optional>
 #include <unistd.h>
 
 #include "api/site_settings.hpp"
@@ -333,7 +334,8 @@ int copy_command(const std::vector<std::string>& args) {
         options.downloadDescriptionPictures = arguments.descPictures;
     if (declared.taobaoOnly->count()) options.taobaoOnly = arguments.taobaoOnly;
     if (!arguments.format.empty()) state.outputFormat = std::stoi(arguments.format);
-    if (!arguments.policy.empty()) state.pictureFailurePolicy = std::stoi(arguments.policy);
+    if (const std::optional<FailurePolicy> policy = parse_failure_policy(arguments.policy))
+        state.pictureFailurePolicy = *policy;
     state.set_rules(std::move(rules.rules));
 
     const std::string list_path = absolute_gbk_path(arguments.list);

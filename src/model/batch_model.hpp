@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "model/listing_rules.hpp"
+#include "model/run_choices.hpp"
 #include "support/clock.hpp"
 
 namespace vq {
@@ -124,7 +125,7 @@ public:
     // outputFolder + packageName: the picture folder of the package.
     std::string package_folder() const;
     std::atomic<int> outputFormat{0};           // 4 or 5
-    std::atomic<int> pictureFailurePolicy{0};   // 1, 2, 3; 0 = none loaded
+    std::atomic<FailurePolicy> pictureFailurePolicy{FailurePolicy::None};
     SharedText addressMode;                     // "单品", "列表", "店铺" or empty
     // The listing rules as last loaded or saved; a run takes them at START.
     ListingRules rules() const;
@@ -200,7 +201,7 @@ struct RunSettings {
     std::string outputPath;     // the table file, GBK
     std::string packageFolder;  // outputFolder + packageName, no trailing separator
     int outputFormat = 5;
-    int pictureFailurePolicy = 0;
+    FailurePolicy pictureFailurePolicy = FailurePolicy::None;
     // Add the run's rows after those of the package already at outputPath instead of
     // replacing it (a retry of the failed products).
     bool append = false;
@@ -233,7 +234,7 @@ struct ProductContext {
     int productCount = 0;    // N
     std::string packageFolder;  // outputFolder + packageName, no trailing separator
     int outputFormat = 5;
-    int pictureFailurePolicy = 0;
+    FailurePolicy pictureFailurePolicy = FailurePolicy::None;
     int keepPictures = 0;  // main pictures kept, 0 = all
     const LiveOptions* options = nullptr;
     // Stamps of main picture names; null = the process's one sequence.
