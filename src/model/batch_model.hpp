@@ -126,7 +126,7 @@ public:
     std::string package_folder() const;
     std::atomic<int> outputFormat{0};           // 4 or 5
     std::atomic<FailurePolicy> pictureFailurePolicy{FailurePolicy::None};
-    SharedText addressMode;                     // "单品", "列表", "店铺" or empty
+    std::atomic<AddressMode> addressMode{AddressMode::None};
     // The listing rules as last loaded or saved; a run takes them at START.
     ListingRules rules() const;
     void set_rules(ListingRules rules);
