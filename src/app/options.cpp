@@ -16,6 +16,10 @@ constexpr std::string_view kReplaceKey = "title_replace";
 const std::string& yes_text() { return "真"_gbk; }
 const std::string& no_text() { return "假"_gbk; }
 
+// The combo box lists the policies in the order of their numbers.
+FailurePolicy policy_of_item(int item) { return static_cast<FailurePolicy>(item + 1); }
+int item_of_policy(FailurePolicy policy) { return static_cast<int>(policy) - 1; }
+
 std::string replace_key(std::size_t number) {
     return std::string(kReplaceKey) + std::to_string(number);
 }
@@ -67,14 +71,13 @@ OptionControls load_options(std::string_view options_path, BatchState& state) {
     controls.taobaoOnlyEnabled = controls.downloadPictures;
 
     const std::string fall = read_ini_value(options_path, kPictureSection, "fall");
-    if (fall.empty() || fall == "3") {
-        controls.failurePolicyItem = 2;
-        state.pictureFailurePolicy = 3;
-    } else if (fall == "1" || fall == "2") {
-        controls.failurePolicyItem = fall[0] - '1';
-        state.pictureFailurePolicy = fall[0] - '0';
-    }
+    const std::optional<FailurePolicy> policy =
+        fall.empty() ? FailurePolicy::RetryThenRemove : parse_failure_policy(fall);
     // Any other value leaves the combo box and the policy as they are.
+    if (policy) {
+        controls.failurePolicyItem = item_of_policy(*policy);
+        state.pictureFailurePolicy = *policy;
+    }
 
     // Any other number is the default format, as before.
     const std::string type = read_ini_value(options_path, kSaveSection, "type");
@@ -147,9 +150,10 @@ SaveOptionsResult save_options(std::string_view options_path, const OptionContro
     }
     for (int item = 0; item < 3; ++item) {
         if (combo_text == failure_policy_item_text(item)) {
-            if (!write_ini_value(options_path, kPictureSection, "fall", std::to_string(item + 1)))
+            const FailurePolicy policy = policy_of_item(item);
+            if (!write_ini_value(options_path, kPictureSection, "fall", failure_policy_text(policy)))
                 return failed();
-            state.pictureFailurePolicy = item + 1;
+            state.pictureFailurePolicy = policy;
         }
     }
 

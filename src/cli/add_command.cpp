@@ -63,11 +63,12 @@ void declare(CLI::App& app, AddArguments& parsed) {
     app.add_option("ADDRESS", parsed.address)->required();
 }
 
-// The mode as the command line gives it (UTF-8, Chinese or English) as the GBK mode text.
-std::string mode_text(const std::string& given) {
-    if (given == "单品" || given == "single") return "单品"_gbk;
-    if (given == "列表" || given == "list") return "列表"_gbk;
-    return "店铺"_gbk;
+// The mode as the command line gives it (UTF-8, Chinese or English); --mode lets no
+// other text through.
+AddressMode given_mode(const std::string& given) {
+    if (given == "单品" || given == "single") return AddressMode::Single;
+    if (given == "列表" || given == "list") return AddressMode::List;
+    return AddressMode::Shop;
 }
 
 // The console as the add and the readers see it: silent once Ctrl-C came, so the aborted
@@ -109,7 +110,7 @@ private:
 
 // Runs the add on its own thread so that Ctrl-C can abort its fetch instead of waiting
 // for the time-out. Returns nothing when interrupted.
-std::optional<AddOutcome> add_interruptibly(const std::string& address, const std::string& mode,
+std::optional<AddOutcome> add_interruptibly(const std::string& address, AddressMode mode,
                                             const AddAddressPorts& ports) {
     CancelToken token;
     std::atomic<bool> done{false};
@@ -217,7 +218,7 @@ int add_command(const std::vector<std::string>& args) {
         ports.readers = &readers;
 
         const std::optional<AddOutcome> outcome =
-            add_interruptibly(utf8_to_gbk(arguments.address), mode_text(arguments.mode), ports);
+            add_interruptibly(utf8_to_gbk(arguments.address), given_mode(arguments.mode), ports);
         bool finished = outcome.has_value();
         if (finished && *outcome == AddOutcome::JobStarted) finished = wait_for_readers(readers, readersEnded);
         if (!finished) {

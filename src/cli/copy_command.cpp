@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <cstdio>
 #include <iterator>
+#include <optional>
 #include <unistd.h>
 
 #include "api/site_settings.hpp"
@@ -336,7 +337,8 @@ int copy_command(const std::vector<std::string>& args) {
     if (!arguments.format.empty()) {
         state.outputFormat = format_from_number(std::stoi(arguments.format)).value_or(kDefaultFormat);
     }
-    if (!arguments.policy.empty()) state.pictureFailurePolicy = std::stoi(arguments.policy);
+    if (const std::optional<FailurePolicy> policy = parse_failure_policy(arguments.policy))
+        state.pictureFailurePolicy = *policy;
     state.set_rules(std::move(rules.rules));
 
     const std::string list_path = absolute_gbk_path(arguments.list);

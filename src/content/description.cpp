@@ -230,11 +230,11 @@ void run_pass(Pass pass, OfferRecord& record, const ProductContext& context,
             got = source.fetch(download_address, folder);
         if (keep(got)) continue;
         switch (context.pictureFailurePolicy) {
-            case 2:
+            case FailurePolicy::Remove:
                 remove();
                 log_empty(context, " 个宝贝 描述图片 字节集为0 已经删除 "_gbk, i, m);
                 break;
-            case 3:
+            case FailurePolicy::RetryThenRemove:
                 log_empty(context, " 个宝贝 描述图片 字节集为0 正在重新下载 "_gbk, i, m);
                 got = source.fetch(download_address, folder);
                 if (!keep(got)) {
@@ -245,7 +245,8 @@ void run_pass(Pass pass, OfferRecord& record, const ProductContext& context,
                                   m);
                 }
                 break;
-            default:  // keep the remote address
+            case FailurePolicy::None:
+            case FailurePolicy::KeepAddress:  // keep the remote address
                 failed();
                 break;
         }

@@ -143,10 +143,10 @@ AddressBar::~AddressBar() {
 void AddressBar::apply_page_switch(const PageSwitch& change) {
     if (change.addressLabel) label_->setText(qt_text(*change.addressLabel));
     if (!change.addressMode) return;
-    const std::string mode = core_.state.addressMode.get();
+    const AddressMode mode = core_.state.addressMode.load();
     box_->setText(qt_text(address_box_after_mode_change(gbk_text(box_->text()), mode,
                                                         *change.addressMode)));
-    core_.state.addressMode.set(*change.addressMode);
+    core_.state.addressMode.store(*change.addressMode);
 }
 
 void AddressBar::on_address_box_pressed() {
@@ -156,7 +156,7 @@ void AddressBar::on_address_box_pressed() {
 
 void AddressBar::on_address_box_left() {
     const QString text =
-        qt_text(address_box_after_leave(gbk_text(box_->text()), core_.state.addressMode.get()));
+        qt_text(address_box_after_leave(gbk_text(box_->text()), core_.state.addressMode.load()));
     if (text != box_->text()) box_->setText(text);
 }
 
@@ -173,14 +173,13 @@ void AddressBar::add_to_list() {
     if (command_.joinable()) command_.join();  // returned already; only the join is left
 
     std::string address = gbk_text(box_->text());
-    std::string mode = core_.state.addressMode.get();
+    const AddressMode mode = core_.state.addressMode.load();
     cancel_ = std::make_unique<CancelToken>();
     commandRunning_ = true;
     update_add_button();
 
     // The command fetches pages; it must not hold up the window.
-    auto command = [this, address = std::move(address), mode = std::move(mode),
-                    token = cancel_.get()] {
+    auto command = [this, address = std::move(address), mode, token = cancel_.get()] {
         CancelScope scope(*token);
         const AddOutcome outcome = add_address_to_list(
             address, mode, AddAddressPorts{&core_.list, &core_.log, core_.clock, &core_.readers});

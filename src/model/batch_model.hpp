@@ -12,6 +12,7 @@
 #include "model/listing_rules.hpp"
 #include "model/offer_record.hpp"
 #include "model/package_format.hpp"
+#include "model/run_choices.hpp"
 #include "support/clock.hpp"
 
 namespace vq {
@@ -97,8 +98,8 @@ public:
     // outputFolder + packageName: the picture folder of the package.
     std::string package_folder() const;
     std::atomic<PackageFormat> outputFormat{kDefaultFormat};
-    std::atomic<int> pictureFailurePolicy{0};   // 1, 2, 3; 0 = none loaded
-    SharedText addressMode;                     // "单品", "列表", "店铺" or empty
+    std::atomic<FailurePolicy> pictureFailurePolicy{FailurePolicy::None};
+    std::atomic<AddressMode> addressMode{AddressMode::None};
     // The listing rules as last loaded or saved; a run takes them at START.
     ListingRules rules() const;
     void set_rules(ListingRules rules);
@@ -173,7 +174,7 @@ struct RunSettings {
     std::string outputPath;     // the table file, GBK
     std::string packageFolder;  // outputFolder + packageName, no trailing separator
     PackageFormat outputFormat = kDefaultFormat;
-    int pictureFailurePolicy = 0;
+    FailurePolicy pictureFailurePolicy = FailurePolicy::None;
     // Add the run's rows after those of the package already at outputPath instead of
     // replacing it (a retry of the failed products).
     bool append = false;
@@ -206,7 +207,7 @@ struct ProductContext {
     int productCount = 0;    // N
     std::string packageFolder;  // outputFolder + packageName, no trailing separator
     PackageFormat outputFormat = kDefaultFormat;
-    int pictureFailurePolicy = 0;
+    FailurePolicy pictureFailurePolicy = FailurePolicy::None;
     int keepPictures = 0;  // main pictures kept, 0 = all
     const LiveOptions* options = nullptr;
     // Stamps of main picture names; null = the process's one sequence.

@@ -159,7 +159,7 @@ AddOutcome Command::shop() {
         return AddOutcome::NotFound;
     }
     ListingJob job;
-    job.addressMode = "店铺"_gbk;
+    job.addressMode = AddressMode::Shop;
     job.shopHost = host;
     job.itemHost = site.item_host;
     return start_job(std::move(job), pages);
@@ -168,22 +168,22 @@ AddOutcome Command::shop() {
 AddOutcome Command::list() {
     if (readers_busy()) return AddOutcome::JobRefused;
     // Later tests win over earlier ones; the searches here are case-sensitive.
-    int kind = 0;
+    ListKind kind = ListKind::None;
     std::string key;
     if (contains_text(address_, "scid=")) {
-        kind = 1;
+        kind = ListKind::Scid;
         key = trim_blanks(scrape_between(address_, "&scid=", "&"));
     }
     if (contains_text(address_, "catId=")) {
-        kind = 2;
+        kind = ListKind::Category;
         key = trim_blanks(scrape_between(address_, "&catId=", "&"));
     }
     if (contains_text(address_, "category-")) {
-        kind = 2;
+        kind = ListKind::Category;
         key = trim_blanks(scrape_between(address_, "category-", "."));
     }
     if (contains_text(address_, "offerlist_") || contains_text(address_, "keywords=")) {
-        kind = 3;
+        kind = ListKind::WholeAddress;
         key = trim_blanks(address_);
     }
     if (key.empty()) {
@@ -205,7 +205,7 @@ AddOutcome Command::list() {
         return AddOutcome::NotFound;
     }
     ListingJob job;
-    job.addressMode = "列表"_gbk;
+    job.addressMode = AddressMode::List;
     job.shopHost = host;
     job.listKind = kind;
     job.listKey = key;
@@ -259,13 +259,16 @@ int page_count_integer(std::string_view text) {
     return static_cast<int>(value);
 }
 
-AddOutcome add_address_to_list(std::string_view address, std::string_view mode,
+AddOutcome add_address_to_list(std::string_view address, AddressMode mode,
                                const AddAddressPorts& ports) {
     if (trim_blanks(address).empty()) return AddOutcome::Nothing;
     Command command(address, ports);
-    if (mode == "单品"_gbk) return command.single();
-    if (mode == "店铺"_gbk) return command.shop();
-    if (mode == "列表"_gbk) return command.list();
+    switch (mode) {
+        case AddressMode::Single: return command.single();
+        case AddressMode::Shop: return command.shop();
+        case AddressMode::List: return command.list();
+        case AddressMode::None: break;
+    }
     return AddOutcome::Nothing;
 }
 

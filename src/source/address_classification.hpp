@@ -29,12 +29,12 @@ struct AddAddressPorts {
     ListingReaders* readers = nullptr;
 };
 
-// The command: address as typed in the address box, mode "单品", "店铺" or "列表" (any other
-// text does nothing). Blocks while it fetches (bounded by the HTTP time-out; a stop of the
+// The command: address as typed in the address box, and the mode chosen (None does
+// nothing). Blocks while it fetches (bounded by the HTTP time-out; a stop of the
 // calling thread's CancelScope aborts it) and returns once a job's readers are started,
 // without waiting for them. The product-detail and item hosts come from the current site
 // settings. May run on any thread; one call at a time.
-AddOutcome add_address_to_list(std::string_view address, std::string_view mode,
+AddOutcome add_address_to_list(std::string_view address, AddressMode mode,
                                const AddAddressPorts& ports);
 
 // Numeric value of a page-count text: its leading decimal number after full-width digits

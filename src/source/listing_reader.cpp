@@ -166,21 +166,22 @@ PageFetch fetch_page(std::string_view address) {
 
 std::string listing_page_address(const ListingJob& job, int page) {
     const std::string p = std::to_string(page);
-    if (job.addressMode == "店铺"_gbk) {
+    if (job.addressMode == AddressMode::Shop) {
         return "http://" + job.shopHost + "/page/offerlist.htm?&pageNum=" + p;
     }
     switch (job.listKind) {
-        case 1:
+        case ListKind::Scid:
             return "http://" + job.shopHost + "/search.htm?&search=y&scid=" + job.listKey +
                    "&viewType=grid&orderType=_hotsell&pageNum=" + p;
-        case 2:
+        case ListKind::Category:
             return "http://" + job.shopHost + "/search.htm?&search=y&catId=" + job.listKey +
                    "&viewType=grid&orderType=_hotsell&pageNum=" + p;
-        case 3:
+        case ListKind::WholeAddress:
             return job.listKey + "&pageNum=" + p;
-        default:
-            return {};
+        case ListKind::None:
+            break;
     }
+    return {};
 }
 
 std::string job_end_line(const ListingReport& report) {

@@ -14,6 +14,7 @@
 
 #include "model/batch_model.hpp"
 #include "model/product_list.hpp"
+#include "model/run_choices.hpp"
 #include "support/clock.hpp"
 #include "support/regex_matcher.hpp"
 
@@ -24,21 +25,25 @@ inline constexpr int kListingReaderCount = kWorkerCount;
 // "2000000000页") would otherwise keep the readers fetching without end.
 inline constexpr int kMostListingPages = 1000;
 
+// How a list address names its list: not at all, by "scid=", by "catId=" or "category-",
+// or as the whole address that page numbers are appended to.
+enum class ListKind { None, Scid, Category, WholeAddress };
+
 // One shop or list job. The readers work on their own copy taken when the job starts, so
 // an add made meanwhile (a single product, a changed mode) cannot change their page
 // addresses.
 struct ListingJob {
-    std::string addressMode;  // "店铺" or "列表"
-    std::string shopHost;     // host[:port] of the typed address
-    int listKind = 0;         // 0 none, 1 "scid", 2 "catId"/"category-", 3 address is the base
-    std::string listKey;      // the list's key (kinds 1, 2) or the whole trimmed address (3)
+    AddressMode addressMode = AddressMode::None;  // Shop or List
+    std::string shopHost;  // host[:port] of the typed address
+    ListKind listKind = ListKind::None;
+    std::string listKey;   // the list's key (Scid, Category) or the whole trimmed address
     int pageCount = 0;
-    int nextPage = 0;         // pages handed out so far
-    std::string itemHost;     // host[:port] that item addresses are built on
+    int nextPage = 0;      // pages handed out so far
+    std::string itemHost;  // host[:port] that item addresses are built on
 };
 
 // Address of page p (1-based) of the job: the shop's offer list, or the list by its kind.
-// Empty for a list job of kind 0.
+// Empty for a list job of kind None.
 std::string listing_page_address(const ListingJob& job, int page);
 
 // The products of one listing page.

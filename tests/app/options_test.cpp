@@ -40,7 +40,9 @@ TEST_F(OptionsTest, LoadDerivesControlsAndState) {
         const char* what;
         std::string file;  // empty: no file at all
         bool download, taobao, enabled;
-        int item, policy, format;
+        int item;
+        int policy;  // the file's number; 0: left untouched
+        int format;
     } cases[] = {
         {"no file", "", false, false, false, 2, 3, 5},
         {"both on", "[DL_PIC]\r\ndownload=" + yes + "\r\ntaobao_only=" + yes + "\r\n", true, true,
@@ -54,8 +56,8 @@ TEST_F(OptionsTest, LoadDerivesControlsAndState) {
         {"fall 2", "[DL_PIC]\r\nfall=2\r\n", false, false, false, 1, 2, 5},
         {"fall 3", "[DL_PIC]\r\nfall=3\r\n", false, false, false, 2, 3, 5},
         {"unknown fall keeps combo and policy", "[DL_PIC]\r\nfall=9\r\n", false, false, false, -1,
-         7, 5},
-        {"fall 03 is unknown", "[DL_PIC]\r\nfall=03\r\n", false, false, false, -1, 7, 5},
+         0, 5},
+        {"fall 03 is unknown", "[DL_PIC]\r\nfall=03\r\n", false, false, false, -1, 0, 5},
         {"type 4", "[SAVE]\r\ntype=4\r\n", false, false, false, 2, 3, 4},
         {"type 5", "[SAVE]\r\ntype=5\r\n", false, false, false, 2, 3, 5},
         {"type 6", "[SAVE]\r\ntype=6\r\n", false, false, false, 2, 3, 6},
@@ -67,15 +69,14 @@ TEST_F(OptionsTest, LoadDerivesControlsAndState) {
         SCOPED_TRACE(c.what);
         fs::remove_all(home_ + "/options");
         if (!c.file.empty()) write_options(c.file);
-        BatchState state;
-        state.pictureFailurePolicy = 7;  // shows whether load touched it
+        BatchState state;  // policy None, so an untouched one shows
         const OptionControls controls = load_options(path_, state);
         EXPECT_EQ(controls.downloadPictures, c.download);
         EXPECT_EQ(controls.taobaoOnly, c.taobao);
         EXPECT_EQ(controls.taobaoOnlyEnabled, c.enabled);
         EXPECT_EQ(controls.failurePolicyItem, c.item);
         EXPECT_EQ(vq::format_number(controls.format), c.format);
-        EXPECT_EQ(state.pictureFailurePolicy, c.policy);
+        EXPECT_EQ(static_cast<int>(state.pictureFailurePolicy.load()), c.policy);
         EXPECT_EQ(vq::format_number(state.outputFormat), c.format);
     }
 }
@@ -91,7 +92,7 @@ TEST_F(OptionsTest, DefaultSaveWritesTheWholeFileIntoAMissingFolder) {
     EXPECT_EQ(read_file_bytes(path_).value_or("<unreadable>"),
               "[DL_PIC]\r\ndownload=" + "假"_gbk + "\r\ntaobao_only=" + "假"_gbk +
                   "\r\nfall=3\r\n[SAVE]\r\ntype=5\r\n");
-    EXPECT_EQ(state.pictureFailurePolicy, 3);
+    EXPECT_EQ(state.pictureFailurePolicy, FailurePolicy::RetryThenRemove);
     EXPECT_EQ(vq::format_number(state.outputFormat), 5);
 }
 
@@ -102,7 +103,7 @@ TEST_F(OptionsTest, SaveThenLoadRoundTrips) {
     chosen.format = *vq::format_from_number(4);
     BatchState saved;
     EXPECT_TRUE(save_options(path_, chosen, "删除图片"_gbk, saved).saved);
-    EXPECT_EQ(saved.pictureFailurePolicy, 2);
+    EXPECT_EQ(saved.pictureFailurePolicy, FailurePolicy::Remove);
     EXPECT_EQ(vq::format_number(saved.outputFormat), 4);
 
     BatchState loaded;
@@ -112,7 +113,7 @@ TEST_F(OptionsTest, SaveThenLoadRoundTrips) {
     EXPECT_TRUE(controls.taobaoOnlyEnabled);
     EXPECT_EQ(controls.failurePolicyItem, 1);
     EXPECT_EQ(vq::format_number(controls.format), 4);
-    EXPECT_EQ(loaded.pictureFailurePolicy, 2);
+    EXPECT_EQ(loaded.pictureFailurePolicy, FailurePolicy::Remove);
     EXPECT_EQ(vq::format_number(loaded.outputFormat), 4);
 }
 
@@ -123,14 +124,14 @@ TEST_F(OptionsTest, ComboTextDecidesWhetherFallAndTypeAreWritten) {
 
     // Empty: the check boxes are written, the rest is refused.
     BatchState state;
-    state.pictureFailurePolicy = 1;
+    state.pictureFailurePolicy = FailurePolicy::KeepAddress;
     SaveOptionsResult result = save_options(path_, chosen, "", state);
     EXPECT_FALSE(result.saved);
     EXPECT_EQ(result.message, "请设置图片下载失败处理方式"_gbk);
     EXPECT_EQ(result.title, "信息："_gbk);
     EXPECT_EQ(read_file_bytes(path_).value_or("<unreadable>"),
               "[DL_PIC]\r\ndownload=" + "真"_gbk + "\r\ntaobao_only=" + "假"_gbk + "\r\n");
-    EXPECT_EQ(state.pictureFailurePolicy, 1);
+    EXPECT_EQ(state.pictureFailurePolicy, FailurePolicy::KeepAddress);
     EXPECT_EQ(vq::format_number(state.outputFormat), 5);  // the default, untouched
 
     // Unknown text: no fall, the policy kept, the format still saved.
@@ -138,7 +139,7 @@ TEST_F(OptionsTest, ComboTextDecidesWhetherFallAndTypeAreWritten) {
     EXPECT_TRUE(result.saved);
     EXPECT_EQ(read_ini_value(path_, "DL_PIC", "fall", "<none>"), "<none>");
     EXPECT_EQ(read_ini_value(path_, "SAVE", "type"), "4");
-    EXPECT_EQ(state.pictureFailurePolicy, 1);
+    EXPECT_EQ(state.pictureFailurePolicy, FailurePolicy::KeepAddress);
     EXPECT_EQ(vq::format_number(state.outputFormat), 4);
 }
 
@@ -151,7 +152,7 @@ TEST_F(OptionsTest, AFailedWriteIsNotConfirmed) {
     EXPECT_FALSE(result.saved);
     EXPECT_EQ(result.message, "配置保存失败！请检查程序目录下的options文件夹是否可写！"_gbk);
     EXPECT_EQ(result.title, "提示"_gbk);
-    EXPECT_EQ(state.pictureFailurePolicy, 0);
+    EXPECT_EQ(state.pictureFailurePolicy, FailurePolicy::None);
 }
 
 // Rules go into a section of their own; the rest of a hand-edited file keeps every byte,

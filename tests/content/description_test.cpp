@@ -134,7 +134,7 @@ protected:
         context_.productNumber = 3;
         context_.productCount = 9;
         context_.packageFolder = root_ + "/pkg";
-        context_.pictureFailurePolicy = 1;
+        context_.pictureFailurePolicy = FailurePolicy::KeepAddress;
         context_.options = &options_;
         record_.title = "A/b. c"_gbk;  // sub-folder "Abc"
     }
@@ -214,20 +214,20 @@ TEST_F(LocalizePictures, EmptyPicturesFollowTheFailurePolicy) {
     const std::string z3 = " 个宝贝 描述图片 字节集为0 重新下载失败===已经删除图片 "_gbk;
     const std::string removed = "<img src=\"\" x><td background=\"\">";
     struct Case {
-        int policy;
+        FailurePolicy policy;
         std::string description;
         std::vector<std::string> lines;
         std::size_t requests;
     } cases[] = {
-        {1, description, {downloading(1, 1), downloading(1, 1)}, 2},
-        {0, description, {downloading(1, 1), downloading(1, 1)}, 2},
-        {2,
+        {FailurePolicy::KeepAddress, description, {downloading(1, 1), downloading(1, 1)}, 2},
+        {FailurePolicy::None, description, {downloading(1, 1), downloading(1, 1)}, 2},
+        {FailurePolicy::Remove,
          removed,
          {downloading(1, 1), line("  第:"_gbk, z1, 1, 1), downloading(1, 1),
           line("  第:"_gbk, z1, 1, 1)},
          2},
         // The retry is made; only the background pass reports that it failed too.
-        {3,
+        {FailurePolicy::RetryThenRemove,
          removed,
          {downloading(1, 1), line("  第:"_gbk, z2, 1, 1), downloading(1, 1),
           line("  第:"_gbk, z2, 1, 1), line("  第:"_gbk, z3, 1, 1)},
@@ -235,7 +235,7 @@ TEST_F(LocalizePictures, EmptyPicturesFollowTheFailurePolicy) {
     };
     std::size_t seen = 0;
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.policy);
+        SCOPED_TRACE(static_cast<int>(c.policy));
         const std::size_t lines_before = log_.lines().size();
         context_.pictureFailurePolicy = c.policy;
         record_.description = description;
@@ -258,7 +258,7 @@ TEST_F(LocalizePictures, TaobaoOnlySkipsOtherHostsAndAppliesThePolicyToMissingPi
     const std::string taobao = server.at("/taobao/b.gif");
     const std::string missing = server.at("/taobao/gone.png");
     options_.taobaoOnly = true;
-    context_.pictureFailurePolicy = 2;
+    context_.pictureFailurePolicy = FailurePolicy::Remove;
     record_.description = "<img src=\"http://" + other + "\"><img src=\"http://" + taobao +
                           "\"><img src=\"http://" + missing + "\">";
     run();
@@ -287,8 +287,8 @@ TEST_F(LocalizePictures, OverlappingAndCaseTwinAddressesStayApart) {
     const std::string a = server.at("/p/a.jpg");
     const std::string a_small = server.at("/p/a.jpg_100x100.jpg");
     const std::string a_upper = server.at("/p/A.jpg");
-    for (int policy : {1, 2}) {
-        SCOPED_TRACE(policy);
+    for (const FailurePolicy policy : {FailurePolicy::KeepAddress, FailurePolicy::Remove}) {
+        SCOPED_TRACE(static_cast<int>(policy));
         context_.pictureFailurePolicy = policy;
         record_.description = "<img src=\"http://" + a + "\"><img src=\"http://" + a_small +
                               "\"><IMG src=\"http://" + a_upper + "\"><img src=\"http://" +
@@ -308,7 +308,7 @@ TEST_F(LocalizePictures, OverlappingAndCaseTwinAddressesStayApart) {
     Pictures partial({{"/p/b.jpg_100x100.jpg", small}});
     const std::string b = partial.at("/p/b.jpg");
     const std::string b_small = partial.at("/p/b.jpg_100x100.jpg");
-    context_.pictureFailurePolicy = 2;
+    context_.pictureFailurePolicy = FailurePolicy::Remove;
     record_.failedPictures = 0;
     record_.description =
         "<img src=\"http://" + b + "\"><img src=\"http://" + b_small + "\">";

@@ -56,7 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     vq::ProductContext context;
     context.log = &log;
     context.packageFolder = scratch() + "/pkg";
-    context.pictureFailurePolicy = choices & 3;
+    context.pictureFailurePolicy = static_cast<vq::FailurePolicy>(choices & 3);
     context.options = &options;
     context.pictures = &pictures;
 

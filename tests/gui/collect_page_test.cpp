@@ -149,7 +149,7 @@ void CollectPageTest::initialRowAndExampleButton() {
 
     QCOMPARE(bar.address_label()->text(), QStringLiteral("商品地址："));
     QCOMPARE(bar.address_box()->text(), QStringLiteral("请输入宝贝地址"));
-    QVERIFY(core.state.addressMode.get().empty());
+    QVERIFY(core.state.addressMode.load() == vq::AddressMode::None);
     QCOMPARE(bar.add_button()->text(), QStringLiteral("添加到列表"));
     QCOMPARE(bar.import_button()->text(), QStringLiteral("导入列表"));
     QCOMPARE(bar.example_button()->toolTip(), QStringLiteral("示例店铺地址"));
@@ -160,7 +160,7 @@ void CollectPageTest::initialRowAndExampleButton() {
 
     bar.apply_page_switch(vq::switch_page(3));
     QCOMPARE(bar.address_label()->text(), QStringLiteral("列表地址："));
-    QCOMPARE(qt_text(core.state.addressMode.get()), QStringLiteral("列表"));
+    QVERIFY(core.state.addressMode.load() == vq::AddressMode::List);
 }
 
 void CollectPageTest::hintRules_data() {

@@ -36,7 +36,7 @@ using vq::gui::WindowCore;
 namespace {
 
 QString mode_of(WindowCore& core) {
-    return vq::gui::qt_text(core.state.addressMode.get());
+    return vq::gui::qt_text(vq::address_mode_text(core.state.addressMode.load()));
 }
 
 // Answers the next modal dialog: checks it is the exit confirmation, then presses a button.

@@ -171,7 +171,7 @@ void RunPanelTest::runToCompletionShowsTheTotals() {
     }
     p.core.list.append_row({"unknown", "1", "x", "987654321987"});  // the marketplace has no such offer
     p.core.state.outputFormat = *vq::format_from_number(5);
-    p.core.state.pictureFailurePolicy = 3;
+    p.core.state.pictureFailurePolicy = vq::FailurePolicy::RetryThenRemove;
     const QString package = home.file(QStringLiteral("pkg.csv"));
     QVERIFY(p.panel.apply_output_path(package));
     QSignalSpy shown(&p.panel, &vq::gui::RunPanel::completionShown);
@@ -235,7 +235,7 @@ void RunPanelTest::pauseContinueAndStop() {
         p.core.list.append_row({vq::utf8_to_gbk(product.title), product.price, "", product.offerId});
     }
     p.core.state.outputFormat = *vq::format_from_number(5);
-    p.core.state.pictureFailurePolicy = 3;
+    p.core.state.pictureFailurePolicy = vq::FailurePolicy::RetryThenRemove;
     const QString package = home.file(QStringLiteral("pkg.csv"));
     QVERIFY(p.panel.apply_output_path(package));
     QSignalSpy shown(&p.panel, &vq::gui::RunPanel::completionShown);
@@ -379,7 +379,7 @@ void RunPanelTest::retryAddsTheFailedToTheirPackage() {
             {vq::utf8_to_gbk(product.title), product.price, product.offerId, product.offerId});
     }
     p.core.state.outputFormat = *vq::format_from_number(4);
-    p.core.state.pictureFailurePolicy = 3;
+    p.core.state.pictureFailurePolicy = vq::FailurePolicy::RetryThenRemove;
     const QString package = home.file(QStringLiteral("pkg.csv"));
     QVERIFY(p.panel.apply_output_path(package));
     QSignalSpy shown(&p.panel, &vq::gui::RunPanel::completionShown);

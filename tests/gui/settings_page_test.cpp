@@ -105,14 +105,14 @@ private slots:
         QCOMPARE(page.alibaba_format_button()->text(), QStringLiteral("生成阿里巴巴商机助理数据包"));
         QCOMPARE(core.options.downloadDescriptionPictures.load(), download);
         QCOMPARE(core.options.taobaoOnly.load(), taobaoOnly);
-        QCOMPARE(core.state.pictureFailurePolicy.load(), policy);
+        QCOMPARE(static_cast<int>(core.state.pictureFailurePolicy.load()), policy);
         QCOMPARE(vq::format_number(core.state.outputFormat.load()), format);
 
         QTest::mouseClick(page.save_button(), Qt::LeftButton);
         QCOMPARE(services.messages.size(), 1);
         QCOMPARE(services.messages[0].title, saveTitle);
         QCOMPARE(services.messages[0].text, saveMessage);
-        QCOMPARE(core.state.pictureFailurePolicy.load(), policy);
+        QCOMPARE(static_cast<int>(core.state.pictureFailurePolicy.load()), policy);
     }
 
     void saved_file_loads_into_the_same_controls() {
@@ -130,7 +130,7 @@ private slots:
             QCOMPARE(services.messages.size(), 1);
             QCOMPARE(services.messages[0].title, QStringLiteral("提示"));
             QCOMPARE(services.messages[0].text, QStringLiteral("已经保存！"));
-            QCOMPARE(core.state.pictureFailurePolicy.load(), 1);
+            QVERIFY(core.state.pictureFailurePolicy.load() == vq::FailurePolicy::KeepAddress);
             QCOMPARE(vq::format_number(core.state.outputFormat.load()), 4);
         }
 
@@ -142,7 +142,7 @@ private slots:
         QVERIFY(page.taobao_only_box()->isEnabled());
         QCOMPARE(page.failure_policy_box()->currentText(), QStringLiteral("保持不变"));
         QVERIFY(page.alibaba_format_button()->isChecked());
-        QCOMPARE(core.state.pictureFailurePolicy.load(), 1);
+        QVERIFY(core.state.pictureFailurePolicy.load() == vq::FailurePolicy::KeepAddress);
         QCOMPARE(vq::format_number(core.state.outputFormat.load()), 4);
     }
 

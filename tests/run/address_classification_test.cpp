@@ -16,6 +16,8 @@
 namespace {
 
 using vq::AddOutcome;
+using vq::AddressMode;
+using vq::ListKind;
 using vq::operator""_gbk;
 
 std::string gbk(std::string_view utf8) { return vq::utf8_to_gbk(utf8); }
@@ -79,8 +81,8 @@ protected:
         gateChanged.notify_all();
     }
 
-    AddOutcome add(const std::string& address, std::string_view mode_utf8) {
-        return vq::add_address_to_list(address, gbk(mode_utf8), {&list, &log, nullptr, &readers});
+    AddOutcome add(const std::string& address, AddressMode mode) {
+        return vq::add_address_to_list(address, mode, {&list, &log, nullptr, &readers});
     }
 
     std::string host() const { return "127.0.0.1:" + std::to_string(server.port()); }
@@ -118,12 +120,11 @@ TEST_F(AddAddressTest, BlankBoxOrNoModeDoesNothing) {
     serve("/offer/1.html", "offer_id:\"1\",<title>t</title>");
     const struct {
         std::string address;
-        const char* mode;
+        AddressMode mode;
     } cases[] = {
-        {gbk("  　 "), "单品"},
-        {"", "店铺"},
-        {base() + "/offer/1.html", ""},
-        {base() + "/offer/1.html", "其他"},
+        {gbk("  　 "), AddressMode::Single},
+        {"", AddressMode::Shop},
+        {base() + "/offer/1.html", AddressMode::None},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(add(c.address, c.mode), AddOutcome::Nothing) << c.address;
@@ -138,7 +139,7 @@ TEST_F(AddAddressTest, SingleProductNeedsAnIdAndATitle) {
     serve("/offer/2.html", "<title>no id</title>");
     serve("/offer/3.html", "offer_id:\"1003\",<title> </title>");
 
-    EXPECT_EQ(add(base() + "/offer/1.html", "单品"), AddOutcome::RowAdded);
+    EXPECT_EQ(add(base() + "/offer/1.html", AddressMode::Single), AddOutcome::RowAdded);
     ASSERT_EQ(list.row_count(), 1);
     const vq::ProductEntry row = list.row(0);
     EXPECT_EQ(row.title, gbk("围巾 - 阿里巴巴"));
@@ -147,7 +148,7 @@ TEST_F(AddAddressTest, SingleProductNeedsAnIdAndATitle) {
     EXPECT_EQ(row.offerId, "1001");
 
     for (const char* path : {"/offer/2.html", "/offer/3.html", "/offer/404.html"}) {
-        EXPECT_EQ(add(base() + path, "单品"), AddOutcome::NotFound) << path;
+        EXPECT_EQ(add(base() + path, AddressMode::Single), AddOutcome::NotFound) << path;
     }
     EXPECT_EQ(list.row_count(), 1);
     EXPECT_EQ(log.count_containing("  地址输入不正确，未识别到宝贝！\r\n"), 2);
@@ -156,17 +157,17 @@ TEST_F(AddAddressTest, SingleProductNeedsAnIdAndATitle) {
     EXPECT_EQ(requests_for("/offer/404.html"), 1);
 
     // The same product again adds no second row.
-    EXPECT_EQ(add(base() + "/offer/1.html", "单品"), AddOutcome::NotFound);
+    EXPECT_EQ(add(base() + "/offer/1.html", AddressMode::Single), AddOutcome::NotFound);
     EXPECT_EQ(list.row_count(), 1);
     EXPECT_EQ(log.count_containing("  1 个重复的宝贝未添加\r\n"), 1);
 
     // A page that keeps failing says so and is a failure, not a wrong address.
     serve("/offer/4.html", "offer_id:\"1004\",<title>t</title>");
     fail("/offer/4.html", vq::kPageTries);
-    EXPECT_EQ(add(base() + "/offer/4.html", "单品"), AddOutcome::Failed);
+    EXPECT_EQ(add(base() + "/offer/4.html", AddressMode::Single), AddOutcome::Failed);
     EXPECT_EQ(log.count_containing("  宝贝页面读取失败：" + base() + "/offer/4.html\r\n"), 1);
     fail("/offer/4.html", vq::kPageTries - 1);
-    EXPECT_EQ(add(base() + "/offer/4.html", "单品"), AddOutcome::RowAdded);
+    EXPECT_EQ(add(base() + "/offer/4.html", AddressMode::Single), AddOutcome::RowAdded);
     EXPECT_EQ(list.row_count(), 2);
 }
 
@@ -176,7 +177,7 @@ TEST_F(AddAddressTest, SingleProductWhoseIdIsNotDigitsIsRefused) {
     serve("/offer/1.html", "offer_id:\"1&_aop_signature=FORGED&x\",<title>t</title>");
     serve("/offer/2.html", "offer_id:\"12#3\",<title>t</title>");
     for (const char* path : {"/offer/1.html", "/offer/2.html"}) {
-        EXPECT_EQ(add(base() + path, "单品"), AddOutcome::NotFound) << path;
+        EXPECT_EQ(add(base() + path, AddressMode::Single), AddOutcome::NotFound) << path;
     }
     EXPECT_EQ(list.row_count(), 0);
     EXPECT_EQ(log.count_containing("  宝贝ID不是数字，已跳过：1&_aop_signature=FORGED&x\r\n"), 1);
@@ -190,7 +191,7 @@ TEST_F(AddAddressTest, ProductPageHostsAndMissingHostsAreNoShop) {
     vq::set_site_settings(site);
     for (const std::string& address :
          {base(), base() + "/offer/1.html", std::string("http://mall.example/x"), std::string("shop")}) {
-        EXPECT_EQ(add(address, "店铺"), AddOutcome::NotFound) << address;
+        EXPECT_EQ(add(address, AddressMode::Shop), AddOutcome::NotFound) << address;
     }
     EXPECT_EQ(log.count_containing("  店铺地址输入不正确，未识别到宝贝！\r\n"), 4);
     EXPECT_TRUE(server.requests().empty());
@@ -206,7 +207,7 @@ TEST_F(AddAddressTest, ShopCountsAndFullWidthPageCountStartAJob) {
     }
     std::promise<void> finished;
     readers.set_finished_callback([&] { finished.set_value(); });
-    ASSERT_EQ(add(base() + "/index.htm", "店铺"), AddOutcome::JobStarted);
+    ASSERT_EQ(add(base() + "/index.htm", AddressMode::Shop), AddOutcome::JobStarted);
     readers.wait();
     EXPECT_EQ(finished.get_future().wait_for(std::chrono::seconds(10)), std::future_status::ready);
     readers.set_finished_callback(nullptr);
@@ -224,7 +225,7 @@ TEST_F(AddAddressTest, ShopCountsAndFullWidthPageCountStartAJob) {
 TEST_F(AddAddressTest, PageCountBeyondTheCapReadsTheFirstThousandPages) {
     serve("/page/offerlist.htm", listing_page({}, gbk("<em class=\"page-count\">2000000000</em>页")));
     serve("/page/offerlist.htm?&pageNum=1", listing_page({"11", "12"}, ""));
-    ASSERT_EQ(add(base() + "/", "店铺"), AddOutcome::JobStarted);
+    ASSERT_EQ(add(base() + "/", AddressMode::Shop), AddOutcome::JobStarted);
     readers.wait();
     EXPECT_EQ(readers.job().pageCount, vq::kMostListingPages);
     EXPECT_EQ(readers.job().nextPage, vq::kMostListingPages);
@@ -237,13 +238,13 @@ TEST_F(AddAddressTest, PageCountBeyondTheCapReadsTheFirstThousandPages) {
 
 TEST_F(AddAddressTest, ShopWithoutPageCountStartsNothingAndAFailedCountPageIsAFailedJob) {
     serve("/page/offerlist.htm", listing_page({}, gbk("<em>0</em>条")));
-    EXPECT_EQ(add(base() + "/", "店铺"), AddOutcome::NotFound);
+    EXPECT_EQ(add(base() + "/", AddressMode::Shop), AddOutcome::NotFound);
     EXPECT_EQ(log.count_containing("  该分类未识别到宝贝！\r\n"), 1);
 
     // An offer list page that stays empty after its tries: a failed job, not a shop
     // without products.
     serve("/page/offerlist.htm", "");
-    EXPECT_EQ(add(base() + "/", "店铺"), AddOutcome::Failed);
+    EXPECT_EQ(add(base() + "/", AddressMode::Shop), AddOutcome::Failed);
     EXPECT_EQ(requests_for("/page/offerlist.htm"), 1 + vq::kPageTries);
     EXPECT_EQ(log.count_containing("  第 1 页读取失败\r\n"), 1);
     EXPECT_EQ(log.count_containing("  读取 1 页，失败 1 页，添加 0 个宝贝\r\n"), 1);
@@ -256,34 +257,34 @@ TEST_F(AddAddressTest, ListKindsAreRecognisedInOrder) {
     const std::string found = gbk("共搜索到<em>5</span></em>个符合条件的产品<em class=\"page-count\">1</em>页");
     const struct {
         std::string target;
-        int kind;  // 0: not recognised
+        ListKind kind;  // None: not recognised
         std::string key;
     } cases[] = {
-        {"/search.htm?search=y&scid=77&view=grid", 1, "77"},
-        {"/search.htm?a=1&catId=88&b=2", 2, "88"},
+        {"/search.htm?search=y&scid=77&view=grid", ListKind::Scid, "77"},
+        {"/search.htm?a=1&catId=88&b=2", ListKind::Category, "88"},
         // "category-" is tested after "scid=" and wins.
-        {"/search.htm?a=1&scid=77&b=category-99.htm", 2, "99"},
+        {"/search.htm?a=1&scid=77&b=category-99.htm", ListKind::Category, "99"},
         // "keywords=" is tested last: the whole address is the key.
-        {"/search.htm?a=1&scid=77&keywords=abc", 3, "*"},
-        {"/page/offerlist_66.htm", 3, "*"},
+        {"/search.htm?a=1&scid=77&keywords=abc", ListKind::WholeAddress, "*"},
+        {"/page/offerlist_66.htm", ListKind::WholeAddress, "*"},
         // The key is cut between "&scid=" / "&catId=" and the next "&".
-        {"/search.htm?scid=77&b=2", 0, ""},
-        {"/search.htm?a=1&catId=88", 0, ""},
+        {"/search.htm?scid=77&b=2", ListKind::None, ""},
+        {"/search.htm?a=1&catId=88", ListKind::None, ""},
         // Recognition is case-sensitive.
-        {"/search.htm?a=1&SCID=77&b=2", 0, ""},
+        {"/search.htm?a=1&SCID=77&b=2", ListKind::None, ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.target);
         serve(c.target, found);
         const std::string address = base() + c.target;
         const std::size_t lines = log.size();
-        if (c.kind == 0) {
-            EXPECT_EQ(add(address, "列表"), AddOutcome::NotFound);
+        if (c.kind == ListKind::None) {
+            EXPECT_EQ(add(address, AddressMode::List), AddOutcome::NotFound);
             EXPECT_EQ(requests_for(c.target), 0);
             EXPECT_EQ(log.size(), lines + 1);
             continue;
         }
-        ASSERT_EQ(add(address, "列表"), AddOutcome::JobStarted);
+        ASSERT_EQ(add(address, AddressMode::List), AddOutcome::JobStarted);
         readers.wait();
         EXPECT_EQ(readers.job().listKind, c.kind);
         EXPECT_EQ(readers.job().listKey, c.key == "*" ? address : c.key);
@@ -297,17 +298,17 @@ TEST_F(AddAddressTest, ListKindsAreRecognisedInOrder) {
 TEST_F(AddAddressTest, ListPageCountRules) {
     // No page count but a search count: a job of no pages, which reads nothing.
     serve("/s.htm?keywords=a", gbk("共搜索到<em>5</span></em>个符合条件的产品"));
-    EXPECT_EQ(add(base() + "/s.htm?keywords=a", "列表"), AddOutcome::JobStarted);
+    EXPECT_EQ(add(base() + "/s.htm?keywords=a", AddressMode::List), AddOutcome::JobStarted);
     readers.wait();
     EXPECT_EQ(readers.job().pageCount, 0);
 
     // A search that found nothing ends the command.
     serve("/s.htm?keywords=b", gbk("共搜索到<em> 0 </span></em>个符合条件的产品"));
-    EXPECT_EQ(add(base() + "/s.htm?keywords=b", "列表"), AddOutcome::NotFound);
+    EXPECT_EQ(add(base() + "/s.htm?keywords=b", AddressMode::List), AddOutcome::NotFound);
     EXPECT_EQ(log.count_containing("  该分类未识别到宝贝！\r\n"), 1);
 
     // A list page that is not there is a failed job.
-    EXPECT_EQ(add(base() + "/s.htm?keywords=missing", "列表"), AddOutcome::Failed);
+    EXPECT_EQ(add(base() + "/s.htm?keywords=missing", AddressMode::List), AddOutcome::Failed);
     EXPECT_FALSE(readers.running());
     EXPECT_EQ(log.count_containing("  第 1 页读取失败\r\n"), 1);
     EXPECT_EQ(log.count_containing("  共搜索到： 个商品\r\n"), 0);
@@ -324,7 +325,7 @@ TEST_F(AddAddressTest, FailedPagesAreTriedAgainThenCountedAndTheOthersKept) {
     fail("/page/offerlist.htm", vq::kPageTries - 1);
     fail("/page/offerlist.htm?&pageNum=3", vq::kPageTries - 1);
     fail("/page/offerlist.htm?&pageNum=4", vq::kPageTries);
-    ASSERT_EQ(add(base() + "/", "店铺"), AddOutcome::JobStarted);
+    ASSERT_EQ(add(base() + "/", AddressMode::Shop), AddOutcome::JobStarted);
     readers.wait();
 
     EXPECT_EQ(requests_for("/page/offerlist.htm"), vq::kPageTries);
@@ -348,7 +349,7 @@ TEST_F(AddAddressTest, FailedPagesAreTriedAgainThenCountedAndTheOthersKept) {
     EXPECT_EQ(report.rowsAdded, 3);
 
     // The same shop again: every row is in the list already.
-    ASSERT_EQ(add(base() + "/", "店铺"), AddOutcome::JobStarted);
+    ASSERT_EQ(add(base() + "/", AddressMode::Shop), AddOutcome::JobStarted);
     readers.wait();
     EXPECT_EQ(list.row_count(), 4);  // page 4 answers now: only 41 is new
     EXPECT_EQ(log.count_containing("  4 个重复的宝贝未添加\r\n"), 1);
@@ -364,13 +365,13 @@ TEST_F(AddAddressTest, RunningJobRefusesAnotherButTakesSingleProductsAndStops) {
     serve("/offer/5.html", "offer_id:\"5\",<title>five</title>");
     close_gate();  // the readers wait in their page requests
 
-    ASSERT_EQ(add(base() + "/", "店铺"), AddOutcome::JobStarted);
+    ASSERT_EQ(add(base() + "/", AddressMode::Shop), AddOutcome::JobStarted);
     EXPECT_TRUE(readers.running());
-    EXPECT_EQ(add(base() + "/", "店铺"), AddOutcome::JobRefused);
-    EXPECT_EQ(add(base() + "/search.htm?a=1&scid=7&b=2", "列表"), AddOutcome::JobRefused);
+    EXPECT_EQ(add(base() + "/", AddressMode::Shop), AddOutcome::JobRefused);
+    EXPECT_EQ(add(base() + "/search.htm?a=1&scid=7&b=2", AddressMode::List), AddOutcome::JobRefused);
     EXPECT_EQ(log.count_containing("  上一个宝贝列表还在读取中，请等读取完成后再添加店铺或分类！\r\n"), 2);
     EXPECT_EQ(requests_for("/page/offerlist.htm"), 1);
-    EXPECT_EQ(add(base() + "/offer/5.html", "单品"), AddOutcome::RowAdded);
+    EXPECT_EQ(add(base() + "/offer/5.html", AddressMode::Single), AddOutcome::RowAdded);
 
     // Stop aborts the waiting requests; the stopped job adds and logs nothing more.
     const std::size_t lines = log.size();
@@ -380,7 +381,7 @@ TEST_F(AddAddressTest, RunningJobRefusesAnotherButTakesSingleProductsAndStops) {
     EXPECT_EQ(log.size(), lines);
 
     open_gate();
-    ASSERT_EQ(add(base() + "/", "店铺"), AddOutcome::JobStarted);
+    ASSERT_EQ(add(base() + "/", AddressMode::Shop), AddOutcome::JobStarted);
     readers.wait();
     EXPECT_EQ(list.row_count(), 7);
 }

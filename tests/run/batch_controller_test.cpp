@@ -329,7 +329,7 @@ TEST_F(BatchControllerTest, SettingsChangedDuringARunApplyToTheNextRun) {
     state.set_output(folder.path + "/", "other");
     outputPath.set(folder.path + "/other.csv");
     state.outputFormat = *vq::format_from_number(4);
-    state.pictureFailurePolicy = 2;
+    state.pictureFailurePolicy = vq::FailurePolicy::Remove;
     ASSERT_TRUE(observer.wait_completed());
     EXPECT_EQ(observer.totals.packagePath, package_path());
     EXPECT_TRUE(observer.totals.checkClean) << vq::gbk_to_utf8(observer.totals.checkSummary);

@@ -364,7 +364,7 @@ RunOutput CopyRunTest::copy_run(int format, int products, bool ahead, const std:
     RunOutput out;
     ThreadLog log;
     state.outputFormat = *vq::format_from_number(format);
-    state.pictureFailurePolicy = 3;
+    state.pictureFailurePolicy = vq::FailurePolicy::RetryThenRemove;
     options.downloadDescriptionPictures = true;
     const std::string folder = this->folder.path + "/" + name;
     std::filesystem::create_directories(folder);

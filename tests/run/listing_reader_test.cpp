@@ -10,12 +10,10 @@
 #include "product_rows.hpp"
 #include "run/run_fixture.hpp"
 #include "source/address_classification.hpp"
-#include "support/gbk_literal.hpp"
 
 namespace {
 
 using runtest::RunFixture;
-using vq::operator""_gbk;
 
 class ListingReaderTest : public RunFixture {
 protected:
@@ -30,7 +28,7 @@ protected:
         RunFixture::TearDown();
     }
 
-    vq::AddOutcome add(const std::string& address, const std::string& mode) {
+    vq::AddOutcome add(const std::string& address, vq::AddressMode mode) {
         return vq::add_address_to_list(address, mode, {&list, &log, nullptr, readers.get()});
     }
 
@@ -114,7 +112,7 @@ TEST_F(ListingReaderTest, EveryLayoutGivesTheWholeShopAndEachPageIsFetchedOnce) 
         sim.reset_stats();
         runtest::RecordingLog shopLog;
         vq::ListingReaders shopReaders({&list, &shopLog, nullptr, folder.path});
-        ASSERT_EQ(vq::add_address_to_list(shop_address(shop), "店铺"_gbk,
+        ASSERT_EQ(vq::add_address_to_list(shop_address(shop), vq::AddressMode::Shop,
                                           {&list, &shopLog, nullptr, &shopReaders}),
                   vq::AddOutcome::JobStarted);
         shopReaders.wait();
@@ -152,7 +150,7 @@ TEST_F(ListingReaderTest, EveryLayoutGivesTheWholeShopAndEachPageIsFetchedOnce) 
 TEST_F(ListingReaderTest, RowsGoInPageOrderWhateverPageAnswersFirst) {
     start();
     sim.hold_requests("page", "pageNum=1");
-    ASSERT_EQ(add(shop_address(1), "店铺"_gbk), vq::AddOutcome::JobStarted);
+    ASSERT_EQ(add(shop_address(1), vq::AddressMode::Shop), vq::AddOutcome::JobStarted);
     ASSERT_TRUE(sim.wait_held(1));
     ASSERT_TRUE(wait_for([this] { return readers->report().pagesRead == 2; }));
     EXPECT_EQ(list.row_count(), 0);  // pages 2 and 3 wait for page 1
@@ -168,7 +166,7 @@ TEST_F(ListingReaderTest, AShopUnderFaultsIsReadWhole) {
     options.productsPerShop = 40;
     options.seed = 9;
     start(options);
-    ASSERT_EQ(add(shop_address(1), "店铺"_gbk), vq::AddOutcome::JobStarted);
+    ASSERT_EQ(add(shop_address(1), vq::AddressMode::Shop), vq::AddOutcome::JobStarted);
     readers->wait();
     vqtest::expect_rows(list.rows(), expected_rows(1, sim.catalogue().shop(1)->products));
     EXPECT_EQ(log.count_containing("  读取 2 页，失败 0 页，添加 40 个宝贝\r\n"), 1);
@@ -183,17 +181,17 @@ TEST_F(ListingReaderTest, ListsOfEveryKindReadTheirCategoryOnly) {
     const std::string shop = shop_address(1);
     const struct {
         std::string address;
-        int kind;
+        vq::ListKind kind;
     } cases[] = {
-        {shop + "search.htm?search=y&scid=" + category.id + "&viewType=grid", 1},
-        {shop + "search.htm?search=y&catId=" + category.id + "&tab=2", 2},
-        {shop + "page/category-" + category.id + ".htm", 2},
-        {shop + "page/offerlist_" + category.id + ".htm", 3},
+        {shop + "search.htm?search=y&scid=" + category.id + "&viewType=grid", vq::ListKind::Scid},
+        {shop + "search.htm?search=y&catId=" + category.id + "&tab=2", vq::ListKind::Category},
+        {shop + "page/category-" + category.id + ".htm", vq::ListKind::Category},
+        {shop + "page/offerlist_" + category.id + ".htm", vq::ListKind::WholeAddress},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.address);
         list.delete_all();
-        ASSERT_EQ(add(c.address, "列表"_gbk), vq::AddOutcome::JobStarted);
+        ASSERT_EQ(add(c.address, vq::AddressMode::List), vq::AddOutcome::JobStarted);
         readers->wait();
         EXPECT_EQ(readers->job().listKind, c.kind);
         EXPECT_EQ(readers->job().pageCount, 2);

@@ -209,7 +209,7 @@ protected:
     // Output at <folder>/pkg.csv, pictures in <folder>/pkg.
     void make_controller(int format = 5, bool descPictures = true) {
         state.outputFormat = *vq::format_from_number(format);
-        state.pictureFailurePolicy = 3;
+        state.pictureFailurePolicy = vq::FailurePolicy::RetryThenRemove;
         options.downloadDescriptionPictures = descPictures;
         state.set_output(folder.path + "/", "pkg");
         outputPath.set(package_path());

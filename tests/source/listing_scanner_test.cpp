@@ -120,24 +120,24 @@ TEST(ListingScanner, LayoutsAreTriedInOrderIgnoringCase) {
 
 TEST(ListingPageAddress, FormsByModeAndListKind) {
     vq::ListingJob shop;
-    shop.addressMode = gbk("店铺");
+    shop.addressMode = vq::AddressMode::Shop;
     shop.shopHost = "s.x:8";
     EXPECT_EQ(vq::listing_page_address(shop, 3), "http://s.x:8/page/offerlist.htm?&pageNum=3");
 
     vq::ListingJob list;
-    list.addressMode = gbk("列表");
+    list.addressMode = vq::AddressMode::List;
     list.shopHost = "s.x";
     list.listKey = "77";
-    list.listKind = 1;
+    list.listKind = vq::ListKind::Scid;
     EXPECT_EQ(vq::listing_page_address(list, 2),
               "http://s.x/search.htm?&search=y&scid=77&viewType=grid&orderType=_hotsell&pageNum=2");
-    list.listKind = 2;
+    list.listKind = vq::ListKind::Category;
     EXPECT_EQ(vq::listing_page_address(list, 2),
               "http://s.x/search.htm?&search=y&catId=77&viewType=grid&orderType=_hotsell&pageNum=2");
-    list.listKind = 3;
+    list.listKind = vq::ListKind::WholeAddress;
     list.listKey = "http://s.x/page/offerlist_77.htm";
     EXPECT_EQ(vq::listing_page_address(list, 10), "http://s.x/page/offerlist_77.htm&pageNum=10");
-    list.listKind = 0;
+    list.listKind = vq::ListKind::None;
     EXPECT_EQ(vq::listing_page_address(list, 1), "");
 }
 
