@@ -165,27 +165,59 @@ std::string answer_form(const std::string& address) {
     return contains_text(address, "&") ? replace_all(address, "&", "&amp;") : address;
 }
 
-void run_pass(Pass pass, OfferRecord& record, const ProductContext& context,
-              DescriptionMatchers& matchers) {
+// One picture a pass found in the description, with every address the step may use.
+struct PlannedPicture {
+    std::string reference;  // the quoted address as the description writes it
+    std::string address;    // the answer's form, which names the file
+    std::string fetchAddress;     // as it is written, "&amp;" undone
+    std::string encodedAddress;   // its Chinese characters percent-encoded too
+    bool onTaobao = false;        // on Taobao's picture space
+};
+
+// What a pass will do, made once for the step and for the prefetch that predicts it: the
+// folder the pictures go to (made now) and the pictures in their order.
+struct PassPlan {
+    std::string folder;
+    std::vector<PlannedPicture> pictures;
+};
+
+PassPlan plan_pass(Pass pass, const OfferRecord& record, const ProductContext& context,
+                   DescriptionMatchers& matchers) {
+    PassPlan plan;
     RegexMatcher& pictures = matchers.pictures;
     pictures.compile(picture_pattern(pass));
     const int m = pictures.find_all(record.description);
-    if (m <= 0) return;
-
-    const std::string subfolder = product_folder_name(record.title);
-    const std::string folder = context.packageFolder + "/" + subfolder;
+    if (m <= 0) return plan;
+    plan.folder = context.packageFolder + "/" + product_folder_name(record.title);
     make_directory(context.packageFolder);
-    make_directory(folder);
-
-    std::string& description = record.description;
+    make_directory(plan.folder);
     for (int i = 1; i <= m; ++i) {
         const std::string written = pictures.group_text(i, 1);
-        const std::string reference = matched_reference(pictures, i, written);
-        const std::string address = answer_form(written);
-        const std::string fetch_address = "http://" + replace_all(address, "amp;", "");
+        PlannedPicture& picture = plan.pictures.emplace_back();
+        picture.reference = matched_reference(pictures, i, written);
+        picture.address = answer_form(written);
+        picture.fetchAddress = "http://" + replace_all(picture.address, "amp;", "");
+        picture.encodedAddress = picture_download_address(picture.address, matchers.chinese);
+        picture.onTaobao = contains_text(picture.address, "taobao");
+    }
+    return plan;
+}
+
+void run_pass(Pass pass, OfferRecord& record, const ProductContext& context,
+              DescriptionMatchers& matchers) {
+    const PassPlan plan = plan_pass(pass, record, context, matchers);
+    const int m = static_cast<int>(plan.pictures.size());
+    const std::string& folder = plan.folder;
+    std::string& description = record.description;
+    for (int i = 1; i <= m; ++i) {
+        const PlannedPicture& planned = plan.pictures[static_cast<std::size_t>(i - 1)];
+        const std::string& reference = planned.reference;
+        const std::string& address = planned.address;
+        const std::string& fetch_address = planned.fetchAddress;
+        // Read at every picture: the option may change while the product goes.
         const bool taobao_only = context.options && context.options->taobaoOnly.load();
 
-        if (taobao_only && !contains_text(address, "taobao")) {
+        if (taobao_only && !planned.onTaobao) {
             log_skipped(context, i, m);
             continue;
         }
@@ -224,8 +256,7 @@ void run_pass(Pass pass, OfferRecord& record, const ProductContext& context,
 
         // Only-Taobao pictures are fetched as they are written; the others with their
         // Chinese characters encoded, which is often the very same request.
-        const std::string download_address =
-            taobao_only ? fetch_address : picture_download_address(address, matchers.chinese);
+        const std::string& download_address = taobao_only ? fetch_address : planned.encodedAddress;
         if (picture_wire_address(download_address) != picture_wire_address(fetch_address))
             got = source.fetch(download_address, folder);
         if (keep(got)) continue;
@@ -260,22 +291,13 @@ std::vector<std::pair<std::string, std::string>> expected_description_pictures(
     std::vector<std::pair<std::string, std::string>> expected;
     const bool taobao_only = context.options && context.options->taobaoOnly.load();
     for (const Pass pass : {Pass::Img, Pass::Background}) {
-        RegexMatcher& pictures = matchers.pictures;
-        pictures.compile(picture_pattern(pass));
-        const int m = pictures.find_all(record.description);
-        if (m <= 0) continue;
-        const std::string folder = context.packageFolder + "/" + product_folder_name(record.title);
-        make_directory(context.packageFolder);
-        make_directory(folder);
-        for (int i = 1; i <= m; ++i) {
-            const std::string address = answer_form(pictures.group_text(i, 1));
-            if (taobao_only && !contains_text(address, "taobao")) continue;
-            const std::string fetch_address = "http://" + replace_all(address, "amp;", "");
-            expected.emplace_back(fetch_address, folder);
+        const PassPlan plan = plan_pass(pass, record, context, matchers);
+        for (const PlannedPicture& picture : plan.pictures) {
+            if (taobao_only && !picture.onTaobao) continue;
+            expected.emplace_back(picture.fetchAddress, plan.folder);
             if (taobao_only) continue;
-            std::string download_address = picture_download_address(address, matchers.chinese);
-            if (picture_wire_address(download_address) != picture_wire_address(fetch_address))
-                expected.emplace_back(std::move(download_address), folder);
+            if (picture_wire_address(picture.encodedAddress) != picture_wire_address(picture.fetchAddress))
+                expected.emplace_back(picture.encodedAddress, plan.folder);
         }
     }
     return expected;

@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "content/product_context.hpp"
 #include "model/batch_model.hpp"
 #include "support/regex_matcher.hpp"
 

@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "content/description.hpp"
+#include "content/product_context.hpp"
 #include "model/batch_model.hpp"
 #include "net/http_client.hpp"
 #include "support/xml_document.hpp"
