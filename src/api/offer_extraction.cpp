@@ -156,6 +156,16 @@ std::vector<ItemSku> item_sku_list(const XmlDocument& doc, Pricer& price) {
 
 }  // namespace
 
+std::vector<std::string> main_picture_addresses(XmlDocument& answer) {
+    Answer a(answer);
+    std::vector<std::string> addresses;
+    while (a.children("imageList") > 0) {
+        addresses.push_back(a.text("imageList/originalImageURI"));
+        if (!answer.remove_node(a.path("imageList"))) break;
+    }
+    return addresses;
+}
+
 void extract_offer_fields(XmlDocument& answer, PackageFormat format, OfferRecord& record,
                           const ListingRules& rules) {
     Answer a(answer);
@@ -191,6 +201,7 @@ void extract_offer_fields(XmlDocument& answer, PackageFormat format, OfferRecord
     record.termOfferProcess = a.text("termOfferProcess");
     price.set_noting(!offerTexts);
     record.itemSkus = item_sku_list(answer, price);
+    record.mainPictureAddresses = main_picture_addresses(answer);
 }
 
 }  // namespace vq

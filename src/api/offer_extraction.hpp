@@ -22,4 +22,8 @@ inline constexpr std::string_view kAnswerPrefix = "rsp/Responses/Response/Result
 void extract_offer_fields(XmlDocument& answer, PackageFormat format, OfferRecord& record,
                           const ListingRules& rules = {});
 
+// The answer's main picture addresses (imageList/originalImageURI) in their order, an entry
+// without an address as an empty one; consumes the imageList entries.
+std::vector<std::string> main_picture_addresses(XmlDocument& answer);
+
 }  // namespace vq

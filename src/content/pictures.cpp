@@ -46,10 +46,6 @@ std::string detect_picture_type(std::string& bytes) {
 
 namespace {
 
-constexpr std::string_view kPictureList = "rsp/Responses/Response/Result/result/toReturn/imageList";
-constexpr std::string_view kPictureAddress =
-    "rsp/Responses/Response/Result/result/toReturn/imageList/originalImageURI";
-
 class NetworkPictures final : public PictureSource {
 public:
     PictureFetch fetch(std::string_view url, std::string_view gbk_folder) override {
@@ -284,18 +280,16 @@ void PrefetchedPictures::saved(const PictureFetch& picture, std::string_view gbk
 }
 
 void expect_product_pictures(PrefetchedPictures& source, const OfferRecord& record,
-                             const XmlDocument& answer, const ProductContext& context,
-                             bool download_description, DescriptionMatchers& matchers) {
+                             const ProductContext& context, bool download_description,
+                             DescriptionMatchers& matchers) {
     if (download_description) {
         for (const auto& [url, folder] : expected_description_pictures(record, context, matchers))
             source.expect(url, folder);
     }
-    // The main picture step consumes its list; its addresses are read from a copy.
-    XmlDocument list = answer;
-    const int most = context.keepPictures > 0 ? context.keepPictures : INT_MAX;
-    for (int k = 1; k <= most && list.child_count(kPictureList) > 0; ++k) {
-        source.expect(list.node_text(kPictureAddress), context.packageFolder);
-        if (!list.remove_node(kPictureList)) break;
+    const std::size_t most = context.keepPictures > 0 ? static_cast<std::size_t>(context.keepPictures)
+                                                      : record.mainPictureAddresses.size();
+    for (std::size_t k = 0; k < most && k < record.mainPictureAddresses.size(); ++k) {
+        source.expect(record.mainPictureAddresses[k], context.packageFolder);
     }
 }
 
@@ -304,10 +298,7 @@ std::string picture_type(const PictureFetch& fetched) {
     return detect_picture_type(head);
 }
 
-void download_main_pictures(XmlDocument& answer, OfferRecord& record,
-                            const ProductContext& context) {
-    const std::string_view kList = kPictureList;
-    const std::string_view kUri = kPictureAddress;
+void download_main_pictures(OfferRecord& record, const ProductContext& context) {
     const Clock& clock = context.clock ? *context.clock : system_clock();
     MillisSequence& millis = context.millis ? *context.millis : process_millis_sequence();
     const std::string counts =
@@ -318,10 +309,11 @@ void download_main_pictures(XmlDocument& answer, OfferRecord& record,
     context.log_line("  开始下载 第："_gbk + counts + "  个宝贝   宝贝主图数据！\r\n"_gbk);
     // Pictures past the kept number are never fetched.
     const int most = context.keepPictures > 0 ? context.keepPictures : INT_MAX;
-    for (int k = 1; k <= most && answer.child_count(kList) > 0; ++k) {
+    const int listed = static_cast<int>(record.mainPictureAddresses.size());
+    for (int k = 1; k <= most && k <= listed; ++k) {
         const std::string number = std::to_string(k);
         context.log_line("  正在下载 第："_gbk + number + "  张 宝贝主图数据... \r\n"_gbk);
-        const std::string url = answer.node_text(kUri);
+        const std::string& url = record.mainPictureAddresses[static_cast<std::size_t>(k - 1)];
         PictureSource& source = picture_source(context);
         // Fetched straight into the package folder, where it is renamed into place whole.
         PictureFetch got = source.fetch(url, context.packageFolder);
@@ -352,7 +344,6 @@ void download_main_pictures(XmlDocument& answer, OfferRecord& record,
             context.log_line("  第："_gbk + counts + "  个宝贝 第："_gbk + number +
                              std::string(failure));
         }
-        if (!answer.remove_node(kList)) break;
     }
     context.log_line("  下载完毕 第："_gbk + counts + "  个宝贝   宝贝主图数据！\r\n"_gbk);
 }

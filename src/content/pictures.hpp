@@ -107,8 +107,8 @@ private:
 // Expects, on source, the pictures the description step (when download_description) and the
 // main picture step will ask for first, in the order they will ask.
 void expect_product_pictures(PrefetchedPictures& source, const OfferRecord& record,
-                             const XmlDocument& answer, const ProductContext& context,
-                             bool download_description, DescriptionMatchers& matchers);
+                             const ProductContext& context, bool download_description,
+                             DescriptionMatchers& matchers);
 
 // The file extension of a fetched picture, from its first bytes (detect_picture_type).
 std::string picture_type(const PictureFetch& fetched);
@@ -117,15 +117,14 @@ std::string picture_type(const PictureFetch& fetched);
 // unknown header the hex rendering of up to 10 bytes followed by ".JPG"). Empties bytes.
 std::string detect_picture_type(std::string& bytes);
 
-// Saves every imageList picture of the answer into the package folder as
-// md5(millis + title + offerId) + ".ali" (format 4) or ".tbi" (format 5), consuming the
-// list, and lists the saved pictures' names in record.mainPictures. The millis come
+// Saves every picture of record.mainPictureAddresses into the package folder as
+// md5(millis + title + offerId) + ".ali" (format 4) or ".tbi" (formats 5, 6), and lists the
+// saved pictures' names in record.mainPictures. The millis come
 // from a never-repeating sequence, so no two pictures share a name. A picture that comes
 // back empty is tried once more; if it is still empty, or its file cannot be written, it
 // is logged, counted in record.failedPictures and left out of the list (positions stay
 // contiguous). Only the first context.keepPictures pictures of the list are fetched when
 // it is above 0. Logs its lines through the context.
-void download_main_pictures(XmlDocument& answer, OfferRecord& record,
-                            const ProductContext& context);
+void download_main_pictures(OfferRecord& record, const ProductContext& context);
 
 }  // namespace vq

@@ -66,7 +66,9 @@ struct OfferRecord {
     // The description HTML as the seller wrote it, its pictures pointed at local copies
     // once they are fetched.
     std::string description;
-    // The saved main pictures' file names (without extension), in their order.
+    // The main pictures' addresses as the answer lists them (empty for an entry without
+    // one), and the file names (without extension) of those saved, in their order.
+    std::vector<std::string> mainPictureAddresses;
     std::vector<std::string> mainPictures;
     // Pictures of this product that could not be fetched or saved (the product still
     // succeeds; the run reports the total).

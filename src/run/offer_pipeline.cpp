@@ -134,13 +134,13 @@ std::optional<std::string> ProductPipeline::process_product(int n) {
     if (env_.picturesAhead) {
         ahead.emplace(env_.pictureCache);
         context.pictures = &*ahead;
-        expect_product_pictures(*ahead, record, answer_, context, descriptionPictures, matchers_);
+        expect_product_pictures(*ahead, record, context, descriptionPictures, matchers_);
     }
     if (descriptionPictures) {
         localize_description_pictures(record, context, matchers_);
         if (!proceed()) return std::nullopt;
     }
-    download_main_pictures(answer_, record, context);
+    download_main_pictures(record, context);
     lastFailedPictures_ = record.failedPictures;
     if (!proceed()) return std::nullopt;
 

@@ -1,4 +1,5 @@
 #include "content/pictures.hpp"
+#include "api/offer_extraction.hpp"
 #include "output/package_layout.hpp"
 
 #include <gtest/gtest.h>
@@ -142,7 +143,8 @@ TEST_F(MainPictures, EveryPictureItsOwnNameAndItsOwnBytes) {
     entries.push_back(uri + "/m/flaky.jpg</originalImageURI>");
     XmlDocument answer;
     ASSERT_TRUE(answer.load_bytes(answer_with(entries)));
-    download_main_pictures(answer, record_, context_);
+    record_.mainPictureAddresses = vq::main_picture_addresses(answer);
+    download_main_pictures(record_, context_);
 
     // Kept, in answer order: 1, 2, (404), 3, (no address), 4 .. 8, flaky.
     std::vector<std::string> expected_paths{"/m/1.jpg", "/m/2.jpg"};
@@ -189,7 +191,8 @@ TEST_F(MainPictures, NameFromMillisTitleAndOfferIdWithTheFormatsExtension) {
     XmlDocument answer;
     ASSERT_TRUE(answer.load_bytes(
         answer_with({"<originalImageURI>" + server.base() + "/a.jpg</originalImageURI>"})));
-    download_main_pictures(answer, record_, context_);
+    record_.mainPictureAddresses = vq::main_picture_addresses(answer);
+    download_main_pictures(record_, context_);
 
     const std::string name = md5_text(unix_millis_text(clock) + "标题"_gbk + "123");
     EXPECT_EQ(picture_column(record_), name + ":1:0:|;");
@@ -205,7 +208,8 @@ TEST_F(MainPictures, APictureWithNowhereToGoIsLeftOutAndSaid) {
     XmlDocument answer;
     ASSERT_TRUE(answer.load_bytes(
         answer_with({"<originalImageURI>" + server.base() + "/a.jpg</originalImageURI>"})));
-    download_main_pictures(answer, record_, context_);
+    record_.mainPictureAddresses = vq::main_picture_addresses(answer);
+    download_main_pictures(record_, context_);
     context_.packageFolder = folder;
     EXPECT_EQ(picture_column(record_), "");
     EXPECT_EQ(record_.failedPictures, 1);
@@ -215,7 +219,8 @@ TEST_F(MainPictures, APictureWithNowhereToGoIsLeftOutAndSaid) {
 TEST_F(MainPictures, NoPicturesGiveAnEmptyList) {
     XmlDocument answer;
     ASSERT_TRUE(answer.load_bytes(answer_with({})));
-    download_main_pictures(answer, record_, context_);
+    record_.mainPictureAddresses = vq::main_picture_addresses(answer);
+    download_main_pictures(record_, context_);
     EXPECT_EQ(picture_column(record_), "");
     EXPECT_EQ(log_texts(), (std::vector<std::string>{
                                "  开始下载 第：4/7  个宝贝   宝贝主图数据！\r\n"_gbk,
