@@ -276,7 +276,7 @@ std::string hex_bytes(std::string_view bytes) {
 void locate_bad_byte(PackageTable& table, std::string_view bytes, std::string_view text,
                      const std::vector<PackageRecord>& records, std::size_t header_lines) {
     std::size_t at_text = 0;  // where the byte falls in text
-    if (table.format != 5) {
+    if (package_layout(*format_from_number(table.format)).utf16) {
         const std::string_view units = bytes.substr(2);
         const std::size_t bad = first_invalid_utf16le(units);
         if (bad == std::string_view::npos) return;
@@ -366,12 +366,13 @@ PackageCheck check_package(std::string_view table_path, std::string_view package
     }
     r.readable = true;
     r.format = table.format;
+    const PackageLayout& layout = package_layout(*format_from_number(table.format));
     r.rows = static_cast<int>(table.records.size());
     if (!table.headerMatches) {
         r.problems.push_back("表头：与格式 "_gbk + std::to_string(r.format) + " 的表头不符"_gbk);
     }
     if (!table.terminated) {
-        r.problems.push_back(table.format == 4 ? "文件末尾：缺少结束符 00 00"_gbk
+        r.problems.push_back(layout.closingZeroUnit ? "文件末尾：缺少结束符 00 00"_gbk
                                                : "文件中有 00 00，其后的内容读不到"_gbk);
     }
     if (table.badByte != std::string_view::npos) {
@@ -379,8 +380,8 @@ PackageCheck check_package(std::string_view table_path, std::string_view package
         std::string where = "文件末尾："_gbk;
         if (table.badRecord > 0) {
             const PackageRecord& record = table.records[static_cast<std::size_t>(table.badRecord - 1)];
-            const std::size_t title_column = static_cast<std::size_t>(
-                package_layout(*format_from_number(table.format)).column_of(ColumnSource::Title));
+            const std::size_t title_column =
+                static_cast<std::size_t>(layout.column_of(ColumnSource::Title));
             where = "第 "_gbk + std::to_string(table.badRecord) + " 行「"_gbk +
                     (record.fields.size() > title_column ? record.fields[title_column] : "") +
                     "」："_gbk;
@@ -388,7 +389,7 @@ PackageCheck check_package(std::string_view table_path, std::string_view package
             where = "表头："_gbk;
         }
         std::string problem = where + "文件偏移 "_gbk + std::to_string(table.badByte) + " 处的 "_gbk +
-                              table.badBytes + (table.format != 5 ? " 不是有效的 UTF-16 文字"_gbk
+                              table.badBytes + (layout.utf16 ? " 不是有效的 UTF-16 文字"_gbk
                                                                   : " 不是有效的 GBK 文字"_gbk);
         if (table.badLine > 0) problem += "（文件第 "_gbk + std::to_string(table.badLine) + " 行）"_gbk;
         r.problems.push_back(std::move(problem));
