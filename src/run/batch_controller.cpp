@@ -617,29 +617,42 @@ PackageWriteResult BatchController::write_run_package(Run& run, const std::strin
                                run.log, *clock_);
 }
 
-std::string BatchController::write_failed_list(Run& run) {
-    const std::string path = run.settings.packageFolder + ".failed.txt";
-    const std::vector<ProductEntry> failed = ports_.state->take_failed_products();
-    if (failed.empty()) {
-        // A list left from an earlier run of this package would name products it now holds.
+namespace {
+
+// A product list beside the table (`<package>.failed.txt`), written in one step and logged;
+// none when there are no rows, and a list left from an earlier run of this package, which
+// would name products it now holds, removed. Its path, or empty when none was written.
+std::string keep_list_beside(const RunSettings& settings, const std::vector<ProductEntry>& rows,
+                             LogSink& log, const Clock& clock, std::string_view unwritable,
+                             std::string_view saved, std::string_view where,
+                             std::string_view ending) {
+    const std::string path = settings.packageFolder + ".failed.txt";
+    if (rows.empty()) {
         if (file_exists(path)) std::remove(native_path(path).c_str());
         return {};
     }
-    const std::string stamp = log_time_stamp(*clock_);
-    if (!write_list_file(path, failed)) {
-        run.log.append_log(stamp + " 失败的宝贝列表无法写入："_gbk + path + "\r\n");
+    const std::string stamp = log_time_stamp(clock);
+    if (!write_list_file(path, rows)) {
+        log.append_log(stamp + std::string(unwritable) + path + "\r\n");
         return {};
     }
-    run.log.append_log(stamp + " 失败的宝贝 "_gbk + std::to_string(failed.size()) +
-                       " 个已保存到："_gbk + path + "，可以重试\r\n"_gbk);
+    log.append_log(stamp + std::string(saved) + std::to_string(rows.size()) + std::string(where) +
+                   path + std::string(ending) + "\r\n");
     return path;
 }
 
+}  // namespace
+
+std::string BatchController::write_failed_list(Run& run) {
+    return keep_list_beside(run.settings, ports_.state->take_failed_products(), run.log, *clock_,
+                            " 失败的宝贝列表无法写入："_gbk, " 失败的宝贝 "_gbk, " 个已保存到："_gbk,
+                            "，可以重试"_gbk);
+}
+
 std::string BatchController::write_continuation_list(Run& run, int& not_done) {
-    const std::string path = run.settings.packageFolder + ".failed.txt";
-    std::vector<std::pair<int, ProductEntry>> failed = ports_.state->take_numbered_failed_products();
+    std::vector<std::pair<int, ProductEntry>> rest = ports_.state->take_numbered_failed_products();
     std::vector<bool> listed(run.outcome.size(), false);
-    for (const auto& [n, entry] : failed) {
+    for (const auto& [n, entry] : rest) {
         if (n >= 1 && static_cast<std::size_t>(n) <= listed.size()) listed[n - 1] = true;
     }
     not_done = 0;
@@ -649,25 +662,15 @@ std::string BatchController::write_continuation_list(Run& run, int& not_done) {
         const bool finished = run.outcome[i] == kSkipped ||
                               (run.outcome[i] == kPackaged && n <= run.writtenThrough);
         if (finished || listed[i] || run.earlierWithId[i] > 0) continue;
-        failed.emplace_back(n, run.rows[i]);
+        rest.emplace_back(n, run.rows[i]);
         ++not_done;
     }
-    std::sort(failed.begin(), failed.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
-    if (failed.empty()) {
-        if (file_exists(path)) std::remove(native_path(path).c_str());
-        return {};
-    }
+    std::sort(rest.begin(), rest.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
     std::vector<ProductEntry> entries;
-    entries.reserve(failed.size());
-    for (auto& [n, entry] : failed) entries.push_back(std::move(entry));
-    const std::string stamp = log_time_stamp(*clock_);
-    if (!write_list_file(path, entries)) {
-        run.log.append_log(stamp + " 待续列表无法写入："_gbk + path + "\r\n");
-        return {};
-    }
-    run.log.append_log(stamp + " 未完成和失败的宝贝 "_gbk + std::to_string(entries.size()) +
-                       " 个已保存到待续列表："_gbk + path + "，可以继续\r\n"_gbk);
-    return path;
+    entries.reserve(rest.size());
+    for (auto& [n, entry] : rest) entries.push_back(std::move(entry));
+    return keep_list_beside(run.settings, entries, run.log, *clock_, " 待续列表无法写入："_gbk,
+                            " 未完成和失败的宝贝 "_gbk, " 个已保存到待续列表："_gbk, "，可以继续"_gbk);
 }
 
 void BatchController::toggle_pause() {

@@ -150,6 +150,11 @@ std::vector<std::string> catalogue_ids(const vq::sim::MarketplaceSim& sim, int c
     return ids;
 }
 
+std::vector<std::string> sorted(std::vector<std::string> ids) {
+    std::sort(ids.begin(), ids.end());
+    return ids;
+}
+
 std::vector<std::string> list_ids(const std::string& path) {
     std::vector<std::string> ids;
     for (const vq::ProductEntry& row : vq::read_list_file(path).value_or(std::vector<vq::ProductEntry>{}))
@@ -171,10 +176,7 @@ void expect_stop_keeps_everything(BatchControllerTest& test, const std::vector<s
         EXPECT_EQ(listed, *left);
     }
     packaged.insert(packaged.end(), listed.begin(), listed.end());
-    std::sort(packaged.begin(), packaged.end());
-    std::vector<std::string> wanted = all;
-    std::sort(wanted.begin(), wanted.end());
-    EXPECT_EQ(packaged, wanted);
+    EXPECT_EQ(sorted(packaged), sorted(all));
     if (::testing::Test::HasFailure()) {
         for (const std::string& line : test.log.lines()) std::fprintf(stderr, "%s", vq::gbk_to_utf8(line).c_str());
     }
@@ -216,11 +218,7 @@ TEST_F(BatchControllerTest, StopKeepsTheFinishedProductsAndListsTheRest) {
     ASSERT_TRUE(controller->start_run(continuing).started);
     ASSERT_TRUE(observer.wait_idle());
     EXPECT_FALSE(totals().stopped);
-    std::vector<std::string> packaged = package_ids();
-    std::vector<std::string> wanted = all;
-    std::sort(packaged.begin(), packaged.end());
-    std::sort(wanted.begin(), wanted.end());
-    EXPECT_EQ(packaged, wanted);
+    EXPECT_EQ(sorted(package_ids()), sorted(all));
     EXPECT_FALSE(vq::file_exists(stopped.failedListPath));
 }
 
@@ -259,11 +257,7 @@ TEST_F(BatchControllerTest, ALongListRunsInPartsIntoOnePackage) {
     EXPECT_EQ(totals().parts, 3);
     EXPECT_EQ(totals().succeeded, 12);
     EXPECT_TRUE(totals().checkClean) << vq::gbk_to_utf8(totals().checkSummary);
-    std::vector<std::string> packaged = package_ids();
-    std::vector<std::string> wanted = all;
-    std::sort(packaged.begin(), packaged.end());
-    std::sort(wanted.begin(), wanted.end());
-    EXPECT_EQ(packaged, wanted);
+    EXPECT_EQ(sorted(package_ids()), sorted(all));
     EXPECT_EQ(log.count_containing(" 文件写成功！"), 3);
     EXPECT_EQ(log.count_containing("分 3 批下载，每批 5 个宝贝"), 1);
 
