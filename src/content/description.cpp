@@ -89,13 +89,19 @@ std::string local_picture_address(std::string_view path) {
     return out;
 }
 
-std::string picture_download_address(std::string_view address, RegexMatcher& chinese) {
+namespace {
+
+constexpr std::string_view kChinesePattern = "([\\u4e00-\\u9fa5])";
+
+// The download address, with a matcher for one Chinese character already compiled.
+std::string encoded_download_address(std::string_view address, RegexMatcher& chinese,
+                                     bool compile) {
     std::string result(address);
     // Pure ASCII holds no Chinese character; spares the matcher the common case.
     bool wide = false;
     for (const unsigned char c : address) wide = wide || c >= 0x80;
     if (wide) {
-        chinese.compile("([\\u4e00-\\u9fa5])");
+        if (compile) chinese.compile(kChinesePattern);
         const int k = chinese.find_all(address);
         for (int j = 1; j <= k; ++j) {
             const std::string character = chinese.group_text(j, 1);
@@ -104,6 +110,41 @@ std::string picture_download_address(std::string_view address, RegexMatcher& chi
         }
     }
     return "http://" + replace_all(result, "amp;", "");
+}
+
+}  // namespace
+
+std::string picture_download_address(std::string_view address, RegexMatcher& chinese) {
+    return encoded_download_address(address, chinese, true);
+}
+
+std::string picture_download_address(std::string_view address, DescriptionMatchers& matchers) {
+    return encoded_download_address(address, matchers.chinese(), false);
+}
+
+RegexMatcher& DescriptionMatchers::images() {
+    // A pattern that does not compile finds nothing; it is not tried again.
+    if (!imagesReady_) {
+        images_.compile("<IMG .*?\"http://(.*?)\".*?>");
+        imagesReady_ = true;
+    }
+    return images_;
+}
+
+RegexMatcher& DescriptionMatchers::backgrounds() {
+    if (!backgroundsReady_) {
+        backgrounds_.compile("background=\"http://(.*?)\"");
+        backgroundsReady_ = true;
+    }
+    return backgrounds_;
+}
+
+RegexMatcher& DescriptionMatchers::chinese() {
+    if (!chineseReady_) {
+        chinese_.compile(kChinesePattern);
+        chineseReady_ = true;
+    }
+    return chinese_;
 }
 
 namespace {
@@ -155,10 +196,6 @@ std::string matched_reference(const RegexMatcher& pictures, int i, const std::st
     return "\"http://" + address + "\"";
 }
 
-const char* picture_pattern(Pass pass) {
-    return pass == Pass::Img ? "<IMG .*?\"http://(.*?)\".*?>" : "background=\"http://(.*?)\"";
-}
-
 // A picture's address as the answer writes it (its "&" as "&amp;"): the picture's file name
 // and the addresses it is fetched from are made from that form.
 std::string answer_form(const std::string& address) {
@@ -184,8 +221,7 @@ struct PassPlan {
 PassPlan plan_pass(Pass pass, const OfferRecord& record, const ProductContext& context,
                    DescriptionMatchers& matchers) {
     PassPlan plan;
-    RegexMatcher& pictures = matchers.pictures;
-    pictures.compile(picture_pattern(pass));
+    RegexMatcher& pictures = pass == Pass::Img ? matchers.images() : matchers.backgrounds();
     const int m = pictures.find_all(record.description);
     if (m <= 0) return plan;
     plan.folder = context.packageFolder + "/" + product_folder_name(record.title);
@@ -197,7 +233,7 @@ PassPlan plan_pass(Pass pass, const OfferRecord& record, const ProductContext& c
         picture.reference = matched_reference(pictures, i, written);
         picture.address = answer_form(written);
         picture.fetchAddress = "http://" + replace_all(picture.address, "amp;", "");
-        picture.encodedAddress = picture_download_address(picture.address, matchers.chinese);
+        picture.encodedAddress = picture_download_address(picture.address, matchers);
         picture.onTaobao = contains_text(picture.address, "taobao");
     }
     return plan;

@@ -34,11 +34,23 @@ std::string product_folder_name(std::string_view title);
 // attribute of the description.
 std::string local_picture_address(std::string_view path);
 
-// The two matchers a worker keeps for its products' descriptions.
-struct DescriptionMatchers {
-    RegexMatcher pictures{RegexMatcher::Dialect::Script};
-    RegexMatcher chinese{RegexMatcher::Dialect::Script};
+// The matchers a worker keeps for its products' descriptions, each compiled the first time
+// it is needed and then kept: a product has many pictures, a worker many products.
+class DescriptionMatchers {
+public:
+    RegexMatcher& images();       // <IMG ... "http://address" ...>
+    RegexMatcher& backgrounds();  // background="http://address"
+    RegexMatcher& chinese();      // one Chinese character
+
+private:
+    RegexMatcher images_{RegexMatcher::Dialect::Script};
+    RegexMatcher backgrounds_{RegexMatcher::Dialect::Script};
+    RegexMatcher chinese_{RegexMatcher::Dialect::Script};
+    bool imagesReady_ = false, backgroundsReady_ = false, chineseReady_ = false;
 };
+
+// picture_download_address with a worker's matchers, compiled once.
+std::string picture_download_address(std::string_view address, DescriptionMatchers& matchers);
 
 // Downloads the pictures of record.description (IMG tags, then background attributes)
 // into packageFolder/<product folder>/ and rewrites each reference (the whole quoted
