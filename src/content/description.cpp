@@ -93,15 +93,15 @@ namespace {
 
 constexpr std::string_view kChinesePattern = "([\\u4e00-\\u9fa5])";
 
-// The download address, with a matcher for one Chinese character already compiled.
-std::string encoded_download_address(std::string_view address, RegexMatcher& chinese,
-                                     bool compile) {
+}  // namespace
+
+std::string picture_download_address(std::string_view address, DescriptionMatchers& matchers) {
     std::string result(address);
     // Pure ASCII holds no Chinese character; spares the matcher the common case.
     bool wide = false;
     for (const unsigned char c : address) wide = wide || c >= 0x80;
     if (wide) {
-        if (compile) chinese.compile(kChinesePattern);
+        RegexMatcher& chinese = matchers.chinese();
         const int k = chinese.find_all(address);
         for (int j = 1; j <= k; ++j) {
             const std::string character = chinese.group_text(j, 1);
@@ -110,16 +110,6 @@ std::string encoded_download_address(std::string_view address, RegexMatcher& chi
         }
     }
     return "http://" + replace_all(result, "amp;", "");
-}
-
-}  // namespace
-
-std::string picture_download_address(std::string_view address, RegexMatcher& chinese) {
-    return encoded_download_address(address, chinese, true);
-}
-
-std::string picture_download_address(std::string_view address, DescriptionMatchers& matchers) {
-    return encoded_download_address(address, matchers.chinese(), false);
 }
 
 RegexMatcher& DescriptionMatchers::images() {

@@ -22,9 +22,6 @@ std::string rewrite_description_text(std::string_view text);
 // Every byte as "%" and two upper-case hex digits.
 std::string percent_encode_gbk(std::string_view text);
 
-// The address a description picture is saved from: "http://" + address with its Chinese
-// characters percent-encoded (GBK bytes) and every "amp;" removed. chinese is recompiled.
-std::string picture_download_address(std::string_view address, RegexMatcher& chinese);
 
 // The product's picture sub-folder name: the title without "/", "\", ".", "%", " ", ":"
 // and '"', cut at a whole character so that its file-system name fits in 255 bytes.
@@ -49,8 +46,10 @@ private:
     bool imagesReady_ = false, backgroundsReady_ = false, chineseReady_ = false;
 };
 
-// picture_download_address with a worker's matchers, compiled once.
+// The address a description picture is saved from: "http://" + address with its Chinese
+// characters percent-encoded (GBK bytes) and every "amp;" removed.
 std::string picture_download_address(std::string_view address, DescriptionMatchers& matchers);
+
 
 // Downloads the pictures of record.description (IMG tags, then background attributes)
 // into packageFolder/<product folder>/ and rewrites each reference (the whole quoted

@@ -285,15 +285,14 @@ void RunPanel::start_run() {
     QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
     if (core_.controller.state() != RunState::Idle) return;
     // Without the rules the user set, the package would carry the wholesale prices.
-    if (!core_.rulesError.empty() && core_.controller.state() == RunState::Idle) {
+    if (!core_.rulesError.empty()) {
         services_.message(this, QStringLiteral("提示"),
                           QStringLiteral("价格与标题规则有误，请到“配置”页改正并保存后再生成数据包：\n") +
                               qt_text(core_.rulesError));
         return;
     }
     // The table at the path would be replaced whole: the user says so first.
-    if (core_.list.row_count() > 0 && core_.controller.state() == RunState::Idle &&
-        file_exists(core_.outputPath.get()) &&
+    if (core_.list.row_count() > 0 && file_exists(core_.outputPath.get()) &&
         !services_.confirm(this, QStringLiteral("提示"), QStringLiteral("数据包已存在，是否覆盖？"))) {
         return;
     }

@@ -1,7 +1,5 @@
 #include "output/package_layout.hpp"
 
-#include <map>
-#include <mutex>
 
 #include "support/encoding.hpp"
 #include "support/text.hpp"
@@ -266,6 +264,22 @@ void append_field(std::string& row, const PackageColumn& column, std::string_vie
     row.push_back('"');
 }
 
+// The header's three lines: the first line, the English and the Chinese names.
+PackageLayout with_header(PackageLayout layout) {
+    std::string english, chinese;
+    for (std::size_t k = 0; k < layout.columns.size(); ++k) {
+        if (k > 0) {
+            english.push_back(layout.separator);
+            chinese.push_back(layout.separator);
+        }
+        english.append(layout.columns[k].english);
+        chinese.append(utf8_to_gbk(layout.columns[k].chinese));
+    }
+    const std::string end(layout.headerLineEnd);
+    layout.header = std::string(layout.firstLine) + end + english + end + chinese + end;
+    return layout;
+}
+
 }  // namespace
 
 int PackageLayout::column_of(ColumnSource source) const {
@@ -275,31 +289,10 @@ int PackageLayout::column_of(ColumnSource source) const {
     return -1;
 }
 
-const std::string& PackageLayout::header_text() const {
-    static std::mutex mutex;
-    static std::map<PackageFormat, std::string> made;
-    std::lock_guard lock(mutex);
-    std::string& text = made[format];
-    if (text.empty()) {
-        text.append(firstLine).append(headerLineEnd);
-        std::string english, chinese;
-        for (std::size_t k = 0; k < columns.size(); ++k) {
-            if (k > 0) {
-                english.push_back(separator);
-                chinese.push_back(separator);
-            }
-            english.append(columns[k].english);
-            chinese.append(utf8_to_gbk(columns[k].chinese));
-        }
-        text.append(english).append(headerLineEnd).append(chinese).append(headerLineEnd);
-    }
-    return text;
-}
-
 const PackageLayout& package_layout(PackageFormat format) {
-    static const PackageLayout alibaba = alibaba_layout();
-    static const PackageLayout taobao = taobao_layout();
-    static const PackageLayout today = taobao_today_layout();
+    static const PackageLayout alibaba = with_header(alibaba_layout());
+    static const PackageLayout taobao = with_header(taobao_layout());
+    static const PackageLayout today = with_header(taobao_today_layout());
     switch (format) {
         case PackageFormat::Alibaba: return alibaba;
         case PackageFormat::TaobaoToday: return today;

@@ -62,7 +62,9 @@ struct PackageLayout {
     // The first column taking its value from source; -1 when none does.
     int column_of(ColumnSource source) const;
     // The three header lines as GBK text, each with the header's line end.
-    const std::string& header_text() const;
+    const std::string& header_text() const { return header; }
+
+    std::string header;  // made from the lines above when the layout is made
 };
 
 const PackageLayout& package_layout(PackageFormat format);

@@ -692,13 +692,14 @@ bool BatchController::cancel_unless_ended(Run& run) {
     return true;
 }
 
+std::shared_ptr<BatchController::Run> BatchController::active_run() const {
+    std::lock_guard lock(mutex_);
+    return state_ == RunState::Idle ? nullptr : run_;
+}
+
 void BatchController::stop_run() {
-    std::shared_ptr<Run> run;
-    {
-        std::lock_guard lock(mutex_);
-        if (state_ == RunState::Idle || !run_) return;
-        run = run_;
-    }
+    const std::shared_ptr<Run> run = active_run();
+    if (!run) return;
     const bool stopped = cancel_unless_ended(*run);
     join_previous();
     // The workers have ended: what they finished is all there is, and it is written now.
@@ -709,12 +710,8 @@ void BatchController::stop_run() {
 }
 
 void BatchController::abandon_run() {
-    std::shared_ptr<Run> run;
-    {
-        std::lock_guard lock(mutex_);
-        if (state_ == RunState::Idle || !run_) return;
-        run = run_;
-    }
+    const std::shared_ptr<Run> run = active_run();
+    if (!run) return;
     const bool stopped = cancel_unless_ended(*run);
     join_previous();
     run->pictures.drop_unsaved();

@@ -170,6 +170,8 @@ private:
     void check_written_package(Run& run, RunTotals& totals);
     // Cancels the run unless its end was taken already; true when this call cancelled it.
     bool cancel_unless_ended(Run& run);
+    // The run going on now; null when idle.
+    std::shared_ptr<Run> active_run() const;
     // Ends the run early because the disk refused a picture: nothing is written, and the
     // observer hears the totals with the reason.
     void end_for_trouble(const std::shared_ptr<Run>& run);

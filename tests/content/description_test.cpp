@@ -56,7 +56,7 @@ TEST(ProductFolderName, DropsSeparatorsButNotInsideCharacters) {
 }
 
 TEST(PictureDownloadAddress, ChineseEncodedAndAmpersandsUnescaped) {
-    RegexMatcher chinese(RegexMatcher::Dialect::Script);
+    DescriptionMatchers chinese;
     EXPECT_EQ(picture_download_address("h/p/a.jpg?x=1&amp;y=2", chinese),
               "http://h/p/a.jpg?x=1&y=2");
     EXPECT_EQ(picture_download_address("h/中/图中.jpg"_gbk, chinese),
