@@ -233,10 +233,12 @@ int report_totals(const RunTotals& totals, const OutputPathChoice& output) {
         totals.rowsWritten > 0
             ? "数据包中只有之前写入的 "_gbk + std::to_string(totals.rowsWritten) + " 个宝贝。"_gbk
             : "没有写入数据包。"_gbk;
+    const std::string unsaved = unsaved_rest_note(totals);
     if (!totals.stopReason.empty()) {
         // Ended by the disk or by no product at all: no totals that would read as a finished run.
         print_error(totals.stopReason + "，"_gbk + unwritten);
         if (!totals.failedListPath.empty()) line("失败列表："_gbk, totals.failedListPath);
+        if (!unsaved.empty()) print_error(unsaved);
         return 1;
     }
     line("下载总数： "_gbk, std::to_string(totals.productCount));
@@ -254,13 +256,13 @@ int report_totals(const RunTotals& totals, const OutputPathChoice& output) {
     if (!totals.failedListPath.empty()) {
         line(totals.stopped ? "待续列表："_gbk : "失败列表："_gbk, totals.failedListPath);
     }
+    if (!unsaved.empty()) print_error(unsaved);
     if (totals.stopped) {
         if (!totals.packageWritten) {
             print_error("已停止："_gbk + unwritten);
         } else {
-            print_error(totals.failedListPath.empty()
-                            ? "已停止：已完成的宝贝已写入数据包。"_gbk
-                            : "已停止：已完成的宝贝已写入数据包，其余的在待续列表中。"_gbk);
+            print_error(totals.failedListPath.empty() ? "已停止：已完成的宝贝已写入数据包。"_gbk
+                                                      : "已停止：已完成的宝贝已写入数据包，其余的在待续列表中。"_gbk);
         }
         return 130;
     }

@@ -94,6 +94,10 @@ CompletionWindow::CompletionWindow(QWidget* parent) : QWidget(parent, Qt::Window
     failedList_ = make_line(QStringLiteral("completionFailedList"));
     failedList_->setWordWrap(true);
     failedList_->hide();
+    unsaved_ = make_line(QStringLiteral("completionUnsaved"));
+    unsaved_->setWordWrap(true);
+    unsaved_->setStyleSheet(kWarningStyle);
+    unsaved_->hide();
     // Which products lost pictures and what the check found, not only how many.
     details_ = new QPlainTextEdit(this);
     details_->setObjectName(QStringLiteral("completionDetails"));
@@ -150,6 +154,9 @@ void CompletionWindow::show_totals(const RunTotals& totals) {
     failedList_->setText((totals.stopped ? QStringLiteral("待续列表：") : QStringLiteral("失败列表：")) +
                          qt_text(totals.failedListPath));
     failedList_->setVisible(failedList);
+    const std::string unsaved = unsaved_rest_note(totals);
+    unsaved_->setText(qt_text(unsaved));
+    unsaved_->setVisible(!unsaved.empty());
     retry_->setText(totals.stopped ? QStringLiteral("继续未完成的宝贝") : QStringLiteral("重试失败的宝贝"));
     retry_->setVisible(failedList);
     QStringList lines;

@@ -40,6 +40,8 @@ public:
     // The failed products' list file, with "重试失败的宝贝" ("继续未完成的宝贝" after a stop);
     // hidden when none was written.
     QLabel* failed_list_label() const { return failedList_; }
+    // Shown when the list of the rest should have been written and could not.
+    QLabel* unsaved_label() const { return unsaved_; }
     QPushButton* retry_button() const { return retry_; }
     // The products that lost pictures, then the check's problems and warnings; hidden when
     // there are none.
@@ -62,6 +64,7 @@ private:
     QLabel* check_ = nullptr;
     QLabel* unwritten_ = nullptr;
     QLabel* failedList_ = nullptr;
+    QLabel* unsaved_ = nullptr;  // the rest's list could not be written
     QPushButton* retry_ = nullptr;
     QPushButton* close_ = nullptr;
 };

@@ -56,6 +56,15 @@ RunTotals run_totals(const BatchState::Counters& counters, const RunSettings& se
 
 }  // namespace
 
+std::string unsaved_rest_note(const RunTotals& totals) {
+    // A run whose table could not be written keeps no list; every other end keeps its rest
+    // (a disk that refused a picture ends the run before anything is counted as failed).
+    const bool keeps = totals.stopped || totals.packageWritten || !totals.stopReason.empty();
+    const int rest = keeps ? totals.failed + totals.notDone : 0;
+    if (rest <= 0 || !totals.failedListPath.empty()) return {};
+    return "其余 "_gbk + number(rest) + " 个宝贝的列表无法写入，请查看操作记录！"_gbk;
+}
+
 std::string stop_question(int finished, int rest) {
     return "已完成 "_gbk + number(finished) + " 个宝贝。停止后这些宝贝写入数据包，其余 "_gbk +
            number(rest) + " 个存入待续列表。"_gbk;

@@ -72,6 +72,11 @@ struct RunTotals {
     std::vector<std::string> checkWarnings;
 };
 
+// GBK; when the products left to do (failed, or not done after a stop) should have gone to
+// a list beside the table and could not, what says so: "其余 N 个宝贝的列表无法写入，请查看操作记录！";
+// empty otherwise.
+std::string unsaved_rest_note(const RunTotals& totals);
+
 // The question before a stop (GBK): "已完成 N 个宝贝。停止后这些宝贝写入数据包，其余 M 个存入待续列表。"
 std::string stop_question(int finished, int rest);
 

@@ -496,6 +496,24 @@ TEST_F(VqCommandTest, AListOverAThousandRunsInPartsWhenAsked) {
     EXPECT_NE(stdout_text.find("成功下载： 2\n"), std::string::npos) << stdout_text;
 }
 
+// A continuation list that cannot be written is said, not passed over: the products not done
+// would otherwise be lost without a word.
+TEST_F(VqCommandTest, AContinuationListThatCannotBeWrittenIsSaid) {
+    start_sim();
+    prepare(6, sim.site_ini());
+    const std::string out = folder.path + "/stuck.csv";
+    std::filesystem::create_directories(folder.path + "/stuck.failed.txt");  // a folder in its way
+    sim.hold_requests("gateway", list.rows()[2].offerId);
+    const pid_t pid = spawn({"copy", "--list", list_file, "--out", out, "--home", home, "--no-desc-pictures"});
+    const bool underway = sim.wait_held(1);
+    kill(pid, SIGINT);
+    ASSERT_TRUE(underway);
+    EXPECT_EQ(wait(pid), 130) << stderr_text;
+    sim.release_requests();
+    EXPECT_NE(stderr_text.find("个宝贝的列表无法写入，请查看操作记录！"), std::string::npos) << stderr_text;
+    EXPECT_EQ(stdout_text.find("待续列表："), std::string::npos) << stdout_text;
+}
+
 // A second Ctrl-C within a second of the first ends the process there and then.
 TEST(InterruptCatcherTest, ASecondSignalAtOnceEndsTheProcess) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
