@@ -169,7 +169,26 @@ void expect_stop_keeps_everything(BatchControllerTest& test, const std::vector<s
     const vq::RunTotals totals = test.totals();
     EXPECT_TRUE(totals.stopped);
     std::vector<std::string> packaged;
-    if (vq::file_exists(test.package_path())) packaged = test.package_ids();
+    if (vq::file_exists(test.package_path())) {
+        // Read strictly; each kept picture holds the bytes the stand-in serves for its place.
+        for (const auto& row : runtest::read_package_strictly(test.package_path(), test.folder.path)) {
+            ASSERT_EQ(row.size(), 48u);
+            packaged.push_back(row[36]);
+            const vq::sim::Product* p = test.sim.catalogue().find_offer(row[36]);
+            ASSERT_NE(p, nullptr);
+            std::vector<std::string> served;
+            for (const auto& picture : p->mainPictures) {
+                if (picture.exists && !picture.empty)
+                    served.push_back(vq::fetch_picture(runtest::picture_url(picture, test.sim.port())));
+            }
+            const std::vector<std::string> names = runtest::picture_names(row[28]);
+            ASSERT_EQ(names.size(), served.size()) << row[36];
+            for (std::size_t k = 0; k < names.size(); ++k) {
+                EXPECT_EQ(vq::read_file_bytes(test.package_folder() + "/" + names[k] + ".tbi"), served[k])
+                    << row[36] << " " << k;
+            }
+        }
+    }
     EXPECT_EQ(static_cast<int>(packaged.size()), totals.rowsWritten);
     const std::vector<std::string> listed = list_ids(totals.failedListPath);
     if (left) {

@@ -14,6 +14,8 @@
 namespace {
 
 using runtest::RunFixture;
+using runtest::picture_names;
+using runtest::picture_url;
 
 // Quote-aware split of a table into rows of fields ("" inside quotes is one quote).
 std::vector<std::vector<std::string>> parse_table(std::string_view text, char separator) {
@@ -80,15 +82,6 @@ std::string utf16le_to_utf8(std::string_view bytes) {
 }
 
 // Picture names of a picture-list column ("name:1:pos:|;" each), checking positions.
-std::vector<std::string> picture_names(const std::string& column) {
-    std::vector<std::string> names;
-    for (const std::string& entry : vq::split_text(column, ":|;")) {
-        const auto colon = entry.find(':');
-        EXPECT_EQ(entry.substr(colon), ":1:" + std::to_string(names.size())) << entry;
-        names.push_back(entry.substr(0, colon));
-    }
-    return names;
-}
 
 // Every "file://" address in a description names a file that exists.
 int check_local_pictures(const std::string& description, const std::string& utf8_folder) {
@@ -248,10 +241,6 @@ std::string cleaned_title(std::string title) {
     return title;
 }
 
-std::string picture_url(const vq::sim::PictureRef& picture, int port) {
-    return "http://" + std::string(vq::sim::picture_host_name(picture.host)) + ".localhost:" +
-           std::to_string(port) + picture.path;
-}
 
 // Values as sellers type them, at latency 0, in both formats: every row reads back under
 // strict quoting into its column count and its original texts, every picture name is used

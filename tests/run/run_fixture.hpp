@@ -75,6 +75,23 @@ inline std::vector<std::vector<std::string>> read_package_strictly(const std::st
     return rows;
 }
 
+// Where the stand-in serves a picture.
+inline std::string picture_url(const vq::sim::PictureRef& picture, int port) {
+    return "http://" + std::string(vq::sim::picture_host_name(picture.host)) + ".localhost:" +
+           std::to_string(port) + picture.path;
+}
+
+// The names of a package's picture column, each checked to stand at its position.
+inline std::vector<std::string> picture_names(const std::string& column) {
+    std::vector<std::string> names;
+    for (const std::string& entry : vq::split_text(column, ":|;")) {
+        const auto colon = entry.find(':');
+        EXPECT_EQ(entry.substr(colon), ":1:" + std::to_string(names.size())) << entry;
+        names.push_back(entry.substr(0, colon));
+    }
+    return names;
+}
+
 class RecordingLog : public vq::LogSink {
 public:
     void append_log(std::string_view text) override {
