@@ -469,7 +469,9 @@ TEST_F(CopyRunTest, APictureAskedForByEveryWorkerAtOnceIsFetchedOnce) {
     // for its other main pictures, so each has asked for the shared one too.
     sim.hold_requests("picture", "_shared.jpg");
     ASSERT_TRUE(controller->start_run().started);
+    // Wait for the held request itself too: the other pictures may reach the stand-in first.
     ASSERT_TRUE(wait_for([&] { return picture_requests(sim, "/main/", "_shared") >= 10; }));
+    ASSERT_TRUE(sim.wait_held(1, std::chrono::seconds(10)));
     EXPECT_EQ(sim.held_count(), 1);
     sim.release_requests();
     ASSERT_TRUE(observer.wait_completed());
