@@ -74,11 +74,11 @@ std::string or_zero_price(std::string value) {
     return value.empty() ? std::string("0.0000") : value;
 }
 
-OfferSku sku_at(const Answer& a, const std::string& base, Pricer& price) {
+OfferSku sku_at(const Answer& a, const std::string& base) {
     OfferSku sku;
     sku.specId = a.text(base + "specId");
-    sku.price = price(or_zero_price(a.text(base + "price")));
-    sku.retailPrice = price(or_zero_price(a.text(base + "retailPrice")));
+    sku.price = a.text(base + "price");
+    sku.retailPrice = a.text(base + "retailPrice");
     sku.amountOnSale = a.text(base + "canBookCount");
     sku.saleCount = a.text(base + "saleCount");
     return sku;
@@ -94,30 +94,30 @@ std::vector<NamedValue> feature_list(Answer& a) {
 }
 
 // In the answer's order.
-std::vector<PriceRange> price_range_list(Answer& a, Pricer& price) {
+std::vector<PriceRange> price_range_list(Answer& a) {
     std::vector<PriceRange> out;
     while (a.children("priceRanges") > 0) {
         const std::string range = a.text("priceRanges/range");
         std::string start = text_before(range, "-");
         if (start.empty()) start = text_after_last(range, "≥"_gbk);
-        out.push_back({std::move(start), price(a.text("priceRanges/price"))});
+        out.push_back({std::move(start), a.text("priceRanges/price")});
         a.remove("priceRanges");
     }
     return out;
 }
 
-std::vector<OfferSku> sku_list(Answer& a, Pricer& price) {
+std::vector<OfferSku> sku_list(Answer& a) {
     std::vector<OfferSku> out;
     while (a.children("skuArray") > 0) {
         const NamedValue first{a.text("skuArray/fid"), a.text("skuArray/value")};
         while (a.children("skuArray/children") > 0) {
-            OfferSku sku = sku_at(a, "skuArray/children/", price);
+            OfferSku sku = sku_at(a, "skuArray/children/");
             sku.attributes = {first, {a.text("skuArray/children/fid"), a.text("skuArray/children/value")}};
             out.push_back(std::move(sku));
             a.remove("skuArray/children");
         }
         while (!a.text("skuArray/saleCount").empty()) {
-            OfferSku sku = sku_at(a, "skuArray/", price);
+            OfferSku sku = sku_at(a, "skuArray/");
             sku.attributes = {first};
             out.push_back(std::move(sku));
             a.remove("skuArray/saleCount");
@@ -140,14 +140,14 @@ std::vector<SkuPicture> sku_picture_list(Answer& a) {
 
 // Item SKUs (Taobao item answers only), in document order; each price without its leading
 // blanks.
-std::vector<ItemSku> item_sku_list(const XmlDocument& doc, Pricer& price) {
+std::vector<ItemSku> item_sku_list(const XmlDocument& doc) {
     static constexpr std::string_view kSkus = "item_get_response/item/skus";
     const int n = doc.child_count(kSkus);
     std::vector<ItemSku> out;
     std::string base;
     for (int j = 1; j <= n; ++j) {
         base.assign(kSkus).append("/@").append(std::to_string(j));
-        out.push_back({price(trim_left_blanks(doc.node_text(base + "/price"))),
+        out.push_back({trim_left_blanks(doc.node_text(base + "/price")),
                        doc.node_text(base + "/quantity"), doc.node_text(base + "/outer_id"),
                        doc.node_text(base + "/properties")});
     }
@@ -166,12 +166,30 @@ std::vector<std::string> main_picture_addresses(XmlDocument& answer) {
     return addresses;
 }
 
-void extract_offer_fields(XmlDocument& answer, PackageFormat format, OfferRecord& record,
-                          const ListingRules& rules) {
+void read_offer_fields(XmlDocument& answer, OfferRecord& record) {
     Answer a(answer);
+    record.title = a.text("subject");
+    record.amount = a.text("amount");
+    record.productUnitWeight = a.text("productUnitWeight");
+    record.retailPrice = a.text("retailPrice/amount");
+    record.features = feature_list(a);
+    record.priceRanges = price_range_list(a);
+    record.unit = a.text("unit");
+    record.skus = sku_list(a);
+    record.skuPictures = sku_picture_list(a);
+    record.amountOnSale = a.text("amountOnSale");
+    record.postCategryId = a.text("postCategryId");
+    record.sendGoodsId = a.text("sendGoodsId");
+    record.freightTemplateId = a.text("freightTemplateId");
+    record.termOfferProcess = a.text("termOfferProcess");
+    record.itemSkus = item_sku_list(answer);
+    record.mainPictureAddresses = main_picture_addresses(answer);
+}
+
+void apply_offer_rules(OfferRecord& record, PackageFormat format, const ListingRules& rules) {
     record.ruleNotes.clear();
     Pricer price(rules, record);
-    record.title = clean_title(a.text("subject"));
+    record.title = clean_title(std::move(record.title));
     // An empty title keeps a failed answer out of the package; no rule may fill it, and
     // none may empty a real one.
     if (!record.title.empty()) {
@@ -182,26 +200,24 @@ void extract_offer_fields(XmlDocument& answer, PackageFormat format, OfferRecord
             record.ruleNotes.push_back("标题规则会使标题为空，保留原标题"_gbk);
         }
     }
-    record.amount = a.text("amount");
-    record.productUnitWeight = a.text("productUnitWeight");
-    record.retailPrice = price(a.text("retailPrice/amount"));
+    record.retailPrice = price(std::move(record.retailPrice));
 
     // The 1688 table carries these; the others carry the item SKUs.
     const bool offerTexts = format == PackageFormat::Alibaba;
     price.set_noting(offerTexts);
-    record.features = feature_list(a);
-    record.priceRanges = price_range_list(a, price);
-    record.unit = a.text("unit");
-    record.skus = sku_list(a, price);
-    record.skuPictures = sku_picture_list(a);
-    record.amountOnSale = a.text("amountOnSale");
-    record.postCategryId = a.text("postCategryId");
-    record.sendGoodsId = a.text("sendGoodsId");
-    record.freightTemplateId = a.text("freightTemplateId");
-    record.termOfferProcess = a.text("termOfferProcess");
+    for (PriceRange& range : record.priceRanges) range.price = price(std::move(range.price));
+    for (OfferSku& sku : record.skus) {
+        sku.price = price(or_zero_price(std::move(sku.price)));
+        sku.retailPrice = price(or_zero_price(std::move(sku.retailPrice)));
+    }
     price.set_noting(!offerTexts);
-    record.itemSkus = item_sku_list(answer, price);
-    record.mainPictureAddresses = main_picture_addresses(answer);
+    for (ItemSku& sku : record.itemSkus) sku.price = price(std::move(sku.price));
+}
+
+void extract_offer_fields(XmlDocument& answer, PackageFormat format, OfferRecord& record,
+                          const ListingRules& rules) {
+    read_offer_fields(answer, record);
+    apply_offer_rules(record, format, rules);
 }
 
 }  // namespace vq

@@ -22,6 +22,12 @@ inline constexpr std::string_view kAnswerPrefix = "rsp/Responses/Response/Result
 void extract_offer_fields(XmlDocument& answer, PackageFormat format, OfferRecord& record,
                           const ListingRules& rules = {});
 
+// The two halves of extract_offer_fields: the answer's values as they are (title as the
+// seller wrote it, SKU prices empty when the answer has none), then the title cleaning and
+// the listing rules, which every source of offers shares.
+void read_offer_fields(XmlDocument& answer, OfferRecord& record);
+void apply_offer_rules(OfferRecord& record, PackageFormat format, const ListingRules& rules);
+
 // The answer's main picture addresses (imageList/originalImageURI) in their order, an entry
 // without an address as an empty one; consumes the imageList entries.
 std::vector<std::string> main_picture_addresses(XmlDocument& answer);

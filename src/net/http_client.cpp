@@ -199,7 +199,7 @@ void set_common_options(CURL* easy, Exchange& ex, int timeout_ms, bool cookie_en
 
 // Runs the prepared transfer on the calling thread until it ends, the deadline passes or
 // the thread's cancel token fires.
-bool perform(Transfer& h, int timeout_ms) {
+bool perform(Transfer& h, int timeout_ms, CURLcode* code_out = nullptr) {
     const CancelToken* token = current_token;
     if (token && !token->wait_while_held()) return false;
     const auto deadline =
@@ -226,6 +226,7 @@ bool perform(Transfer& h, int timeout_ms) {
         curl_multi_poll(h.multi, nullptr, 0, kPollMillis, nullptr);
     }
     curl_multi_remove_handle(h.multi, h.easy);
+    if (code_out) *code_out = result;
     return result == CURLE_OK;
 }
 
@@ -451,6 +452,50 @@ std::string fetch_with_timeout(std::string_view url, std::string_view method, st
     }
     if (returned_headers) *returned_headers = std::move(ex.headers);
     return std::move(ex.body);
+}
+
+ApiExchange post_form(std::string_view url, std::string_view body, std::string_view ca_file,
+                      int timeout_seconds) {
+    ApiExchange out;
+    const long long seconds = timeout_seconds <= 0 ? default_timeout_seconds() : timeout_seconds;
+    const int t = static_cast<int>(std::min<long long>(seconds * 1000, 2'000'000'000));
+    Transfer h;
+    if (!h) {
+        out.failure = "cannot start a transfer";
+        return out;
+    }
+    Exchange ex;
+    CURL* easy = h.easy;
+    set_common_options(easy, ex, t, false);
+    // The answer of an API call is the one it gives; a redirect would hand the signed
+    // fields and the token to another host.
+    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
+    const std::string target = wire_url(url);
+    curl_easy_setopt(easy, CURLOPT_URL, target.c_str());
+    curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+    const std::string ca(ca_file);
+    if (!ca.empty()) curl_easy_setopt(easy, CURLOPT_CAINFO, ca.c_str());
+    HeaderList headers;
+    headers.add("Content-Type: application/x-www-form-urlencoded;charset=UTF-8");
+    headers.add("Accept: application/json");
+    headers.add("Expect:");
+    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers.list);
+    curl_easy_setopt(easy, CURLOPT_POST, 1L);
+    curl_easy_setopt(easy, CURLOPT_POSTFIELDS, body.data());
+    curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
+    CURLcode code = CURLE_OK;
+    if (!perform(h, t, &code)) {
+        out.cancelled = thread_cancelled();
+        out.failure = ex.too_large ? "answer too large" : curl_easy_strerror(code);
+        out.certificateRefused = code == CURLE_PEER_FAILED_VERIFICATION ||
+                                 code == CURLE_SSL_CACERT_BADFILE ||
+                                 code == CURLE_SSL_CERTPROBLEM;
+        return out;
+    }
+    curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &out.status);
+    out.answered = true;
+    out.body = std::move(ex.body);
+    return out;
 }
 
 std::string picture_wire_address(std::string_view url) {

@@ -111,6 +111,24 @@ std::string fetch_with_timeout(std::string_view url, std::string_view method = {
                                std::string_view password = {},
                                std::string* returned_headers = nullptr, bool store_cookies = false);
 
+// What an API call brought back.
+struct ApiExchange {
+    bool answered = false;  // an HTTP answer arrived whole (any status)
+    long status = 0;
+    std::string body;
+    // Why nothing usable arrived (libcurl's words, ASCII); empty when answered.
+    std::string failure;
+    bool certificateRefused = false;  // the https peer's certificate was not trusted
+    bool cancelled = false;           // the thread's token stopped it
+};
+
+// A POST of a form body (already encoded) to an http or https address, no redirects
+// followed; https peers are verified against ca_file when given, else the system's store.
+// Bounded by timeout_seconds (0 = the default), the body by kMaxBodyBytes; obeys the
+// thread's cancel token.
+ApiExchange post_form(std::string_view url, std::string_view body, std::string_view ca_file = {},
+                      int timeout_seconds = 0);
+
 // Picture download: GET over HTTP/1.0 with "Accept: */*", http or https, anything from
 // "#" on dropped, redirects followed (http/https only). Empty on any failure, and for any
 // final status outside 2xx (an error page is not a picture).

@@ -1,11 +1,14 @@
 #pragma once
-// The per-product pipeline a copy-run worker runs: signed offer.get request with the
-// credential round robin and retries, extraction, description, pictures, package row.
+// The per-product pipeline a copy-run worker runs: the offer from the run's source (offer.get
+// with its key pair round robin, or today's product methods), the listing rules,
+// description, pictures, package row.
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 
+#include "api/offer_source.hpp"
 #include "model/batch_model.hpp"
 #include "model/product_list.hpp"
 #include "content/description.hpp"
@@ -36,6 +39,8 @@ struct RunEnvironment {
     // Where pictures the disk refused are reported; once one is, the product goes no
     // further. May be null.
     WriteTrouble* writeTrouble = nullptr;
+    // The run's way to the offers; null = offer.get to the current site settings' gateway.
+    std::shared_ptr<OfferSources> sources;
 };
 
 // One worker's pipeline; keeps the credential cursor, the answer document and the
@@ -43,6 +48,7 @@ struct RunEnvironment {
 class ProductPipeline {
 public:
     ProductPipeline(int worker, const RunEnvironment& environment);
+    ~ProductPipeline();
 
     // Processes product n (row n - 1): the finished package row, or nothing when the
     // product has no title (or the run was stopped on the way).
@@ -53,25 +59,24 @@ public:
     const ProductEntry& last_entry() const { return lastEntry_; }
     // Pictures of the last processed product that could not be fetched or saved.
     int last_failed_pictures() const { return lastFailedPictures_; }
-    int credential_cursor() const { return cursor_; }
+    int credential_cursor() const;
     // GBK; "接口密钥被拒绝：" and the platform's message when the last product's answer, after
     // every key pair was tried, said the key or signature was refused; else empty.
     const std::string& last_key_refusal() const { return lastKeyRefusal_; }
+    // GBK; why the run cannot go on (the source can fetch nothing more), else empty.
+    const std::string& run_end() const { return runEnd_; }
 
 private:
     bool proceed() const;
-    // Fetches the offer with the credential at the cursor and loads the answer.
-    void request(std::string_view offer_id, const std::vector<ApiCredential>& credentials);
-    void load_answer(std::string_view body);
 
     int worker_;
     RunEnvironment env_;
-    int cursor_ = 0;
+    std::unique_ptr<OfferSource> source_;
     int lastProduct_ = 0;
     int lastFailedPictures_ = 0;
     ProductEntry lastEntry_;
     std::string lastKeyRefusal_;
-    XmlDocument answer_;
+    std::string runEnd_;
     DescriptionMatchers matchers_;
 };
 

@@ -106,8 +106,10 @@ std::optional<std::string> read_file_bytes(std::string_view gbk_path, std::uint6
     return std::move(read.bytes);
 }
 
-ReplaceResult replace_file(std::string_view gbk_path, std::string_view bytes, bool sync,
-                           const std::function<bool()>& may_commit) {
+namespace {
+
+ReplaceResult replace_file_as(std::string_view gbk_path, std::string_view bytes, bool sync,
+                              const std::function<bool()>& may_commit, bool owner_only) {
     const std::string target = native_path(gbk_path);
     if (target.empty()) return ReplaceResult::Failed;
     std::vector<char> temp(target.begin(), target.end());
@@ -117,7 +119,7 @@ ReplaceResult replace_file(std::string_view gbk_path, std::string_view bytes, bo
     const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
     if (fd < 0) return ReplaceResult::Failed;
     // mkstemp makes owner-only files; packages and pictures are ordinary documents.
-    ::fchmod(fd, 0644);
+    if (!owner_only) ::fchmod(fd, 0644);
     // A full disk often shows only at sync or close, so both are checked.
     const bool written = write_all(fd, bytes) && (!sync || ::fsync(fd) == 0);
     const bool closed = ::close(fd) == 0;
@@ -131,6 +133,17 @@ ReplaceResult replace_file(std::string_view gbk_path, std::string_view bytes, bo
     }
     if (result != ReplaceResult::Written) ::unlink(temp.data());
     return result;
+}
+
+}  // namespace
+
+ReplaceResult replace_file(std::string_view gbk_path, std::string_view bytes, bool sync,
+                           const std::function<bool()>& may_commit) {
+    return replace_file_as(gbk_path, bytes, sync, may_commit, false);
+}
+
+bool write_private_file_atomic(std::string_view gbk_path, std::string_view bytes) {
+    return replace_file_as(gbk_path, bytes, true, {}, true) == ReplaceResult::Written;
 }
 
 bool write_file_atomic(std::string_view gbk_path, std::string_view bytes) {
@@ -350,6 +363,11 @@ bool make_directory(std::string_view gbk_path) {
     if (::mkdir(path.c_str(), 0777) == 0) return true;
     struct stat st {};
     return errno == EEXIST && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool remove_file(std::string_view gbk_path) {
+    const std::string path = native_path(gbk_path);
+    return !path.empty() && ::unlink(path.c_str()) == 0;
 }
 
 bool file_exists(std::string_view gbk_path) {

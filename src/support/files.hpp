@@ -49,6 +49,10 @@ std::optional<std::string> read_file_bytes(std::string_view gbk_path,
 // the old file (if any) untouched and no temporary file behind.
 bool write_file_atomic(std::string_view gbk_path, std::string_view bytes);
 
+// The same for secrets: the file is readable and writable by its owner only (also while it
+// is being written), and its bytes are on the disk before it replaces the old one.
+bool write_private_file_atomic(std::string_view gbk_path, std::string_view bytes);
+
 enum class ReplaceResult { Written, Failed, Abandoned };
 
 // The same, with two choices: sync flushes the bytes to the disk before the rename (so a
@@ -136,5 +140,8 @@ int remove_stale_copies(std::string_view gbk_path);
 bool make_directory(std::string_view gbk_path);
 
 bool file_exists(std::string_view gbk_path);
+
+// Removes the file; true when it was removed.
+bool remove_file(std::string_view gbk_path);
 
 }  // namespace vq
