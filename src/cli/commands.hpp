@@ -9,5 +9,6 @@ namespace vq::cli {
 int copy_command(const std::vector<std::string>& args);
 int add_command(const std::vector<std::string>& args);
 int check_command(const std::vector<std::string>& args);
+int auth_command(const std::vector<std::string>& args);
 
 }  // namespace vq::cli

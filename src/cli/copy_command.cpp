@@ -8,6 +8,7 @@
 #include <optional>
 #include <unistd.h>
 
+#include "api/api_token.hpp"
 #include "api/site_settings.hpp"
 #include "run/batch_controller.hpp"
 #include "model/list_file.hpp"
@@ -370,6 +371,7 @@ int copy_command(const std::vector<std::string>& args) {
     ports.log = &console;
     ports.observer = &console;
     ports.picturesAhead = !arguments.sequentialPictures;
+    ports.tokenPath = api_token_path(home);
 
     const InterruptCatcher interrupt;
 

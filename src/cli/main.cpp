@@ -16,7 +16,8 @@ constexpr const char* kUsage =
     "commands:\n"
     "  add    add a product, a shop or a category list to a list file\n"
     "  copy   copy the products of a list file into an upload package\n"
-    "  check  check a package before upload: its rows and every picture they name\n";
+    "  check  check a package before upload: its rows and every picture they name\n"
+    "  auth   authorize your own app for today's product methods (once; the token is kept)\n";
 
 // Listed by --help under the usage.
 constexpr const char* kConventions =
@@ -34,6 +35,7 @@ constexpr Command kCommands[] = {
     {"add", vq::cli::add_command},
     {"copy", vq::cli::copy_command},
     {"check", vq::cli::check_command},
+    {"auth", vq::cli::auth_command},
 };
 
 const Command* find_command(std::string_view name) {

@@ -3,6 +3,7 @@
 #include <QFileInfo>
 #include <QMetaObject>
 
+#include "api/api_token.hpp"
 #include "app/options.hpp"
 #include "gui/qt_text.hpp"
 
@@ -56,6 +57,7 @@ RunPorts run_ports(WindowCore& core) {
     ports.log = &core.log;
     ports.observer = &core.observer;
     ports.clock = core.clock;
+    ports.tokenPath = api_token_path(core.programFolder);
     return ports;
 }
 

@@ -9,6 +9,8 @@
 #include "net/http_client.hpp"
 #include "output/package_check.hpp"
 #include "output/package_writer.hpp"
+#include "api/product_api_source.hpp"
+#include "api/site_settings.hpp"
 #include "run/offer_pipeline.hpp"
 #include "support/files.hpp"
 #include "support/gbk_literal.hpp"
@@ -102,6 +104,11 @@ struct BatchController::Run {
     PictureCache pictures;  // the run's saved pictures, shared by its workers
     FileLock lock;          // the package's, from START to the end of the run
     WriteTrouble trouble;   // a picture the disk refused, which ends the run
+    std::shared_ptr<OfferSources> sources;
+    // Workers not yet ended; the last of them ends a halted run.
+    std::atomic<int> live{0};
+    std::string haltReason;  // under commitMutex: why the run cannot go on
+    bool halted = false;     // under commitMutex
     // For each row (0-based), the number of the earlier row with its offer id, or 0; set at
     // START, before the workers.
     std::vector<int> earlierWithId;
@@ -197,6 +204,12 @@ StartResult BatchController::start_run(const StartOptions& options) {
     if (rows > kMostProducts && !options.inParts) {
         return {false, "每次采集数量不超过1000个，如超过，请按帮助拆分为几次分别采集！"_gbk};
     }
+    // The site's profile is read once for the run.
+    std::vector<std::string> offerIds;
+    for (const ProductEntry& entry : list.rows()) offerIds.push_back(entry.offerId);
+    SourceChoice sources = choose_offer_sources(site_settings(), ports_.tokenPath,
+                                                state.credentials(), std::move(offerIds));
+    if (!sources.sources) return {false, sources.refusal};
     // One part holds as many products as one run may; a shorter list is one part.
     const int partSize = options.partSize > 0 ? std::min(options.partSize, kMostProducts) : kMostProducts;
     // A folder that takes no file would let the run fetch everything and keep nothing.
@@ -273,6 +286,7 @@ StartResult BatchController::start_run(const StartOptions& options) {
     }
 
     auto run = std::make_shared<Run>(ports_.log, std::move(settings));
+    run->sources = std::move(sources.sources);
     run->lock = std::move(lock);
     run->earlierWithId = std::move(earlierWithId);
     run->rows = std::move(entries);
@@ -285,6 +299,7 @@ StartResult BatchController::start_run(const StartOptions& options) {
         return RunState::Running;
     });
 
+    run->live = workers;
     for (int worker = 1; worker <= workers; ++worker) {
         try {
             run->threads.push_back(launcher_([this, run, worker] { run_worker(run, worker); }));
@@ -312,6 +327,14 @@ void BatchController::run_worker(const std::shared_ptr<Run>& run, int worker) {
     environment.picturesAhead = ports_.picturesAhead;
     environment.pictureCache = ports_.picturesAhead ? &run->pictures : nullptr;
     environment.writeTrouble = &run->trouble;
+    environment.sources = run->sources;
+    environment.millis = ports_.millis;
+    // However this worker ends, the last one out ends a halted run.
+    struct Leave {
+        BatchController& controller;
+        const std::shared_ptr<Run>& run;
+        ~Leave() { controller.leave_worker(run); }
+    } leave{*this, run};
     ProductPipeline pipeline(worker, environment);
     BatchState& state = *ports_.state;
 
@@ -333,6 +356,10 @@ void BatchController::run_worker(const std::shared_ptr<Run>& run, int worker) {
                 outcome = kSkipped;
             } else {
                 std::optional<std::string> row = pipeline.process_product(n);
+                if (!pipeline.run_end().empty()) {
+                    halt(*run, pipeline.run_end());
+                    return;
+                }
                 // A product the stop cut short is not finished: it goes to the continuation.
                 if (run->token.is_cancelled()) return;
                 if (run->trouble.seen()) {
@@ -383,6 +410,35 @@ void BatchController::run_worker(const std::shared_ptr<Run>& run, int worker) {
 
 void BatchController::count_out_worker(const std::shared_ptr<Run>& run, int worker) {
     if (ports_.state->remove_worker()) finish_part(run, worker, 0);
+    leave_worker(run);
+}
+
+void BatchController::halt(Run& run, const std::string& reason) {
+    {
+        std::lock_guard lock(run.commitMutex);
+        if (run.completed) return;
+        run.completed = true;
+        run.halted = true;
+        run.haltReason = reason;
+    }
+    // Said before the cancel, which silences the run's log until its end is written.
+    run.log.append_log(log_time_stamp(*clock_) + " " + reason + "\r\n");
+    run.token.cancel();
+    run.wake_part_waiters();
+}
+
+void BatchController::leave_worker(const std::shared_ptr<Run>& run) {
+    if (--run->live > 0) return;
+    std::string reason;
+    {
+        std::lock_guard lock(run->commitMutex);
+        if (!run->halted) return;
+        run->halted = false;
+        reason = run->haltReason;
+    }
+    // Every worker has ended: what they finished is kept, as after a stop.
+    run->log.reopen();
+    complete_stopped(run, reason);
 }
 
 bool BatchController::finish_part(const std::shared_ptr<Run>& run, int worker, int last_product) {

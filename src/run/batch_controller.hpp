@@ -104,6 +104,12 @@ struct RunPorts {
     // reused; off, one picture at a time from the network (for comparison).
     bool picturesAhead = true;
     int workers = kWorkerCount;  // threads of a run, 1 or more
+    // GBK path of the user's token for today's product methods (options/token.ini); empty:
+    // none is kept.
+    std::string tokenPath;
+    // Stamps of main picture names; null = the process's one sequence. A test gives each run
+    // a fresh one (with a fixed clock and one worker, two runs then name pictures alike).
+    MillisSequence* millis = nullptr;
 };
 
 // What START may be told besides the window's settings.
@@ -166,6 +172,11 @@ private:
     bool finish_part(const std::shared_ptr<Run>& run, int worker, int last_product);
     // A worker that could not start, counted out; completes the part when it was the last.
     void count_out_worker(const std::shared_ptr<Run>& run, int worker);
+    // Ends the run because its source can fetch nothing more (the token is gone): the
+    // workers stop, and the last of them keeps the finished work as a stop does.
+    void halt(Run& run, const std::string& reason);
+    // A worker has ended; the last one completes a halted run.
+    void leave_worker(const std::shared_ptr<Run>& run);
     void complete_run(const std::shared_ptr<Run>& run, int worker, int last_product);
     // The end of a stopped run, after its workers: the package with the finished products,
     // the continuation list, the totals. With a reason the run was ended by a package that

@@ -67,6 +67,36 @@ TEST_F(SiteSettingsFile, TimeoutMustBeAPositiveInteger) {
     }
 }
 
+TEST_F(SiteSettingsFile, TodaysProfilesAndTheirDefaults) {
+    EXPECT_EQ(load_site_settings(path_).product_api, ProductApi::OfferGet);
+    EXPECT_EQ(gateway_scheme_of(load_site_settings(path_)), "http");
+    struct Case {
+        std::string text;
+        ProductApi api;
+        std::string scheme;
+        std::string unknown;
+    } cases[] = {
+        {"product_api=cross.productInfo", ProductApi::CrossProductInfo, "https", ""},
+        {"product_api= fenxiao.productInfo ", ProductApi::FenxiaoProductInfo, "https", ""},
+        {"product_api=fenxiao.productInfo\r\ngateway_scheme=HTTP", ProductApi::FenxiaoProductInfo,
+         "http", ""},
+        {"product_api=offer.get\r\ngateway_scheme=https", ProductApi::OfferGet, "https", ""},
+        {"product_api=productInfo", ProductApi::OfferGet, "http", "productInfo"},
+    };
+    for (const auto& c : cases) {
+        ASSERT_TRUE(write_file_atomic(path_, "[SITE]\r\n" + c.text + "\r\n"));
+        const SiteSettings s = load_site_settings(path_);
+        EXPECT_EQ(s.product_api, c.api) << c.text;
+        EXPECT_EQ(gateway_scheme_of(s), c.scheme) << c.text;
+        EXPECT_EQ(s.unknown_product_api, c.unknown) << c.text;
+    }
+    ASSERT_TRUE(write_file_atomic(path_, "[SITE]\r\nca_file=sim/cert.pem\r\npicture_host=http://p/\r\n"));
+    const SiteSettings s = load_site_settings(path_);
+    EXPECT_EQ(s.ca_file, dir_ + "/options/sim/cert.pem");
+    EXPECT_EQ(s.picture_host, "http://p/");
+    EXPECT_EQ(SiteSettings{}.picture_host, "https://cbu01.alicdn.com/");
+}
+
 TEST(SiteSettings, PathBelowTheProgramFolder) {
     EXPECT_EQ(site_settings_path("/opt/vq"), "/opt/vq/options/site.ini");
     EXPECT_EQ(site_settings_path("/opt/vq/"), "/opt/vq/options/site.ini");
