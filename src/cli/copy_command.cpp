@@ -238,7 +238,9 @@ int report_totals(const RunTotals& totals, const OutputPathChoice& output) {
     if (!totals.stopReason.empty()) {
         // Ended by the disk or by no product at all: no totals that would read as a finished run.
         print_error(totals.stopReason + "，"_gbk + unwritten);
-        if (!totals.failedListPath.empty()) line("失败列表："_gbk, totals.failedListPath);
+        if (!totals.failedListPath.empty()) {
+            line(totals.notDone > 0 ? "待续列表："_gbk : "失败列表："_gbk, totals.failedListPath);
+        }
         if (!unsaved.empty()) print_error(unsaved);
         return 1;
     }
