@@ -129,8 +129,9 @@ std::string token_state_text(const std::optional<ApiToken>& token, std::int64_t 
     if (token->accessExpires > 0 && token->accessExpires <= now) {
         text = "已过期："_gbk + owner + "，过期于 "_gbk + platform_time_text(token->accessExpires);
     } else {
-        text = "已授权："_gbk + owner + "，有效至 "_gbk +
-               (token->accessExpires > 0 ? platform_time_text(token->accessExpires) : "长期"_gbk);
+        text = "已授权："_gbk + owner +
+               (token->accessExpires > 0 ? "，有效至 "_gbk + platform_time_text(token->accessExpires)
+                                         : "，长期有效"_gbk);
     }
     if (!token->refreshToken.empty()) {
         text += token->refreshExpires > 0 && token->refreshExpires <= now

@@ -19,6 +19,7 @@
 #include <QVBoxLayout>
 
 #include "app/options.hpp"
+#include "gui/api_auth_group.hpp"
 #include "gui/qt_text.hpp"
 #include "gui/window_core.hpp"
 #include "gui/window_services.hpp"
@@ -184,6 +185,9 @@ SettingsPage::SettingsPage(WindowCore& core, WindowServices& services, QWidget* 
     rulesGrid->setColumnStretch(5, 1);
     column->addWidget(rules);
 
+    apiAuth_ = new ApiAuthGroup(core_, services_, content);
+    column->addWidget(apiAuth_);
+
     column->addStretch(1);
 
     // "保存配置" stays in sight below the scrolling groups, at the right edge of their column.
@@ -242,6 +246,7 @@ void SettingsPage::load_options() {
         ->setChecked(true);
     core_.options.downloadDescriptionPictures.store(download_->isChecked());
     core_.options.taobaoOnly.store(taobaoOnly_->isChecked());
+    apiAuth_->load();
 
     // The file's texts as they are, refused ones too, so the user sees what to mend.
     const ListingRuleTexts& texts = controls.ruleTexts;
@@ -326,6 +331,7 @@ void SettingsPage::save_options() {
         return;
     }
     controls.rules = std::move(parsed.rules);
+    if (!apiAuth_->save_profile()) return;
 
     const SaveOptionsResult result = vq::save_options(
         core_.options_path(), controls, gbk_text(policy_->currentText()), core_.state);

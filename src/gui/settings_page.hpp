@@ -20,6 +20,7 @@ class QSpinBox;
 
 namespace vq::gui {
 
+class ApiAuthGroup;
 class WindowCore;
 class WindowServices;
 
@@ -49,6 +50,7 @@ public:
     QLineEdit* title_suffix_box() const { return titleSuffix_; }
     QPlainTextEdit* title_replacements_box() const { return titleReplacements_; }  // OLD=NEW lines
     QSpinBox* keep_pictures_box() const { return keepPictures_; }  // 0 = all
+    ApiAuthGroup* api_auth_group() const { return apiAuth_; }  // "接口与授权"
     // Shown while a run goes on: what is saved applies to the next run.
     QLabel* run_note() const { return runNote_; }
 
@@ -74,6 +76,7 @@ private:
     QLineEdit* titleSuffix_ = nullptr;
     QPlainTextEdit* titleReplacements_ = nullptr;
     QSpinBox* keepPictures_ = nullptr;
+    ApiAuthGroup* apiAuth_ = nullptr;
 };
 
 }  // namespace vq::gui

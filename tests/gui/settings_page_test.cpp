@@ -11,13 +11,17 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
+#include <QUrlQuery>
 
+#include "api/api_token.hpp"
+#include "gui/api_auth_group.hpp"
 #include "gui/nav_strip.hpp"
 #include "gui/qt_text.hpp"
 #include "gui/run_panel.hpp"
 #include "gui/settings_page.hpp"
 #include "gui/window_core.hpp"
 #include "gui_fixture.hpp"
+#include "support/ini_file.hpp"
 
 using vq::gui::SettingsPage;
 using vq::gui::WindowCore;
@@ -292,6 +296,52 @@ private slots:
         QVERIFY(page.taobao_format_button()->isChecked());  // the defaults
         QTRY_COMPARE(logged.size(), 1);
         QVERIFY2(logged[0].contains(QStringLiteral("选项文件不是普通文件：") + path), qPrintable(logged[0]));
+    }
+
+    // "接口与授权": whose token is kept, the secret never shown, the profile saved into
+    // site.ini for the next run, the authorize page opened for the chosen app, and an address
+    // from another authorize page refused.
+    void api_and_authorization_group() {
+        guitest::TempHome home;
+        const std::string site = home.gbk() + "/options/site.ini";
+        QVERIFY(vq::write_file_atomic(site, "[SITE]\r\ngateway_host=gw.example:1\r\n"));
+        vq::set_site_settings(vq::load_site_settings(site));
+        vq::ApiToken token;
+        token.appKey = "222";
+        token.accessToken = "acc";
+        token.resourceOwner = "keeper";
+        QVERIFY(vq::save_api_token(vq::api_token_path(home.gbk()), token));
+        guitest::RecordingServices services;
+        WindowCore core(home.gbk());
+        core.state.set_credentials({{"111", "secret-one"}, {"222", "secret-two"}});
+        SettingsPage page(core, services);
+        page.load_options();
+        vq::gui::ApiAuthGroup& group = *page.api_auth_group();
+        QCOMPARE(group.title(), QStringLiteral("接口与授权"));
+        QCOMPARE(group.profile_box()->currentData().toString(), QStringLiteral("offer.get"));
+        QCOMPARE(group.app_key_box()->currentText(), QStringLiteral("222"));
+        QCOMPARE(group.secret_box()->echoMode(), QLineEdit::Password);
+        QCOMPARE(group.secret_box()->text(), QStringLiteral("secret-two"));
+        QCOMPARE(group.state_label()->text(), QStringLiteral("已授权：keeper，长期有效"));
+
+        group.profile_box()->setCurrentIndex(group.profile_box()->findData(QStringLiteral("fenxiao.productInfo")));
+        QTest::mouseClick(page.save_button(), Qt::LeftButton);
+        QCOMPARE(vq::read_ini_value(site, "SITE", "product_api"), std::string("fenxiao.productInfo"));
+        QCOMPARE(vq::read_ini_value(site, "SITE", "gateway_host"), std::string("gw.example:1"));
+        QVERIFY(vq::site_settings().product_api == vq::ProductApi::FenxiaoProductInfo);
+
+        QTest::mouseClick(group.open_page_button(), Qt::LeftButton);
+        QCOMPARE(services.opened.size(), 1);
+        const QUrlQuery query(services.opened[0]);
+        QCOMPARE(query.queryItemValue(QStringLiteral("client_id")), QStringLiteral("222"));
+        QCOMPARE(query.queryItemValue(QStringLiteral("site")), QStringLiteral("1688"));
+        QVERIFY(!query.queryItemValue(QStringLiteral("state")).isEmpty());
+        group.reply_box()->setText(QStringLiteral("http://localhost/vq-callback?code=c&state=other"));
+        const int before = services.messages.size();
+        QTest::mouseClick(group.finish_button(), Qt::LeftButton);
+        QCOMPARE(services.messages.size(), before + 1);
+        QVERIFY(services.messages.last().text.contains(QStringLiteral("重新打开授权页面")));
+        vq::set_site_settings(vq::SiteSettings{});
     }
 
     void navigation_items_answer_clicks() {
