@@ -11,7 +11,7 @@ SANITIZER_FLAGS ?= -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVQ_BUILD_BENCH=O
 FUZZ_DIR ?= build-fuzz
 FUZZ_SECONDS ?= 60
 FUZZ_TARGETS ?= xml_document listing_scanner list_file ini_file package_row description \
-  package_check
+  package_check product_answer
 
 .PHONY: all deps configure build test test-ctest test-tsan test-asan fuzz bench demo demo-gui screenshots sim clean
 

@@ -116,7 +116,7 @@ std::string platform_time_text(std::int64_t epoch) {
     const std::time_t t = static_cast<std::time_t>(epoch + 8 * 3600);
     std::tm tm{};
     gmtime_r(&t, &tm);
-    char text[32];
+    char text[64];
     std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d", tm.tm_year + 1900, tm.tm_mon + 1,
                   tm.tm_mday, tm.tm_hour, tm.tm_min);
     return text;
