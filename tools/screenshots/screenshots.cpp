@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QItemSelectionModel>
 #include <QLabel>
+#include <QComboBox>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -20,6 +21,7 @@
 #include <cstdio>
 #include <functional>
 
+#include "api/api_token.hpp"
 #include "api/site_settings.hpp"
 #include "model/product_list.hpp"
 #include "support/gbk_literal.hpp"
@@ -28,6 +30,7 @@
 #include "gui/main_window.hpp"
 #include "gui/qt_text.hpp"
 #include "gui/run_panel.hpp"
+#include "gui/api_auth_group.hpp"
 #include "gui/settings_page.hpp"
 #include "gui/startup.hpp"
 #include "gui/window_core.hpp"
@@ -136,6 +139,25 @@ bool take(const QString& out) {
     window.settings_page()->download_box()->setChecked(true);
     settle();
     if (!save(window.grab(), out, QStringLiteral("settings-page.png"))) return false;
+    // "接口与授权" with a token kept, as after `vq auth` or 完成授权.
+    {
+        vq::ApiToken token;
+        token.appKey = sim.catalogue().keys().front().appkey;
+        token.accessToken = "shown-nowhere";
+        token.refreshToken = "shown-nowhere-either";
+        token.accessExpires = vq::epoch_seconds_now() + 36000;
+        token.refreshExpires = vq::epoch_seconds_now() + 180 * 86400;
+        token.resourceOwner = "velmora_shop";
+        vq::save_api_token(vq::api_token_path(folder), token);
+        auto* group = window.settings_page()->api_auth_group();
+        group->load();
+        group->profile_box()->setCurrentIndex(1);
+        group->reply_box()->setText(QStringLiteral("http://localhost/vq-callback?code=…&state=…"));
+        settle();
+        if (!save(group->grab(), out, QStringLiteral("settings-api.png"))) return false;
+        group->profile_box()->setCurrentIndex(0);
+        group->reply_box()->clear();
+    }
     window.switch_page(6);
     settle();
     if (!save(window.grab(), out, QStringLiteral("help-page.png"))) return false;
