@@ -4,6 +4,7 @@
 //   copy_bench [--vq PATH] [--products N] [--latency-ms L ...] [--work DIR]
 //              [--main-pictures N] [--description-pictures N] [--picture-bytes N]
 //              [--shared-description-pictures N] [--compare 0|1] [--shared-main 0|1]
+//              [--profile offer.get|cross.productInfo|fenxiao.productInfo]
 //
 // For each latency, the run as vq makes it (each product's pictures fetched ahead side by
 // side, each picture fetched once per run). At the last latency above 0 it also runs
@@ -20,6 +21,11 @@
 //
 // For a latency above 0 it compares the wall time with the five-worker network floor:
 // requests x latency / 5.
+//
+// At each latency it also runs today's product methods (--profile, default
+// cross.productInfo; offer.get skips it) over TLS on the same catalogue, and compares that
+// package with offer.get's. The stand-in's catalogue carries only values the current model
+// has (no separate supply total, no per-SKU sale count), so the two must be identical.
 
 #include <unistd.h>
 
@@ -50,6 +56,7 @@ struct Options {
     std::size_t pictureBytes = 0;
     bool compare = true;
     bool sharedMain = true;
+    std::string profile = "cross.productInfo";
 };
 
 // What a run left, with what rightly differs between two runs taken out: the picture
@@ -127,6 +134,7 @@ struct Case {
     int shared;
     bool sequential;
     fs::path out;  // the table; its pictures in the folder of its name
+    fs::path home = {};  // empty: work/home
 };
 
 int failures = 0;
@@ -135,7 +143,7 @@ int failures = 0;
 void run_case(bench::Launcher& launcher, vq::sim::MarketplaceSim& sim, const Options& o,
               const fs::path& work, const Case& c) {
     sim.reset_stats();
-    std::vector<std::string> args = {o.vq, "copy", "--home", (work / "home").string(), "--list",
+    std::vector<std::string> args = {o.vq, "copy", "--home", c.home.empty() ? (work / "home").string() : c.home.string(), "--list",
                                      (work / "list.txt").string(), "--out", c.out.string(),
                                      o.descriptionPictures > 0 ? "--desc-pictures" : "--no-desc-pictures",
                                      "--policy", "3", "--format", "5"};
@@ -159,8 +167,14 @@ void run_case(bench::Launcher& launcher, vq::sim::MarketplaceSim& sim, const Opt
 }
 
 bool start_sim(vq::sim::MarketplaceSim& sim, const Options& o, int latency, int shared,
-               bool sharedMain = false) {
+               bool sharedMain = false, const fs::path& tlsFolder = {}) {
     vq::sim::SimOptions options;
+    options.currentModelValues = true;
+    if (!tlsFolder.empty()) {
+        fs::create_directories(tlsFolder);
+        options.tls = true;
+        options.tlsFolder = tlsFolder.string();
+    }
     options.sharedMainPicture = sharedMain;
     options.shops = 1;
     options.productsPerShop = o.products;
@@ -193,6 +207,7 @@ int main(int argc, char** argv) {
         else if (name == "--shared-description-pictures") o.shared = std::atoi(argv[i + 1]);
         else if (name == "--compare") o.compare = std::atoi(argv[i + 1]) != 0;
         else if (name == "--shared-main") o.sharedMain = std::atoi(argv[i + 1]) != 0;
+        else if (name == "--profile") o.profile = argv[i + 1];
     }
     if (latencies.empty()) latencies = {0, 20};
     int compareLatency = 0;
@@ -218,11 +233,25 @@ int main(int argc, char** argv) {
     int folders = 0;
     for (const int latency : latencies) {
         vq::sim::MarketplaceSim sim;
-        if (!start_sim(sim, o, latency, 0)) return 1;
         const fs::path work = top / std::to_string(++folders);
+        if (!start_sim(sim, o, latency, 0, false, work.string() + "-tls")) return 1;
         bench::prepare_copy(sim, work);
         const Case ahead{"ahead, once per run", latency, 0, false, work / "out/pkg.csv"};
         run_case(launcher, sim, o, work, ahead);
+        if (o.profile != "offer.get") {
+            // Today's methods on the same stand-in and list, from a home of their own.
+            const fs::path today = top / std::to_string(++folders);
+            bench::prepare_copy(sim, today, {}, o.profile);
+            const Case current{o.profile.c_str(), latency, 0, false, work / "today/pkg.csv", today / "home"};
+            fs::create_directories(work / "today");
+            run_case(launcher, sim, o, work, current);
+            const auto found = differences(read_output(ahead.out, work / "out/pkg"),
+                                           read_output(current.out, work / "today/pkg"));
+            std::printf("         outputs of offer.get and %s: %s\n", o.profile.c_str(),
+                        found.empty() ? "identical" : "DIFFERENT");
+            for (const std::string& what : found) std::printf("           %s\n", what.c_str());
+            failures += found.empty() ? 0 : 1;
+        }
         if (latency == latencies.front() && o.sharedMain && o.mainPictures > 0) {
             vq::sim::MarketplaceSim banner;
             if (!start_sim(banner, o, latency, 0, true)) return 1;

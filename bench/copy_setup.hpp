@@ -12,12 +12,22 @@ namespace bench {
 
 // work/home/options/site.ini (plus extra_site lines, CR LF ended), work/out/ and
 // work/list.txt as the program writes lists: title||id||price||address, CR LF.
-inline void prepare_copy(const vq::sim::MarketplaceSim& sim, const std::filesystem::path& work,
-                         const std::string& extra_site = {}) {
+// With a profile of today's product methods, the site settings name it and the home holds a
+// token the stand-in issued.
+inline void prepare_copy(vq::sim::MarketplaceSim& sim, const std::filesystem::path& work,
+                         const std::string& extra_site = {},
+                         const std::string& profile = "offer.get") {
     std::filesystem::remove_all(work);
     std::filesystem::create_directories(work / "home/options");
     std::filesystem::create_directories(work / "out");
-    std::ofstream(work / "home/options/site.ini", std::ios::binary) << sim.site_ini() << extra_site;
+    std::ofstream(work / "home/options/site.ini", std::ios::binary) << sim.site_ini(profile) << extra_site;
+    if (profile != "offer.get") {
+        const auto& key = sim.catalogue().keys().front();
+        const auto issued = sim.issue_token(key.appkey);
+        std::ofstream(work / "home/options/token.ini", std::ios::binary)
+            << "[TOKEN]\r\napp_key=" << key.appkey << "\r\naccess_token=" << issued.accessToken
+            << "\r\nrefresh_token=" << issued.refreshToken << "\r\n";
+    }
     std::ofstream list(work / "list.txt", std::ios::binary);
     for (const auto& p : sim.catalogue().products()) {
         list << "item " << p.offerId << "||" << p.offerId << "||" << p.price
