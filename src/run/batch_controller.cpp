@@ -5,12 +5,12 @@
 #include <system_error>
 #include <unordered_map>
 
+#include "api/product_api_source.hpp"
+#include "api/site_settings.hpp"
 #include "model/list_file.hpp"
 #include "net/http_client.hpp"
 #include "output/package_check.hpp"
 #include "output/package_writer.hpp"
-#include "api/product_api_source.hpp"
-#include "api/site_settings.hpp"
 #include "run/offer_pipeline.hpp"
 #include "support/files.hpp"
 #include "support/gbk_literal.hpp"
