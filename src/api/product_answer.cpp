@@ -294,6 +294,42 @@ void read_offer(const Json& info, const Groups& g, std::string_view pictureHost,
     }
 }
 
+// As XML text: what the title, description and picture-address steps expect.
+std::string xml_text(std::string text) {
+    if (text.find_first_of("&<>") == std::string::npos) return text;
+    std::string out;
+    out.reserve(text.size() + 16);
+    for (const char c : text) {
+        switch (c) {
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            default:
+                out += c;
+        }
+    }
+    return out;
+}
+
+void as_answer_text(OfferRecord& r) {
+    for (std::string* text : {&r.title, &r.description, &r.unit}) *text = xml_text(std::move(*text));
+    for (NamedValue& f : r.features) f.value = xml_text(std::move(f.value));
+    for (OfferSku& sku : r.skus) {
+        for (NamedValue& a : sku.attributes) a.value = xml_text(std::move(a.value));
+    }
+    for (SkuPicture& p : r.skuPictures) {
+        p.name = xml_text(std::move(p.name));
+        p.address = xml_text(std::move(p.address));
+    }
+    for (std::string& address : r.mainPictureAddresses) address = xml_text(std::move(address));
+}
+
 }  // namespace
 
 std::optional<PlatformError> read_platform_error(std::string_view body, long httpStatus) {
@@ -315,6 +351,7 @@ ProductAnswer read_product_answer(std::string_view body, long httpStatus, Produc
     std::optional<PlatformError> error = error_of(*doc, httpStatus);
     if (info && !error && is_success(*doc)) {
         read_offer(*info, shape == ProductAnswerShape::Cross ? kCross : kFenxiao, pictureHost, record);
+        as_answer_text(record);
         answer.status = text_of(info, {"status"});
         // A missing status is taken as on sale: older answers do not carry it.
         answer.outcome = answer.status.empty() || answer.status == "published"

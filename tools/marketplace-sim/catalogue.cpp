@@ -298,6 +298,14 @@ void make_hostile(Product& p) {
     }
 }
 
+void current_model_values(Product& p) {
+    p.amount = p.amountOnSale;
+    for (SkuItem& s : p.skus) {
+        s.saleCount = "0";
+        for (SkuItem& c : s.children) c.saleCount = "0";
+    }
+}
+
 }  // namespace
 
 std::string_view template_name(ShopTemplate t) {
@@ -368,6 +376,7 @@ Catalogue Catalogue::generate(const CatalogueOptions& options) {
         for (int i = 0; i < options.productsPerShop; ++i) {
             Product p = make_product(options, n, i, shop.layout, ids);
             if (options.hostile) make_hostile(p);
+            if (options.currentModelValues) current_model_values(p);
             // Uneven categories, so that one of them needs more than one page.
             p.category = i % 2 == 0 ? 0 : (i % 4 == 1 ? 1 : 2);
             const int global = static_cast<int>(c.products_.size());

@@ -122,6 +122,10 @@ struct CatalogueOptions {
     int sharedDescriptionPictures = 0;
     // Every product's first main picture is its shop's one picture, as a shop banner is.
     bool sharedMainPicture = false;
+    // Values only today's product model can carry, so that offer.get and the JSON methods
+    // describe a product alike: the supply total is the amount on sale, and SKUs carry no
+    // sale count ("0").
+    bool currentModelValues = false;
 };
 
 class Catalogue {

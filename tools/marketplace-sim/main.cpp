@@ -28,6 +28,7 @@ constexpr const char* kUsage =
     "                       [--items-per-page N] [--hostile-values] [--claimed-pages N]\n"
     "                       [--shared-description-pictures N] [--shared-main-picture]\n"
     "                       [--list-file PATH [--list-shop N]]\n"
+    "                       [--profile NAME] [--tls-folder DIR] [--current-model-values]\n"
     "Serves on 127.0.0.1 (port 0: any free port) and prints the port as the first line.\n"
     "--hostile-values gives every product values as sellers really type them (quotes,\n"
     "commas, tabs, \"|*|\", over-long titles, overlapping picture addresses, main pictures\n"
@@ -36,7 +37,11 @@ constexpr const char* kUsage =
     "description pictures from a pool of four per shop. --shared-main-picture gives every\n"
     "product of a shop the same first main picture.\n"
     "Rates are chances from 0 to 1. --list-file writes the products of one shop (default 1)\n"
-    "as a product list file (GBK, title||id||price||address), as a filled list would be.\n";
+    "as a product list file (GBK, title||id||price||address), as a filled list would be.\n"
+    "--profile writes that product API (offer.get, cross.productInfo, fenxiao.productInfo)\n"
+    "into --site-ini. --tls-folder also serves HTTPS on a second port, writing the authority\n"
+    "to trust there as ca.pem. --current-model-values gives offer.get the values today's\n"
+    "product model can carry, so that both kinds of answer describe a product alike.\n";
 
 template <typename T>
 bool read_integer(std::string_view text, T& out, T low, T high) {
@@ -62,7 +67,7 @@ struct ListRequest {
 };
 
 bool parse(int argc, char** argv, vq::sim::SimOptions& options, std::string& siteIni,
-           ListRequest& list) {
+           std::string& profile, ListRequest& list) {
     for (int i = 1; i < argc; ++i) {
         const std::string name = argv[i];
         if (name == "--help" || name == "-h") return false;
@@ -72,6 +77,10 @@ bool parse(int argc, char** argv, vq::sim::SimOptions& options, std::string& sit
         }
         if (name == "--shared-main-picture") {
             options.sharedMainPicture = true;
+            continue;
+        }
+        if (name == "--current-model-values") {
+            options.currentModelValues = true;
             continue;
         }
         if (i + 1 >= argc) {
@@ -96,6 +105,13 @@ bool parse(int argc, char** argv, vq::sim::SimOptions& options, std::string& sit
             ok = read_integer<std::size_t>(value, options.pictureBytes, 0, std::size_t{1} << 30);
         } else if (name == "--site-ini") {
             siteIni = value;
+            ok = !value.empty();
+        } else if (name == "--profile") {
+            profile = value;
+            ok = !value.empty();
+        } else if (name == "--tls-folder") {
+            options.tls = true;
+            options.tlsFolder = value;
             ok = !value.empty();
         } else if (name == "--main-pictures") {
             ok = read_integer(value, options.mainPictures, 0, 100);
@@ -156,9 +172,9 @@ bool write_shop_list(const vq::sim::MarketplaceSim& sim, const ListRequest& requ
 
 int main(int argc, char** argv) {
     vq::sim::SimOptions options;
-    std::string siteIni;
+    std::string siteIni, profile;
     ListRequest list;
-    if (!parse(argc, argv, options, siteIni, list)) {
+    if (!parse(argc, argv, options, siteIni, profile, list)) {
         std::fputs(kUsage, stderr);
         return 2;
     }
@@ -175,13 +191,14 @@ int main(int argc, char** argv) {
     vq::sim::MarketplaceSim sim;
     const int port = sim.start(options);
     if (port < 0) {
-        std::fprintf(stderr, "marketplace-sim: cannot listen on 127.0.0.1:%d\n", options.port);
+        std::fprintf(stderr, "marketplace-sim: cannot listen on 127.0.0.1:%d%s\n", options.port,
+                     options.tls ? " (or cannot write the certificate into the TLS folder)" : "");
         return 1;
     }
     // The settings file exists before anyone reads the port and goes looking for it.
     if (!siteIni.empty()) {
         std::ofstream out(siteIni, std::ios::binary | std::ios::trunc);
-        out << sim.site_ini();
+        out << (profile.empty() ? sim.site_ini() : sim.site_ini(profile));
         if (!out.flush()) {
             std::fprintf(stderr, "marketplace-sim: cannot write %s\n", siteIni.c_str());
             sim.stop();
@@ -201,6 +218,9 @@ int main(int argc, char** argv) {
                  "%d keys); catalogue at http://127.0.0.1:%d/__catalog\n",
                  port, static_cast<unsigned long long>(options.seed), options.shops,
                  options.productsPerShop, options.keys, port);
+    if (sim.tls_port() > 0)
+        std::fprintf(stderr, "marketplace-sim: HTTPS on 127.0.0.1:%d, authority %s\n", sim.tls_port(),
+                     sim.ca_file().c_str());
 
     int received = 0;
     sigwait(&stopSignals, &received);

@@ -22,13 +22,15 @@
 #include "marketplace-sim/gateway.hpp"
 #include "marketplace-sim/pictures.hpp"
 #include "marketplace-sim/shop_pages.hpp"
+#include "marketplace-sim/tls_identity.hpp"
 #include "support/encoding.hpp"
 
 namespace vq::sim {
 namespace {
 
-enum class Kind { Gateway, Page, Product, Picture, Config, Other };
-constexpr const char* kKindNames[] = {"gateway", "page", "product", "picture", "config", "other"};
+enum class Kind { Gateway, Page, Product, Picture, Config, Other, Auth };
+constexpr const char* kKindNames[] = {"gateway", "page", "product", "picture", "config", "other", "auth"};
+constexpr int kKinds = 7;
 constexpr Fault kFaults[] = {Fault::Error, Fault::Empty, Fault::Malformed,
                              Fault::Reset, Fault::Hang,  Fault::Huge};
 
@@ -179,7 +181,36 @@ std::string printable_target(std::string_view target) {
     return out;
 }
 
+// The query of a raw target, without its "?".
+std::string_view query_text(std::string_view target) {
+    const std::size_t question = target.find('?');
+    return question == std::string_view::npos ? std::string_view() : target.substr(question + 1);
+}
+
+// Fields of a query or form body, decoded, in order.
+PlatformFields decoded_fields(std::string_view text) {
+    PlatformFields out;
+    for (auto& [name, value] : query_params("?" + std::string(text)))
+        out.emplace_back(percent_decode(name), percent_decode(value));
+    return out;
+}
+
+// A form POST's fields that tell its requests apart (the offer, the grant), appended to its
+// target as a query, so that the stats, faults and the gate see them as a GET's.
+std::string post_target(const httplib::Request& req, const PlatformFields& body) {
+    std::string target = req.target;
+    for (const auto& [name, value] : body) {
+        if (name != "productId" && name != "productID" && name != "offerId" && name != "productIdList" &&
+            name != "grant_type")
+            continue;
+        target += target.find('?') == std::string::npos ? '?' : '&';
+        target += name + "=" + value;
+    }
+    return target;
+}
+
 constexpr const char* kXmlType = "text/xml;charset=UTF-8";
+constexpr const char* kJsonType = "application/json;charset=UTF-8";
 constexpr const char* kPageType = "text/html; charset=gbk";
 
 }  // namespace
@@ -197,6 +228,13 @@ struct MarketplaceSim::Impl {
     std::unique_ptr<httplib::Server> server;
     std::thread listener;
     std::atomic<bool> listenerDone{false};
+    // With `tls`: the same answers over HTTPS.
+    std::unique_ptr<httplib::Server> tlsServer;
+    std::thread tlsListener;
+    std::atomic<bool> tlsListenerDone{false};
+    int tlsPort = -1;
+    std::string caFile;
+    OpenPlatform platform;
 
     std::mutex stopMutex;
     std::condition_variable stopWake;
@@ -217,7 +255,7 @@ struct MarketplaceSim::Impl {
     };
     mutable std::mutex statsMutex;
     std::map<std::pair<std::string, std::string>, TargetCount> targets;
-    std::uint64_t kindCounts[6] = {};
+    std::uint64_t kindCounts[kKinds] = {};
     std::map<Fault, std::uint64_t> faultCounts;
 
     void register_pictures();
@@ -230,7 +268,10 @@ struct MarketplaceSim::Impl {
     bool wait_or_stop(std::chrono::milliseconds ms);
     bool is_stopping();
 
-    Answer gateway_answer(const httplib::Request& req);
+    Answer gateway_answer(const httplib::Request& req, const PlatformFields& body);
+    Answer auth_answer(const httplib::Request& req, httplib::Response& res);
+    // Settings and handlers both servers share; false when the port cannot be bound.
+    int bind(httplib::Server& s, int wanted);
     Answer shop_answer(int shopNumber, const httplib::Request& req);
     Answer product_answer(const std::string& host, const httplib::Request& req);
     Answer picture_answer(const std::string& host, const httplib::Request& req);
@@ -269,6 +310,7 @@ void MarketplaceSim::Impl::register_pictures() {
 Kind MarketplaceSim::Impl::classify(const std::string& host) const {
     if (host == "config.localhost") return Kind::Config;
     if (host == "gw.localhost") return Kind::Gateway;
+    if (host == "auth.localhost") return Kind::Auth;
     if (host == "detail.localhost" || host == "detail.tmall.localhost" || host == "item.localhost")
         return Kind::Product;
     if (host == "img.localhost" || host == "img.taobaocdn.localhost") return Kind::Picture;
@@ -318,7 +360,7 @@ bool MarketplaceSim::Impl::is_stopping() {
 std::string MarketplaceSim::Impl::stats_text() const {
     std::lock_guard<std::mutex> lock(statsMutex);
     std::string out;
-    for (int k = 0; k < 6; ++k) {
+    for (int k = 0; k < kKinds; ++k) {
         out += std::string(kKindNames[k]) + " " + std::to_string(kindCounts[k]) + "\n";
     }
     for (Fault f : kFaults) {
@@ -369,7 +411,13 @@ Answer MarketplaceSim::Impl::config_answer(const httplib::Request& req) {
     return {200, body, kXmlType};
 }
 
-Answer MarketplaceSim::Impl::gateway_answer(const httplib::Request& req) {
+Answer MarketplaceSim::Impl::gateway_answer(const httplib::Request& req, const PlatformFields& body) {
+    if (!starts_with(req.path, kOfferGetPath) || req.method == "POST") {
+        PlatformFields fields = decoded_fields(query_text(req.target));
+        fields.insert(fields.end(), body.begin(), body.end());
+        PlatformAnswer a = platform.gateway(req.path, fields, port);
+        return {a.status, std::move(a.body), kJsonType};
+    }
     const GatewayVerdict verdict = check_offer_request(req.target, catalogue);
     switch (verdict.outcome) {
         case GatewayOutcome::Ok:
@@ -490,19 +538,25 @@ void visit_connections(int port, Visit visit) {
 
 int MarketplaceSim::Impl::connection_socket(const httplib::Request& req) const {
     int found = -1;
-    visit_connections(port, [&](int fd, int client_port) {
-        if (client_port != req.remote_port) return false;
-        found = fd;
-        return true;
-    });
+    for (const int p : {port, tlsPort}) {
+        if (p <= 0 || found >= 0) continue;
+        visit_connections(p, [&](int fd, int client_port) {
+            if (client_port != req.remote_port) return false;
+            found = fd;
+            return true;
+        });
+    }
     return found;
 }
 
 void MarketplaceSim::Impl::shut_connections() const {
-    visit_connections(port, [](int fd, int) {
-        shutdown(fd, SHUT_RDWR);
-        return false;
-    });
+    for (const int p : {port, tlsPort}) {
+        if (p <= 0) continue;
+        visit_connections(p, [](int fd, int) {
+            shutdown(fd, SHUT_RDWR);
+            return false;
+        });
+    }
 }
 
 void MarketplaceSim::Impl::hang(const httplib::Request& req) {
@@ -528,7 +582,12 @@ void MarketplaceSim::Impl::send(Answer answer, Fault fault, Kind kind, std::uint
         case Fault::None:
             break;
         case Fault::Error:
-            if (kind == Kind::Gateway) {
+            if (kind == Kind::Gateway && answer.contentType == kJsonType) {
+                answer = {503,
+                          "{\"error_code\":\"isp.ServiceBusy\",\"error_message\":\"Service is busy, "
+                          "retry later\"}",
+                          kJsonType};
+            } else if (kind == Kind::Gateway) {
                 answer = {200, error_answer("isp.ServiceBusy", "Service is busy, retry later"),
                           kXmlType};
             } else if (kind == Kind::Picture) {
@@ -591,14 +650,25 @@ void MarketplaceSim::Impl::handle(const httplib::Request& req, httplib::Response
 
     const std::string host = host_name(req.get_header_value("Host"));
     const Kind kind = classify(host);
-    const std::uint64_t occurrence = record(kind, host, req.target);
-    if (pass_gate(kind, req.target)) {
+    // Today's gateway takes form POSTs; nothing else does.
+    const bool post = req.method == "POST" && kind == Kind::Gateway;
+    const PlatformFields body = post ? decoded_fields(req.body) : PlatformFields();
+    const std::string target = post ? post_target(req, body) : req.target;
+    const std::uint64_t occurrence = record(kind, host, target);
+    if (pass_gate(kind, target)) {
         res.status = 503;
         return;
     }
 
-    if (req.method != "GET") {
+    if (req.method != "GET" && !post) {
         res.status = 405;
+        return;
+    }
+    if (kind == Kind::Auth) {
+        PlatformAnswer a = platform.authorize(req.path, decoded_fields(query_text(req.target)));
+        res.status = a.status;
+        if (!a.location.empty()) res.set_header("Location", a.location);
+        res.set_content(a.body, a.contentType.empty() ? kJsonType : a.contentType);
         return;
     }
     if (kind == Kind::Other) {
@@ -617,7 +687,7 @@ void MarketplaceSim::Impl::handle(const httplib::Request& req, httplib::Response
         res.status = 503;
         return;
     }
-    const std::string request = host + " " + req.target;
+    const std::string request = host + " " + target;
     const Fault fault = decide_fault(options.faults, options.seed, request, occurrence);
     if (fault != Fault::None) count_fault(fault);
     if (fault == Fault::Hang) hang(req);
@@ -625,7 +695,7 @@ void MarketplaceSim::Impl::handle(const httplib::Request& req, httplib::Response
     Answer answer;
     switch (kind) {
         case Kind::Gateway:
-            answer = gateway_answer(req);
+            answer = gateway_answer(req, body);
             break;
         case Kind::Page:
             answer = shop_answer(shop_number(host), req);
@@ -648,6 +718,56 @@ MarketplaceSim::~MarketplaceSim() {
     stop();
 }
 
+int MarketplaceSim::Impl::bind(httplib::Server& s, int wanted) {
+    // A hanging answer holds a thread while its client waits for it.
+    s.new_task_queue = [] { return new httplib::ThreadPool(64); };
+    // Idle kept-alive connections hold a thread too; keep stop prompt.
+    s.set_keep_alive_timeout(1);
+    // Headers and body go out in separate writes; without this a kept-alive connection
+    // waits for the client's delayed acknowledgement on every answer.
+    s.set_tcp_nodelay(true);
+    // httplib's default adds SO_REUSEPORT, which lets a second server share a busy port.
+    auto listening = std::make_shared<socket_t>(INVALID_SOCKET);
+    s.set_socket_options([listening](socket_t sock) {
+        int yes = 1;
+        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+        *listening = sock;
+    });
+    // Routing runs before a request's body is read: a POST goes on to the route, which
+    // has its form body.
+    s.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
+        if (req.method == "POST") return httplib::Server::HandlerResponse::Unhandled;
+        handle(req, res);
+        return httplib::Server::HandlerResponse::Handled;
+    });
+    s.Post(".*", [this](const httplib::Request& req, httplib::Response& res) { handle(req, res); });
+    int bound = wanted;
+    if (bound == 0) {
+        bound = s.bind_to_any_port("127.0.0.1");
+    } else if (!s.bind_to_port("127.0.0.1", bound)) {
+        bound = -1;
+    }
+    if (bound <= 0) return -1;
+    // httplib listens with a backlog of 5: twenty clients connecting at once would see
+    // their connections dropped and retried a second later.
+    if (*listening != INVALID_SOCKET) ::listen(*listening, SOMAXCONN);
+    return bound;
+}
+
+namespace {
+
+// Serves on a bound server in its own thread; returns once stop() can reach it.
+void run_server(httplib::Server& s, std::thread& thread, std::atomic<bool>& done) {
+    done = false;
+    thread = std::thread([&s, &done] {
+        s.listen_after_bind();
+        done = true;
+    });
+    while (!s.is_running() && !done) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
+}  // namespace
+
 int MarketplaceSim::start(const SimOptions& options) {
     Impl& d = *impl_;
     if (d.server) return -1;
@@ -657,54 +777,39 @@ int MarketplaceSim::start(const SimOptions& options) {
                                        options.descriptionPictures, options.itemsPerPage,
                                        options.hostile, options.claimedPages,
                                        options.sharedDescriptionPictures,
-                                       options.sharedMainPicture});
+                                       options.sharedMainPicture, options.currentModelValues});
     d.register_pictures();
     d.reset_stats();
+    d.platform.reset(&d.catalogue, options.tokenLifetimeSeconds, options.refreshLifetimeSeconds,
+                     options.seed);
     {
         std::lock_guard<std::mutex> lock(d.stopMutex);
         d.stopping = false;
     }
 
+    std::unique_ptr<httplib::Server> tlsServer;
+    std::string caFile;
+    if (options.tls) {
+        TlsIdentity identity = make_tls_identity(options.tlsFolder);
+        if (!identity.certificate) return -1;
+        tlsServer = std::make_unique<httplib::SSLServer>(identity.certificate.get(), identity.key.get());
+        if (!tlsServer->is_valid()) return -1;
+        caFile = identity.caFile;
+    }
     auto server = std::make_unique<httplib::Server>();
-    // A hanging answer holds a thread while its client waits for it.
-    server->new_task_queue = [] { return new httplib::ThreadPool(64); };
-    // Idle kept-alive connections hold a thread too; keep stop prompt.
-    server->set_keep_alive_timeout(1);
-    // Headers and body go out in separate writes; without this a kept-alive connection
-    // waits for the client's delayed acknowledgement on every answer.
-    server->set_tcp_nodelay(true);
-    // httplib's default adds SO_REUSEPORT, which lets a second server share a busy port.
-    auto listening = std::make_shared<socket_t>(INVALID_SOCKET);
-    server->set_socket_options([listening](socket_t sock) {
-        int yes = 1;
-        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-        *listening = sock;
-    });
-    server->set_pre_routing_handler([&d](const httplib::Request& req, httplib::Response& res) {
-        d.handle(req, res);
-        return httplib::Server::HandlerResponse::Handled;
-    });
-    int port = options.port;
-    if (port == 0) {
-        port = server->bind_to_any_port("127.0.0.1");
-    } else if (!server->bind_to_port("127.0.0.1", port)) {
-        port = -1;
-    }
+    const int port = d.bind(*server, options.port);
     if (port <= 0) return -1;
-    // httplib listens with a backlog of 5: twenty clients connecting at once would see
-    // their connections dropped and retried a second later.
-    if (*listening != INVALID_SOCKET) ::listen(*listening, SOMAXCONN);
     d.port = port;
-    d.server = std::move(server);
-    d.listenerDone = false;
-    d.listener = std::thread([&d] {
-        d.server->listen_after_bind();
-        d.listenerDone = true;
-    });
-    // stop() only works once the server runs.
-    while (!d.server->is_running() && !d.listenerDone) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    d.tlsPort = -1;
+    if (tlsServer) {
+        d.tlsPort = d.bind(*tlsServer, 0);
+        if (d.tlsPort <= 0) return -1;
+        d.caFile = caFile;
+        d.tlsServer = std::move(tlsServer);
+        run_server(*d.tlsServer, d.tlsListener, d.tlsListenerDone);
     }
+    d.server = std::move(server);
+    run_server(*d.server, d.listener, d.listenerDone);
     return port;
 }
 
@@ -717,9 +822,13 @@ void MarketplaceSim::stop() {
     }
     d.stopWake.notify_all();
     d.server->stop();
+    if (d.tlsServer) d.tlsServer->stop();
     d.shut_connections();
     if (d.listener.joinable()) d.listener.join();
+    if (d.tlsListener.joinable()) d.tlsListener.join();
     d.server.reset();
+    d.tlsServer.reset();
+    d.tlsPort = -1;
 }
 
 void MarketplaceSim::hold_requests(std::string kind, std::string target_part) {
@@ -754,6 +863,38 @@ int MarketplaceSim::port() const {
     return impl_->port;
 }
 
+int MarketplaceSim::tls_port() const {
+    return impl_->tlsPort;
+}
+
+std::string MarketplaceSim::ca_file() const {
+    return impl_->caFile;
+}
+
+IssuedToken MarketplaceSim::issue_token(std::string_view appkey, int lifetimeSeconds) {
+    return impl_->platform.issue_token(appkey, lifetimeSeconds);
+}
+
+void MarketplaceSim::expire_access_tokens() {
+    impl_->platform.expire_access_tokens();
+}
+
+void MarketplaceSim::set_refusing_refresh(bool refusing) {
+    impl_->platform.set_refusing_refresh(refusing);
+}
+
+void MarketplaceSim::set_offer_status(std::string offerId, std::string status) {
+    impl_->platform.set_offer_status(std::move(offerId), std::move(status));
+}
+
+void MarketplaceSim::drop_relationships() {
+    impl_->platform.drop_relationships();
+}
+
+int MarketplaceSim::relationship_size(std::string_view appkey) const {
+    return impl_->platform.relationship_size(appkey);
+}
+
 const Catalogue& MarketplaceSim::catalogue() const {
     return impl_->catalogue;
 }
@@ -786,6 +927,28 @@ std::string MarketplaceSim::site_ini() const {
            "\r\n"
            "example_shop=http://shop1.localhost:" +
            p + "/\r\n";
+}
+
+std::string MarketplaceSim::site_ini(std::string_view profile) const {
+    const Impl& d = *impl_;
+    const bool today = profile != "offer.get";
+    const bool secure = today && d.tlsPort > 0;
+    std::string ini = site_ini();
+    const std::string plain = "gateway_host=gw.localhost:" + std::to_string(d.port) + "\r\n";
+    if (secure) {
+        ini.replace(ini.find(plain), plain.size(),
+                    "gateway_host=gw.localhost:" + std::to_string(d.tlsPort) + "\r\n");
+    }
+    ini += "product_api=" + std::string(profile) + "\r\n";
+    if (today && !secure) ini += "gateway_scheme=http\r\n";
+    ini += "picture_host=" + site_address("img", d.port) + "/\r\n";
+    if (secure) {
+        ini += "ca_file=" + d.caFile + "\r\n";
+        ini += "authorize_url=https://auth.localhost:" + std::to_string(d.tlsPort) + "/oauth/authorize\r\n";
+    } else {
+        ini += "authorize_url=" + site_address("auth", d.port) + "/oauth/authorize\r\n";
+    }
+    return ini;
 }
 
 }  // namespace vq::sim

@@ -3,7 +3,9 @@
 // talks to, told apart by the Host header (libcurl sends "name.localhost:PORT"):
 //
 //   config.localhost           "/logo.xml": the key pairs
-//   gw.localhost               offer.get, signature checked
+//   gw.localhost               offer.get, signature checked; today's JSON product methods
+//                              and the token exchange (see OpenPlatform), also over HTTPS
+//   auth.localhost             the authorize page (HTTPS with `tls`)
 //   shopN.localhost            GBK shop pages: offer list, category and search lists
 //   detail.localhost, detail.tmall.localhost, item.localhost
 //                              GBK product pages
@@ -29,9 +31,11 @@
 #include <chrono>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "marketplace-sim/catalogue.hpp"
 #include "marketplace-sim/faults.hpp"
+#include "marketplace-sim/open_platform.hpp"
 
 namespace vq::sim {
 
@@ -51,6 +55,13 @@ struct SimOptions {
     int claimedPages = 0;   // see CatalogueOptions
     int sharedDescriptionPictures = 0;  // see CatalogueOptions
     bool sharedMainPicture = false;     // see CatalogueOptions
+    bool currentModelValues = false;    // see CatalogueOptions
+    // Also serve HTTPS on a second port, with a certificate made at start and written to
+    // tlsFolder (which must exist) with the authority that signed it.
+    bool tls = false;
+    std::string tlsFolder;
+    int tokenLifetimeSeconds = 36000;             // expires_in of every access token
+    int refreshLifetimeSeconds = 180 * 24 * 3600;  // refresh_token_timeout, from now
 };
 
 // Bytes of a "huge" answer, streamed and never held in memory.
@@ -72,6 +83,9 @@ public:
     void stop();
 
     int port() const;
+    // The HTTPS port (-1 without `tls`) and the authority file a client must trust for it.
+    int tls_port() const;
+    std::string ca_file() const;
     const Catalogue& catalogue() const;
 
     // A gate for tests: requests of a kind ("gateway", "page", "product", "picture"; empty:
@@ -91,6 +105,18 @@ public:
 
     // The program's site settings ([SITE], CR LF lines) pointing at this server.
     std::string site_ini() const;
+    // The same for a product API profile ("offer.get", "cross.productInfo",
+    // "fenxiao.productInfo"; any other name is written as given): today's methods go to the
+    // HTTPS port when there is one, and the authorize page with them.
+    std::string site_ini(std::string_view profile) const;
+
+    // The app's standing on the platform side; see OpenPlatform.
+    IssuedToken issue_token(std::string_view appkey, int lifetimeSeconds = -1);
+    void expire_access_tokens();
+    void set_refusing_refresh(bool refusing);
+    void set_offer_status(std::string offerId, std::string status);
+    void drop_relationships();
+    int relationship_size(std::string_view appkey) const;
 
 private:
     struct Impl;
