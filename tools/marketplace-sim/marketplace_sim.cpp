@@ -269,8 +269,7 @@ struct MarketplaceSim::Impl {
     bool is_stopping();
 
     Answer gateway_answer(const httplib::Request& req, const PlatformFields& body);
-    Answer auth_answer(const httplib::Request& req, httplib::Response& res);
-    // Settings and handlers both servers share; false when the port cannot be bound.
+    // Settings and handlers both servers share; the bound port, -1 when it cannot be bound.
     int bind(httplib::Server& s, int wanted);
     Answer shop_answer(int shopNumber, const httplib::Request& req);
     Answer product_answer(const std::string& host, const httplib::Request& req);
