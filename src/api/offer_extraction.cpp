@@ -14,6 +14,10 @@ public:
     explicit Answer(XmlDocument& doc) : doc_(doc) {}
 
     std::string text(std::string_view tail) const { return doc_.node_text(path(tail)); }
+    // For values the package shows as they are: the answer's own escaping undone, so a
+    // seller's "A&B" is not written as "A&amp;B". The title and description keep the
+    // answer's form, which their cleaning steps read.
+    std::string value(std::string_view tail) const { return decode_xml_entities(text(tail)); }
     int children(std::string_view tail) const { return doc_.child_count(path(tail)); }
     void remove(std::string_view tail) { doc_.remove_node(path(tail)); }
     XmlDocument& doc() { return doc_; }
@@ -87,7 +91,7 @@ OfferSku sku_at(const Answer& a, const std::string& base) {
 std::vector<NamedValue> feature_list(Answer& a) {
     std::vector<NamedValue> out;
     while (a.children("productFeatureList") > 0) {
-        out.push_back({a.text("productFeatureList/fid"), a.text("productFeatureList/value")});
+        out.push_back({a.text("productFeatureList/fid"), a.value("productFeatureList/value")});
         a.remove("productFeatureList");
     }
     return out;
@@ -109,10 +113,10 @@ std::vector<PriceRange> price_range_list(Answer& a) {
 std::vector<OfferSku> sku_list(Answer& a) {
     std::vector<OfferSku> out;
     while (a.children("skuArray") > 0) {
-        const NamedValue first{a.text("skuArray/fid"), a.text("skuArray/value")};
+        const NamedValue first{a.text("skuArray/fid"), a.value("skuArray/value")};
         while (a.children("skuArray/children") > 0) {
             OfferSku sku = sku_at(a, "skuArray/children/");
-            sku.attributes = {first, {a.text("skuArray/children/fid"), a.text("skuArray/children/value")}};
+            sku.attributes = {first, {a.text("skuArray/children/fid"), a.value("skuArray/children/value")}};
             out.push_back(std::move(sku));
             a.remove("skuArray/children");
         }
@@ -174,7 +178,7 @@ void read_offer_fields(XmlDocument& answer, OfferRecord& record) {
     record.retailPrice = a.text("retailPrice/amount");
     record.features = feature_list(a);
     record.priceRanges = price_range_list(a);
-    record.unit = a.text("unit");
+    record.unit = a.value("unit");
     record.skus = sku_list(a);
     record.skuPictures = sku_picture_list(a);
     record.amountOnSale = a.text("amountOnSale");

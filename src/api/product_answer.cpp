@@ -317,16 +317,11 @@ std::string xml_text(std::string text) {
     return out;
 }
 
+// The texts whose cleaning steps read the XML answer's form: the title, the description and
+// the picture addresses (a picture's name is made from its address as the answer writes it).
 void as_answer_text(OfferRecord& r) {
-    for (std::string* text : {&r.title, &r.description, &r.unit}) *text = xml_text(std::move(*text));
-    for (NamedValue& f : r.features) f.value = xml_text(std::move(f.value));
-    for (OfferSku& sku : r.skus) {
-        for (NamedValue& a : sku.attributes) a.value = xml_text(std::move(a.value));
-    }
-    for (SkuPicture& p : r.skuPictures) {
-        p.name = xml_text(std::move(p.name));
-        p.address = xml_text(std::move(p.address));
-    }
+    for (std::string* text : {&r.title, &r.description}) *text = xml_text(std::move(*text));
+    for (SkuPicture& p : r.skuPictures) p.address = xml_text(std::move(p.address));
     for (std::string& address : r.mainPictureAddresses) address = xml_text(std::move(address));
 }
 

@@ -66,9 +66,9 @@ struct ProductAnswer {
 // pictureHost (one "/" between them). Prices and weights are written with at least two
 // decimals ("12.50"), counts and ids as whole numbers when whole. A text where a number is
 // expected is taken as written; any other wrong type gives an empty value.
-// Texts come in the form offer.get's XML answer carries them ("&", "<" and ">" as entities),
-// the form the offer's cleaning steps read, so that one offer gives the same package from
-// either answer.
+// The title, the description and the picture addresses come in the form offer.get's XML
+// answer carries them ("&", "<" and ">" as entities), the form their cleaning steps read, so
+// that one offer gives the same package from either answer.
 // Fields not named here are left as they are.
 ProductAnswer read_product_answer(std::string_view body, long httpStatus,
                                   ProductAnswerShape shape, std::string_view pictureHost,

@@ -391,13 +391,16 @@ std::string XmlDocument::attribute_text(std::string_view path, std::string_view 
     }
     if (!chosen) return {};
 
-    // One pass, so "&amp;lt;" becomes "&lt;" and not "<".
+    return decode_xml_entities(view(chosen->value));
+}
+
+std::string decode_xml_entities(std::string_view value) {
     static constexpr struct {
         std::string_view entity;
         char character;
     } kEntities[] = {
         {"&lt;", '<'}, {"&gt;", '>'}, {"&amp;", '&'}, {"&apos;", '\''}, {"&quot;", '"'}};
-    const std::string_view value = view(chosen->value);
+    if (value.find('&') == std::string_view::npos) return std::string(value);
     std::string decoded;
     decoded.reserve(value.size());
     for (std::size_t i = 0; i < value.size();) {

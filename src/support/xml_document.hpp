@@ -17,6 +17,10 @@ namespace vq {
 // document is converted by load_bytes itself and must be handed over unconverted.
 bool xml_declares_utf8(std::string_view text);
 
+// The text with the XML entities &lt; &gt; &amp; &apos; &quot; decoded, in one pass, so
+// "&amp;lt;" becomes "&lt;" and not "<".
+std::string decode_xml_entities(std::string_view text);
+
 class XmlDocument {
 public:
     // Replaces whatever was loaded. Reads up to the first zero byte; a document that

@@ -190,6 +190,29 @@ TEST(OfferExtraction, ValuesWithQuotesAndBackslashesStayInsideTheirStrings) {
     EXPECT_EQ(cell(r, ColumnSource::SkuPictures), q("{QQ3216QQ:[{QQ红QQ:QQhttp://p/a\\QQb\\\\.jpgQQ},]}"));
 }
 
+// A seller's "&" and "<" in an attribute, a SKU value or the unit reach the package as the
+// seller typed them, not with the answer's escaping ("A&amp;B").
+TEST(OfferExtraction, TheAnswersEscapingIsUndoneInTheValuesShown) {
+    XmlDocument doc = answer(
+        "<subject>杯&amp;碟</subject>"
+        "<productFeatureList><fid>1</fid><value>A&amp;B &lt;1&gt; &amp;amp;</value></productFeatureList>"
+        "<skuArray><fid>3216</fid><value>红&amp;蓝</value>"
+        "<children><fid>450</fid><value>&lt;S&gt;</value><specId>a</specId><price>1.00</price>"
+        "<canBookCount>1</canBookCount><saleCount>0</saleCount></children></skuArray>"
+        "<unit>&lt;件&gt;</unit>");
+    OfferRecord r;
+    read_offer_fields(doc, r);
+    ASSERT_EQ(r.features.size(), 1u);
+    EXPECT_EQ(r.features[0].value, "A&B <1> &amp;");
+    ASSERT_EQ(r.skus.size(), 1u);
+    ASSERT_EQ(r.skus[0].attributes.size(), 2u);
+    EXPECT_EQ(r.skus[0].attributes[0].value, utf8_to_gbk("红&蓝"));
+    EXPECT_EQ(r.skus[0].attributes[1].value, "<S>");
+    EXPECT_EQ(r.unit, utf8_to_gbk("<件>"));
+    // The title keeps the answer's form: its cleaning step reads "&amp;".
+    EXPECT_EQ(r.title, utf8_to_gbk("杯&amp;碟"));
+}
+
 TEST(OfferExtraction, SecondProductKeepsOnlyItsOwnValues) {
     OfferRecord r;
     XmlDocument first = answer(kFullOffer);
