@@ -4,6 +4,7 @@
 #include "net/http_client.hpp"
 #include "support/encoding.hpp"
 #include "support/gbk_literal.hpp"
+#include "support/text.hpp"
 #include "support/xml_document.hpp"
 
 namespace vq {
@@ -56,6 +57,8 @@ public:
         if (const std::string msg = answer_.node_text("@1/msg"); !msg.empty()) {
             // Every pair was refused: nothing of the product came.
             const std::string code = answer_.node_text("@1/code");
+            result.gone = says_offer_is_gone(code, msg);
+            result.failureText = code.empty() ? msg : code + " " + msg;
             if (code == "gw.SignatureInvalid" || code == "gw.AppKeyNotExist") {
                 result.keyRefusal = "接口密钥被拒绝："_gbk + msg;
                 turn.log("线程："_gbk + t + "  第"_gbk + n + "个宝贝 "_gbk + result.keyRefusal + "\r\n");
@@ -99,6 +102,16 @@ private:
     int cursor_ = 0;
     XmlDocument answer_;
 };
+
+}  // namespace
+
+bool says_offer_is_gone(std::string_view code, std::string_view message) {
+    const std::string c = to_lower_ascii(code);
+    return contains_text(c, "notfound") || contains_text(c, "not_exist") || contains_text(c, "notexist") ||
+           contains_text(message, "不存在"_gbk);
+}
+
+namespace {
 
 class OfferGetSources final : public OfferSources {
 public:

@@ -38,7 +38,15 @@ struct OfferFetch {
     // GBK: "接口密钥被拒绝：…" when the key pair was refused, else empty.
     std::string keyRefusal;
     std::string runMessage;  // GBK, for EndsRun
+    // Failed because the platform says the offer is not there or not on sale (the
+    // supplier took it down), not because of the request.
+    bool gone = false;
+    // GBK: the platform's code and message of a failure, when it gave them.
+    std::string failureText;
 };
+
+// A platform code or message that says the offer does not exist.
+bool says_offer_is_gone(std::string_view code, std::string_view message);
 
 class OfferSource {
 public:
@@ -48,6 +56,8 @@ public:
     virtual void read_offer(OfferRecord& record) = 0;
     // The answered offer's description HTML as the seller wrote it.
     virtual std::string description() = 0;
+    // The answered offer's status as the answer gives it; empty where it gives none.
+    virtual std::string status() const { return {}; }
     // offer.get: the next key pair's number (1-based; 0 before the first product).
     virtual int credential_cursor() const { return 0; }
 };

@@ -78,6 +78,7 @@ public:
         OfferFetch result;
         const auto fail = [&](const std::string& why) {
             turn.log(head + "下载失败："_gbk + why + "\r\n");
+            result.failureText = why;
             return result;
         };
         if (!is_offer_id(offerId)) return fail("宝贝ID不是数字"_gbk);
@@ -118,10 +119,12 @@ public:
                                     cross ? ProductAnswerShape::Cross : ProductAnswerShape::Fenxiao,
                                     shared_->site.picture_host, pending_);
             if (read.outcome == ProductAnswer::Outcome::Ok) {
+                status_ = read.status;
                 result.outcome = OfferFetch::Outcome::Answered;
                 return result;
             }
             if (read.outcome == ProductAnswer::Outcome::NotPublished) {
+                result.gone = true;
                 return fail("商品不在售（状态："_gbk + read.status + "），未复制"_gbk);
             }
             const PlatformError& error = read.error;
@@ -147,6 +150,7 @@ public:
                 turn.log(head + " "_gbk + result.keyRefusal + "\r\n");
                 return result;
             }
+            result.gone = says_offer_is_gone(error.code, error.message);
             return fail(error.message);
         }
         result.outcome = OfferFetch::Outcome::Stopped;
@@ -173,6 +177,7 @@ public:
     }
 
     std::string description() override { return pending_.description; }
+    std::string status() const override { return status_; }
 
 private:
     OfferFetch& ends_run(OfferFetch& result) {
@@ -224,6 +229,7 @@ private:
 
     std::shared_ptr<Shared> shared_;
     OfferRecord pending_;
+    std::string status_;
 };
 
 class Sources final : public OfferSources {

@@ -10,5 +10,6 @@ int copy_command(const std::vector<std::string>& args);
 int add_command(const std::vector<std::string>& args);
 int check_command(const std::vector<std::string>& args);
 int auth_command(const std::vector<std::string>& args);
+int watch_command(const std::vector<std::string>& args);
 
 }  // namespace vq::cli

@@ -17,7 +17,8 @@ constexpr const char* kUsage =
     "  add    add a product, a shop or a category list to a list file\n"
     "  copy   copy the products of a list file into an upload package\n"
     "  check  check a package before upload: its rows and every picture they name\n"
-    "  auth   authorize your own app for today's product methods (once; the token is kept)\n";
+    "  auth   authorize your own app for today's product methods (once; the token is kept)\n"
+    "  watch  fetch a package's offers again and say what the supplier changed\n";
 
 // Listed by --help under the usage.
 constexpr const char* kConventions =
@@ -36,6 +37,7 @@ constexpr Command kCommands[] = {
     {"copy", vq::cli::copy_command},
     {"check", vq::cli::check_command},
     {"auth", vq::cli::auth_command},
+    {"watch", vq::cli::watch_command},
 };
 
 const Command* find_command(std::string_view name) {

@@ -66,6 +66,7 @@ void BatchState::reset_run(int product_count, int workers, int part_end) {
     counters_.workers = workers;
     counters_.partEnd = part_end > 0 ? std::min(part_end, product_count) : product_count;
     packageRows_.clear();
+    sourceRows_.clear();
     failedProducts_.clear();
 }
 
@@ -87,9 +88,11 @@ int BatchState::claim_next_product() {
     return ++counters_.nextProduct;
 }
 
-void BatchState::append_package_row(std::string_view row, int failed_pictures) {
+void BatchState::append_package_row(std::string_view row, int failed_pictures,
+                                    std::string_view source_row) {
     std::lock_guard lock(runMutex_);
     packageRows_.append(row);
+    sourceRows_.append(source_row);
     ++counters_.succeeded;
     counters_.failedPictures += failed_pictures;
 }
@@ -130,6 +133,18 @@ std::string BatchState::take_package_rows() {
 void BatchState::restore_package_rows(std::string rows) {
     std::lock_guard lock(runMutex_);
     packageRows_.insert(0, rows);
+}
+
+std::string BatchState::take_source_rows() {
+    std::lock_guard lock(runMutex_);
+    std::string rows = std::move(sourceRows_);
+    sourceRows_.clear();
+    return rows;
+}
+
+void BatchState::restore_source_rows(std::string rows) {
+    std::lock_guard lock(runMutex_);
+    sourceRows_.insert(0, rows);
 }
 
 void BatchState::record_failed_product(int n, ProductEntry row) {

@@ -129,7 +129,9 @@ public:
     int claim_next_product();
     // Append: adds a finished row and raises succeeded (and failedPictures by the
     // product's failed pictures).
-    void append_package_row(std::string_view row, int failed_pictures = 0);
+    // source_row is the row's line of the package's source file.
+    void append_package_row(std::string_view row, int failed_pictures = 0,
+                            std::string_view source_row = {});
     // A row left out because an earlier row has its offer id: neither made nor failed.
     void record_skipped();
     // Finish: raises finishedWorkers; true for the worker that raised it to the run's number
@@ -143,6 +145,9 @@ public:
     std::string take_package_rows();
     // Rows taken that could not be written, put back before any made since; not counted again.
     void restore_package_rows(std::string rows);
+    // The same for the rows' source lines, taken and put back with them.
+    std::string take_source_rows();
+    void restore_source_rows(std::string rows);
     // A product that made no row, with its list row as the worker read it, so the user can
     // retry just those.
     void record_failed_product(int n, ProductEntry row);
@@ -155,6 +160,7 @@ private:
     mutable std::mutex runMutex_;
     Counters counters_;
     std::string packageRows_;
+    std::string sourceRows_;
     std::vector<std::pair<int, ProductEntry>> failedProducts_;
 
     mutable std::mutex credentialsMutex_;

@@ -11,6 +11,7 @@
 #include "net/http_client.hpp"
 #include "output/package_check.hpp"
 #include "output/package_writer.hpp"
+#include "output/source_file.hpp"
 #include "run/offer_pipeline.hpp"
 #include "support/files.hpp"
 #include "support/gbk_literal.hpp"
@@ -368,7 +369,7 @@ void BatchController::run_worker(const std::shared_ptr<Run>& run, int worker) {
                 }
                 if (row) {
                     const int lost = pipeline.last_failed_pictures();
-                    state.append_package_row(*row, lost);
+                    state.append_package_row(*row, lost, pipeline.last_source_line());
                     outcome = kPackaged;
                     if (lost > 0) {
                         const ProductEntry& entry = pipeline.last_entry();
@@ -460,14 +461,16 @@ bool BatchController::finish_part(const std::shared_ptr<Run>& run, int worker, i
     // A part is written as soon as it is done, so a later fault keeps it. A stop coming now
     // waits for the write and ends the run with the part in the table.
     const std::string rows = state.take_package_rows();
+    const std::string sources = state.take_source_rows();
     const int part = counters.partEnd / std::max(run->partSize, 1);
     run->log.append_log(log_time_stamp(*clock_) + " 第 "_gbk + number(part) + "/" +
                         number(run->parts) + " 批 下载完成！成功： "_gbk +
                         number(counters.succeeded - run->rowsWritten) + " 正在写文件...\r\n"_gbk);
-    if (write_run_package(*run, rows) != PackageWriteResult::Written) {
+    if (write_run_package(*run, rows, sources) != PackageWriteResult::Written) {
         // Kept for the end, which tries once more and says what is on disk; the parts not
         // begun go to the continuation list with the rest.
         state.restore_package_rows(rows);
+        state.restore_source_rows(sources);
         {
             std::lock_guard lock(run->commitMutex);
             if (run->completed || run->token.is_cancelled()) return false;
@@ -546,7 +549,8 @@ void BatchController::complete_run(const std::shared_ptr<Run>& run, int worker,
 
     RunTotals totals = run_totals(counters, settings);
     totals.parts = run->parts;
-    const PackageWriteResult written = write_run_package(*run, state.take_package_rows());
+    const std::string rows = state.take_package_rows();
+    const PackageWriteResult written = write_run_package(*run, rows, state.take_source_rows());
     totals.packageWritten = written == PackageWriteResult::Written;
     totals.rowsWritten = totals.packageWritten ? counters.succeeded : run->rowsWritten;
     if (totals.packageWritten) {
@@ -605,11 +609,12 @@ void BatchController::complete_stopped(const std::shared_ptr<Run>& run, const st
     }
 
     const std::string rows = state.take_package_rows();
+    const std::string sources = state.take_source_rows();
     bool allWritten = rows.empty();
     if (!rows.empty()) {
         run->log.append_log(stamp() + " 已完成的 "_gbk + number(counters.succeeded - run->rowsWritten) +
                             " 个宝贝 正在写文件...\r\n"_gbk);
-        allWritten = write_run_package(*run, rows) == PackageWriteResult::Written;
+        allWritten = write_run_package(*run, rows, sources) == PackageWriteResult::Written;
         if (allWritten) {
             run->writtenThrough = counters.productCount;
             run->rowsWritten = counters.succeeded;
@@ -659,7 +664,23 @@ void BatchController::end_with_totals(const std::shared_ptr<Run>& run,
     change_state(run, [](RunState) { return std::optional(RunState::Idle); });
 }
 
-PackageWriteResult BatchController::write_run_package(Run& run, const std::string& rows) {
+PackageWriteResult BatchController::write_run_package(Run& run, const std::string& rows,
+                                                     const std::string& sourceRows) {
+    const PackageWriteResult written = write_package_rows(run, rows);
+    if (written != PackageWriteResult::Written) return written;
+    // Beside the table, what the supplier gave for its rows. The package is written all the
+    // same when this cannot be: it is said, and a later watch says the file is missing.
+    const RunSettings& settings = run.settings;
+    const std::string path = source_file_path(settings.packageFolder);
+    const bool append = settings.append || run.writtenThrough > 0;
+    const std::optional<std::string> existing = append ? read_file_bytes(path) : std::nullopt;
+    if (!write_file_atomic(path, source_file_bytes(existing, sourceRows))) {
+        run.log.append_log(log_time_stamp(*clock_) + " 货源记录无法写入："_gbk + path + "\r\n");
+    }
+    return written;
+}
+
+PackageWriteResult BatchController::write_package_rows(Run& run, const std::string& rows) {
     const RunSettings& settings = run.settings;
     // A part already written is added to like a package the run was told to append to.
     const bool append = settings.append || run.writtenThrough > 0;

@@ -202,9 +202,12 @@ private:
     bool change_state(const std::shared_ptr<Run>& run,
                       const std::function<std::optional<RunState>(RunState)>& next);
     void join_previous();
+    // The rows into the table, and their source lines into the source file beside it.
+    PackageWriteResult write_run_package(Run& run, const std::string& rows,
+                                         const std::string& sourceRows);
     // The table: replaced by the rows, or with them added when the run appends or a part
     // of it is already there.
-    PackageWriteResult write_run_package(Run& run, const std::string& rows);
+    PackageWriteResult write_package_rows(Run& run, const std::string& rows);
     // The failed products' list beside the table; its path, or empty when none was written.
     std::string write_failed_list(Run& run);
     // A stopped run's list: the failed products and those not finished, in list order.

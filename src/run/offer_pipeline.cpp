@@ -4,6 +4,7 @@
 #include "api/site_settings.hpp"
 #include "content/pictures.hpp"
 #include "output/package_writer.hpp"
+#include "output/source_file.hpp"
 #include "support/encoding.hpp"
 #include "support/gbk_literal.hpp"
 
@@ -61,6 +62,7 @@ std::optional<std::string> ProductPipeline::process_product(int n) {
     lastFailedPictures_ = 0;
     lastKeyRefusal_.clear();
     runEnd_.clear();
+    lastSourceLine_.clear();
 
     context.log_line("线程："_gbk + t + "  开始下载 第："_gbk + counter + " 个宝贝:"_gbk +
                      record.listTitle + "\r\n");
@@ -78,6 +80,11 @@ std::optional<std::string> ProductPipeline::process_product(int n) {
 
     context.log_line("线程："_gbk + t + "  开始获取 第："_gbk + counter + " 个宝贝   基本信息！\r\n"_gbk);
     source_->read_offer(record);
+    // What the supplier gave, before the rules: the source file's row of this product.
+    const std::string sourceLine =
+        source_line(source_entry(record, lastEntry_.address,
+                                 (context.clock ? *context.clock : system_clock()).now(), source_->status(),
+                                 env_.settings.rules));
     apply_offer_rules(record, context.outputFormat, env_.settings.rules);
     context.log_line("线程："_gbk + t + "  获取成功 第："_gbk + counter + " 个宝贝   基本信息！\r\n"_gbk);
     for (const std::string& note : record.ruleNotes) {
@@ -106,7 +113,10 @@ std::optional<std::string> ProductPipeline::process_product(int n) {
     if (!proceed()) return std::nullopt;
 
     std::optional<std::string> row;
-    if (!record.title.empty()) row = build_package_row(record, context.outputFormat);
+    if (!record.title.empty()) {
+        row = build_package_row(record, context.outputFormat);
+        lastSourceLine_ = sourceLine;
+    }
     context.log_line(" 线程："_gbk + t + " 第："_gbk + counter + " 个宝贝 下载完成！\r\n"_gbk);
     return row;
 }

@@ -65,6 +65,8 @@ public:
     const std::string& last_key_refusal() const { return lastKeyRefusal_; }
     // GBK; why the run cannot go on (the source can fetch nothing more), else empty.
     const std::string& run_end() const { return runEnd_; }
+    // The source file's row of the last product that made a package row (UTF-8, LF).
+    const std::string& last_source_line() const { return lastSourceLine_; }
 
 private:
     bool proceed() const;
@@ -77,6 +79,7 @@ private:
     ProductEntry lastEntry_;
     std::string lastKeyRefusal_;
     std::string runEnd_;
+    std::string lastSourceLine_;
     DescriptionMatchers matchers_;
 };
 

@@ -8,6 +8,9 @@
 #include <set>
 
 #include "api/api_token.hpp"
+#include "api/product_api_source.hpp"
+#include "output/source_file.hpp"
+#include "run/supplier_watch.hpp"
 #include "run/run_fixture.hpp"
 
 namespace {
@@ -157,6 +160,40 @@ TEST_F(ProductApiRunTest, EveryProfileMakesTheSamePackage) {
     }
     // Through the relationship: one call for the 14 ids, none more.
     EXPECT_EQ(requests_to("alibaba.cross.syncProductListPushed"), 3);
+}
+
+// A watch through today's methods sees what the supplier changed, an offer taken down as
+// one no longer on sale.
+TEST_F(ProductApiRunTest, AWatchSeesTheSuppliersChanges) {
+    start_today();
+    authorize();
+    use_profile("fenxiao.productInfo");
+    fill_list(6);
+    one_run(5, "before");
+    const auto source = vq::read_source_file(vq::read_file_bytes(folder.path + "/same/pkg.source.tsv").value_or(""));
+    ASSERT_TRUE(source);
+    ASSERT_EQ(source->entries.size(), 6u);
+    EXPECT_EQ(source->entries.front().status, "published");
+    const auto& products = sim.catalogue().products();
+    ASSERT_TRUE(sim.change_offer(products[1].offerId, vq::sim::OfferChange::PriceUp));
+    ASSERT_TRUE(sim.change_offer(products[2].offerId, vq::sim::OfferChange::TakenDown));
+
+    const vq::SourceChoice choice =
+        vq::choose_offer_sources(vq::site_settings(), tokenPath, state.credentials(), {});
+    ASSERT_TRUE(choice.sources) << vq::gbk_to_utf8(choice.refusal);
+    vq::WatchPorts ports;
+    ports.sources = choice.sources;
+    ports.credentials = state.credentials();
+    const vq::WatchReport report = vq::watch_supplier(source->entries, ports);
+    EXPECT_EQ(report.checked, 6);
+    EXPECT_EQ(report.unchanged, 4);
+    ASSERT_EQ(report.changes.size(), 2u);
+    EXPECT_EQ(report.changes[0].offerId, products[1].offerId);
+    EXPECT_TRUE(report.changes[0].price);
+    EXPECT_FALSE(report.changes[0].stock || report.changes[0].skus || report.changes[0].gone);
+    EXPECT_EQ(report.changes[1].offerId, products[2].offerId);
+    EXPECT_TRUE(report.changes[1].gone);
+    EXPECT_NE(report.changes[1].reason.find("expired"), std::string::npos) << report.changes[1].reason;
 }
 
 // The platform says the token has run out while five workers fetch: one refresh, the new

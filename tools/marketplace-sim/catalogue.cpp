@@ -403,6 +403,10 @@ const Shop* Catalogue::shop(int n) const {
     return &shops_[static_cast<std::size_t>(n - 1)];
 }
 
+Product* Catalogue::edit_offer(std::string_view offerId) {
+    return const_cast<Product*>(find_offer(offerId));
+}
+
 const Product* Catalogue::find_offer(std::string_view offerId) const {
     const auto it = offerIndex_.find(std::string(offerId));
     return it == offerIndex_.end() ? nullptr : &products_[it->second];

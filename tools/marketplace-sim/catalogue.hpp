@@ -75,6 +75,9 @@ struct Product {
     std::vector<PictureRef> mainPictures;
     std::vector<PictureRef> descriptionImages;       // IMG tags in page order; a repeat counts
     std::vector<PictureRef> descriptionBackgrounds;  // background attributes in page order
+    // Taken down by the supplier: offer.get no longer finds it, today's methods answer a
+    // status other than published.
+    bool takenDown = false;
 
     int description_picture_count() const {
         return static_cast<int>(descriptionImages.size() + descriptionBackgrounds.size());
@@ -147,6 +150,8 @@ public:
     // Shop number n (1-based), or nullptr.
     const Shop* shop(int n) const;
     const Product* find_offer(std::string_view offerId) const;
+    // For a supplier's changes between two runs (see MarketplaceSim::change_offer).
+    Product* edit_offer(std::string_view offerId);
     const KeyPair* find_key(std::string_view appkey) const;
     const Category* find_category(const Shop& shop, std::string_view id) const;
 

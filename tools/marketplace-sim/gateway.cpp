@@ -108,6 +108,7 @@ GatewayVerdict check_offer_request(std::string_view target, const Catalogue& cat
         }
     }
     verdict.product = catalogue.find_offer(offerId);
+    if (verdict.product && verdict.product->takenDown) verdict.product = nullptr;
     verdict.outcome = verdict.product ? GatewayOutcome::Ok : GatewayOutcome::UnknownOffer;
     return verdict;
 }

@@ -16,6 +16,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <shared_mutex>
 #include <thread>
 #include <utility>
 
@@ -235,6 +236,8 @@ struct MarketplaceSim::Impl {
     int tlsPort = -1;
     std::string caFile;
     OpenPlatform platform;
+    // Answers read the catalogue under a shared lock; a supplier's change takes it alone.
+    std::shared_mutex catalogueMutex;
 
     std::mutex stopMutex;
     std::condition_variable stopWake;
@@ -261,6 +264,7 @@ struct MarketplaceSim::Impl {
     void register_pictures();
     void handle(const httplib::Request& req, httplib::Response& res);
     bool handle_admin(const httplib::Request& req, httplib::Response& res);
+    bool change_offer(std::string_view offerId, OfferChange change);
     Kind classify(const std::string& host) const;
     std::uint64_t record(Kind kind, const std::string& host, const std::string& target);
     void count_fault(Fault f);
@@ -388,6 +392,13 @@ bool MarketplaceSim::Impl::handle_admin(const httplib::Request& req, httplib::Re
     } else if (req.path == "/__reset") {
         reset_stats();
         res.set_content("ok\n", "text/plain; charset=utf-8");
+    } else if (req.path == "/__change") {
+        const auto params = query_params(req.target);
+        const std::optional<OfferChange> change = offer_change_from_name(param(params, "kind"));
+        const bool changed = change && change_offer(param(params, "offer"), *change);
+        res.set_content(changed ? "ok\n" : "unknown offer or kind\n", "text/plain; charset=utf-8");
+        res.status = changed ? 200 : 404;
+        return true;
     } else if (req.path == "/__catalog") {
         res.set_content(catalogue.describe(port), "text/plain; charset=utf-8");
     } else {
@@ -692,6 +703,7 @@ void MarketplaceSim::Impl::handle(const httplib::Request& req, httplib::Response
     if (fault == Fault::Hang) hang(req);
 
     Answer answer;
+    std::shared_lock catalogueLock(catalogueMutex);
     switch (kind) {
         case Kind::Gateway:
             answer = gateway_answer(req, body);
@@ -708,7 +720,111 @@ void MarketplaceSim::Impl::handle(const httplib::Request& req, httplib::Response
         default:
             break;
     }
+    catalogueLock.unlock();
     send(std::move(answer), fault, kind, fault_detail(options.seed, request, occurrence), res);
+}
+
+namespace {
+
+// A price text ("12.30") by percent, to the cent; an empty or odd one stays as it is.
+std::string scaled_price(const std::string& text, int percent) {
+    const std::size_t dot = text.find('.');
+    if (text.empty() || dot == std::string::npos || text.size() - dot != 3 ||
+        text.find_first_not_of("0123456789.") != std::string::npos)
+        return text;
+    const long long cents = std::stoll(text.substr(0, dot)) * 100 + std::stoll(text.substr(dot + 1));
+    const long long changed = (cents * percent + 50) / 100;
+    std::string out = std::to_string(changed / 100) + ".";
+    if (changed % 100 < 10) out += '0';
+    return out + std::to_string(changed % 100);
+}
+
+std::string more(const std::string& count, int by) {
+    if (count.empty() || count.find_first_not_of("0123456789") != std::string::npos) return count;
+    return std::to_string(std::stoll(count) + by);
+}
+
+void scale_prices(Product& p, int percent) {
+    p.retailPrice = scaled_price(p.retailPrice, percent);
+    p.price = scaled_price(p.price, percent);
+    for (PriceRange& r : p.priceRanges) r.price = scaled_price(r.price, percent);
+    for (SkuItem& s : p.skus) {
+        s.price = scaled_price(s.price, percent);
+        s.retailPrice = scaled_price(s.retailPrice, percent);
+        for (SkuItem& c : s.children) {
+            c.price = scaled_price(c.price, percent);
+            c.retailPrice = scaled_price(c.retailPrice, percent);
+        }
+    }
+}
+
+}  // namespace
+
+std::optional<OfferChange> offer_change_from_name(std::string_view name) {
+    static constexpr std::pair<std::string_view, OfferChange> kNames[] = {
+        {"price-up", OfferChange::PriceUp},     {"price-down", OfferChange::PriceDown},
+        {"stock", OfferChange::Stock},          {"sku-added", OfferChange::SkuAdded},
+        {"sku-removed", OfferChange::SkuRemoved}, {"taken-down", OfferChange::TakenDown}};
+    for (const auto& [n, change] : kNames) {
+        if (n == name) return change;
+    }
+    return std::nullopt;
+}
+
+bool MarketplaceSim::Impl::change_offer(std::string_view offerId, OfferChange change) {
+    std::unique_lock lock(catalogueMutex);
+    Product* p = catalogue.edit_offer(offerId);
+    if (p == nullptr) return false;
+    switch (change) {
+        case OfferChange::PriceUp:
+            scale_prices(*p, 110);
+            break;
+        case OfferChange::PriceDown:
+            scale_prices(*p, 90);
+            break;
+        case OfferChange::Stock: {
+            const bool together = p->amount == p->amountOnSale;
+            p->amountOnSale = more(p->amountOnSale, 37);
+            if (together) p->amount = p->amountOnSale;
+            for (SkuItem& s : p->skus) {
+                s.canBookCount = more(s.canBookCount, 37);
+                for (SkuItem& c : s.children) c.canBookCount = more(c.canBookCount, 37);
+            }
+            break;
+        }
+        case OfferChange::SkuAdded: {
+            SkuItem added;
+            if (p->skus.empty()) {
+                added = {"3216", "新款", "", p->retailPrice, p->retailPrice, "10", "0", {}};
+            } else {
+                std::vector<SkuItem>& level = p->skus.back().children.empty() ? p->skus : p->skus.back().children;
+                added = level.back();
+                added.value += "新款";
+            }
+            added.specId = "added" + p->offerId;
+            if (!p->skus.empty() && !p->skus.back().children.empty()) {
+                p->skus.back().children.push_back(added);
+            } else {
+                p->skus.push_back(added);
+            }
+            break;
+        }
+        case OfferChange::SkuRemoved:
+            if (p->skus.empty()) return false;
+            if (p->skus.back().children.size() > 1) {
+                p->skus.back().children.pop_back();
+            } else {
+                const std::string value = p->skus.back().value;
+                p->skus.pop_back();
+                std::erase_if(p->skuPictures, [&](const SkuPicture& s) { return s.name == value; });
+            }
+            if (p->skus.empty()) p->skuKind = SkuKind::None;
+            break;
+        case OfferChange::TakenDown:
+            p->takenDown = true;
+            break;
+    }
+    return true;
 }
 
 MarketplaceSim::MarketplaceSim() : impl_(std::make_unique<Impl>()) {}
@@ -860,6 +976,10 @@ int MarketplaceSim::held_count() const {
 
 int MarketplaceSim::port() const {
     return impl_->port;
+}
+
+bool MarketplaceSim::change_offer(std::string_view offerId, OfferChange change) {
+    return impl_->change_offer(offerId, change);
 }
 
 int MarketplaceSim::tls_port() const {

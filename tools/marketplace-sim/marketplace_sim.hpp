@@ -30,6 +30,7 @@
 #include <cstdint>
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -38,6 +39,19 @@
 #include "marketplace-sim/open_platform.hpp"
 
 namespace vq::sim {
+
+// What a supplier changes of an offer between two runs.
+enum class OfferChange {
+    PriceUp,     // every price (retail, ranges, SKUs) 10 % up
+    PriceDown,   // every price 10 % down
+    Stock,       // the amount on sale (and each SKU's) 37 more
+    SkuAdded,    // one SKU more (a one-level SKU offer, or a first SKU)
+    SkuRemoved,  // the last SKU gone (two-level: the last size of the last colour)
+    TakenDown,   // offer.get finds it no more; today's methods say "expired"
+};
+
+// "price-up", "price-down", "stock", "sku-added", "sku-removed", "taken-down"; nullopt else.
+std::optional<OfferChange> offer_change_from_name(std::string_view name);
 
 struct SimOptions {
     int port = 0;  // 0: any free port
@@ -98,6 +112,11 @@ public:
     // net, not a timing).
     bool wait_held(int n, std::chrono::seconds limit = std::chrono::seconds(60));
     int held_count() const;
+
+    // Changes the offer as its supplier would; false for an unknown offer. Safe while the
+    // server runs: answers see the offer before or after, never half of it. The same is
+    // "/__change?offer=ID&kind=NAME" on any host.
+    bool change_offer(std::string_view offerId, OfferChange change);
 
     // The "/__stats" text: counts by kind, fault counts, then one line per distinct request.
     std::string stats_text() const;

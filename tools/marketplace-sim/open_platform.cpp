@@ -328,9 +328,11 @@ PlatformAnswer OpenPlatform::product_info(const KeyPair& key, const PlatformFiel
         return ok(doc);
     }
     const auto status = statuses_.find(id);
+    const std::string said = product->takenDown ? "expired"
+                             : status == statuses_.end() ? "published"
+                                                         : status->second;
     return {200,
-            product_json(*product, port, cross ? ProductShape::Cross : ProductShape::Fenxiao,
-                         status == statuses_.end() ? "published" : status->second),
+            product_json(*product, port, cross ? ProductShape::Cross : ProductShape::Fenxiao, said),
             {},
             {}};
 }

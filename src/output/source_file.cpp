@@ -1,0 +1,154 @@
+#include "output/source_file.hpp"
+
+#include <cstdio>
+
+#include "model/batch_model.hpp"
+#include "support/encoding.hpp"
+#include "support/text.hpp"
+#include "support/xml_document.hpp"
+
+namespace vq {
+namespace {
+
+constexpr std::string_view kBom = "\xEF\xBB\xBF";
+constexpr std::string_view kHeader =
+    "offer_id\taddress\tfetched_at\tstatus\ttitle\tretail_price\tprice_ranges\tamount_on_sale\t"
+    "skus\tprice_rule";
+constexpr std::size_t kFields = 10;
+
+std::string utf8(std::string_view gbk) { return gbk_to_utf8(gbk); }
+
+std::string field(std::string text) {
+    for (char& c : text) {
+        if (c == '\t' || c == '\r' || c == '\n') c = ' ';
+    }
+    return text;
+}
+
+// "a:b;c:d;" pieces, each split at ":".
+std::vector<std::vector<std::string>> pieces(std::string_view text) {
+    std::vector<std::vector<std::string>> out;
+    for (const std::string& piece : split_text(text, ";")) {
+        if (!piece.empty()) out.push_back(split_text(piece, ":"));
+    }
+    return out;
+}
+
+std::string offer_id_of(std::string_view line) { return std::string(line.substr(0, line.find('\t'))); }
+
+}  // namespace
+
+SourceEntry source_entry(const OfferRecord& r, std::string_view addressGbk, const LocalDateTime& at,
+                         std::string_view statusGbk, const ListingRules& rules) {
+    SourceEntry e;
+    e.offerId = r.offerId;
+    e.address = utf8(addressGbk);
+    char when[32];
+    std::snprintf(when, sizeof when, "%04d-%02d-%02d %02d:%02d:%02d", at.year, at.month, at.day,
+                  at.hour, at.minute, at.second);
+    e.fetchedAt = when;
+    e.status = utf8(statusGbk);
+    // The answer's own escaping undone: the title as the supplier wrote it.
+    e.title = utf8(decode_xml_entities(r.title));
+    e.retailPrice = r.retailPrice;
+    e.priceRanges = r.priceRanges;
+    e.amountOnSale = r.amountOnSale;
+    for (const OfferSku& sku : r.skus) e.skus.push_back({utf8(sku.specId), sku.price, sku.amountOnSale});
+    e.priceRule = "factor=" + decimal_text(rules.priceFactor) + ";add=" + decimal_text(rules.priceAdd) +
+                  ";ending=" + std::string(price_ending_name(rules.priceEnding));
+    return e;
+}
+
+std::string source_line(const SourceEntry& e) {
+    std::string ranges, skus;
+    for (const PriceRange& r : e.priceRanges) ranges += r.startQuantity + ":" + r.price + ";";
+    for (const SourceSku& s : e.skus) skus += s.specId + ":" + s.price + ":" + s.amount + ";";
+    const std::string values[kFields] = {e.offerId,     e.address, e.fetchedAt,    e.status, e.title,
+                                         e.retailPrice, ranges,    e.amountOnSale, skus,     e.priceRule};
+    std::string line;
+    for (std::size_t i = 0; i < kFields; ++i) {
+        if (i > 0) line += '\t';
+        line += field(values[i]);
+    }
+    return line + "\n";
+}
+
+std::string source_file_path(const std::string& packageFolder) { return packageFolder + ".source.tsv"; }
+
+std::string source_file_bytes(const std::optional<std::string>& existing, const std::string& newRows) {
+    std::string out = std::string(kBom) + std::string(kHeader) + "\n";
+    if (existing && read_source_file(*existing)) {
+        std::vector<std::string> fresh;
+        for (const std::string& line : split_text(newRows, "\n")) {
+            if (!line.empty()) fresh.push_back(offer_id_of(line));
+        }
+        const std::vector<std::string> lines = split_text(*existing, "\n");
+        for (std::size_t i = 1; i < lines.size(); ++i) {
+            if (lines[i].empty()) continue;
+            const std::string id = offer_id_of(lines[i]);
+            bool replaced = false;
+            for (const std::string& f : fresh) replaced = replaced || f == id;
+            if (!replaced) out += lines[i] + "\n";
+        }
+    }
+    return out + newRows;
+}
+
+std::optional<SourceFile> read_source_file(std::string_view bytes) {
+    if (bytes.substr(0, kBom.size()) == kBom) bytes.remove_prefix(kBom.size());
+    const std::vector<std::string> lines = split_text(bytes, "\n");
+    if (lines.empty() || trim_right_blanks(lines[0]) != kHeader) return std::nullopt;
+    SourceFile file;
+    for (std::size_t i = 1; i < lines.size(); ++i) {
+        std::string line = lines[i];
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.empty()) continue;
+        std::vector<std::string> f = split_text(line, "\t");
+        if (line.back() == '\t') f.emplace_back();  // an empty last field
+        if (f.size() != kFields || !is_offer_id(f[0])) {
+            file.unreadableLines.push_back(static_cast<int>(i + 1));
+            continue;
+        }
+        SourceEntry e;
+        e.offerId = f[0];
+        e.address = f[1];
+        e.fetchedAt = f[2];
+        e.status = f[3];
+        e.title = f[4];
+        e.retailPrice = f[5];
+        for (const auto& p : pieces(f[6])) {
+            if (p.size() == 2) e.priceRanges.push_back({p[0], p[1]});
+        }
+        e.amountOnSale = f[7];
+        for (const auto& p : pieces(f[8])) {
+            if (p.size() == 3) e.skus.push_back({p[0], p[1], p[2]});
+        }
+        e.priceRule = f[9];
+        file.entries.push_back(std::move(e));
+    }
+    return file;
+}
+
+ListingRules price_rule_of(const SourceEntry& entry) {
+    ListingRules rules;
+    for (const auto& p : pieces(entry.priceRule)) {
+        if (p.size() != 1) continue;
+        const std::string& item = p[0];
+        const std::size_t eq = item.find('=');
+        if (eq == std::string::npos) continue;
+        const std::string name = item.substr(0, eq), value = item.substr(eq + 1);
+        if (name == "factor") {
+            if (auto v = parse_price_factor(value)) rules.priceFactor = *v;
+        } else if (name == "add") {
+            if (auto v = parse_price_add(value)) rules.priceAdd = *v;
+        } else if (name == "ending") {
+            for (const PriceEnding e : {PriceEnding::None, PriceEnding::Yuan, PriceEnding::Nine,
+                                        PriceEnding::NinetyNine}) {
+                if (price_ending_name(e) == value) rules.priceEnding = e;
+            }
+        }
+    }
+    return rules;
+}
+
+}  // namespace vq

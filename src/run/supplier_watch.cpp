@@ -1,0 +1,217 @@
+#include "run/supplier_watch.hpp"
+
+#include <atomic>
+#include <cstdlib>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+#include "support/encoding.hpp"
+#include "support/gbk_literal.hpp"
+
+namespace vq {
+namespace {
+
+// Equal as numbers when both are ("12.3" and "12.30"), else as texts.
+bool same_value(const std::string& a, const std::string& b) {
+    if (a == b) return true;
+    char* endA = nullptr;
+    char* endB = nullptr;
+    const double x = std::strtod(a.c_str(), &endA);
+    const double y = std::strtod(b.c_str(), &endB);
+    return !a.empty() && !b.empty() && *endA == '\0' && *endB == '\0' && x == y;
+}
+
+bool same_ranges(const std::vector<PriceRange>& a, const std::vector<PriceRange>& b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (!same_value(a[i].startQuantity, b[i].startQuantity) || !same_value(a[i].price, b[i].price))
+            return false;
+    }
+    return true;
+}
+
+std::string first_price(const SourceEntry& e) {
+    return e.priceRanges.empty() ? e.retailPrice : e.priceRanges.front().price;
+}
+
+std::string field(std::string text) {
+    for (char& c : text) {
+        if (c == '\t' || c == '\r' || c == '\n') c = ' ';
+    }
+    return text;
+}
+
+}  // namespace
+
+ProductChange compare_offer(const SourceEntry& old, const OfferFetch& fetch, const SourceEntry* fresh) {
+    ProductChange c;
+    c.offerId = old.offerId;
+    c.title = old.title;
+    if (fresh == nullptr) {
+        (fetch.gone ? c.gone : c.failed) = true;
+        c.reason = fetch.failureText.empty() ? std::string("未能获取") : gbk_to_utf8(fetch.failureText);
+        return c;
+    }
+    std::map<std::string, const SourceSku*> before, after;
+    for (const SourceSku& s : old.skus) before[s.specId] = &s;
+    for (const SourceSku& s : fresh->skus) after[s.specId] = &s;
+    std::string skuText;
+    const auto note = [&](const std::string& text) { skuText += (skuText.empty() ? "" : "；") + text; };
+    bool skuPrice = false, skuStock = false;
+    for (const SourceSku& s : fresh->skus) {
+        const auto was = before.find(s.specId);
+        if (was == before.end()) {
+            c.skus = true;
+            note("新增 " + s.specId);
+            continue;
+        }
+        if (!same_value(was->second->price, s.price)) {
+            skuPrice = true;
+            note(s.specId + " 价格 " + was->second->price + " → " + s.price);
+        }
+        skuStock = skuStock || !same_value(was->second->amount, s.amount);
+    }
+    for (const SourceSku& s : old.skus) {
+        if (after.count(s.specId) == 0) {
+            c.skus = true;
+            note("取消 " + s.specId);
+        }
+    }
+    c.skuText = skuText;
+    c.price = skuPrice || !same_value(old.retailPrice, fresh->retailPrice) ||
+              !same_ranges(old.priceRanges, fresh->priceRanges);
+    c.stock = skuStock || !same_value(old.amountOnSale, fresh->amountOnSale);
+    c.priceOld = first_price(old);
+    c.priceNew = first_price(*fresh);
+    c.listingPriceNew = apply_price_rule(c.priceNew, price_rule_of(old)).text;
+    c.stockOld = old.amountOnSale;
+    c.stockNew = fresh->amountOnSale;
+    return c;
+}
+
+WatchReport watch_supplier(const std::vector<SourceEntry>& entries, const WatchPorts& ports) {
+    WatchReport report;
+    const int total = static_cast<int>(entries.size());
+    std::vector<std::optional<ProductChange>> results(entries.size());
+    std::atomic<int> next{0}, done{0};
+    std::atomic<bool> stopped{false}, ended{false};
+    std::mutex refusalMutex;
+    const Clock& clock = ports.clock ? *ports.clock : system_clock();
+    std::mutex logMutex;
+    const auto log = [&](const std::string& line) {
+        if (!ports.log) return;
+        std::lock_guard lock(logMutex);
+        ports.log->append_log(log_time_stamp(clock) + " " + line);
+    };
+    const auto keep_going = [&] {
+        if (ended) return false;
+        return ports.token == nullptr || ports.token->wait_while_held();
+    };
+
+    const auto work = [&](int worker) {
+        std::optional<CancelScope> scope;
+        if (ports.token) scope.emplace(*ports.token);
+        const std::unique_ptr<OfferSource> source = ports.sources->for_worker();
+        for (int i = next++; i < total; i = next++) {
+            if (!keep_going()) {
+                stopped = !ended;
+                return;
+            }
+            const SourceEntry& old = entries[static_cast<std::size_t>(i)];
+            FetchTurn turn;
+            turn.worker = worker;
+            turn.productNumber = i + 1;
+            turn.log = log;
+            turn.proceed = keep_going;
+            turn.credentials = ports.credentials;
+            const OfferFetch fetched = source->fetch(old.offerId, turn);
+            if (fetched.outcome == OfferFetch::Outcome::Stopped || thread_cancelled()) {
+                stopped = !ended;
+                return;
+            }
+            if (fetched.outcome == OfferFetch::Outcome::EndsRun) {
+                std::lock_guard lock(refusalMutex);
+                if (!ended.exchange(true)) report.refusal = fetched.runMessage;
+                return;
+            }
+            std::optional<SourceEntry> fresh;
+            if (fetched.outcome == OfferFetch::Outcome::Answered) {
+                OfferRecord record;
+                record.offerId = old.offerId;
+                source->read_offer(record);
+                fresh = source_entry(record, {}, clock.now(), source->status(), ListingRules{});
+            }
+            results[static_cast<std::size_t>(i)] = compare_offer(old, fetched, fresh ? &*fresh : nullptr);
+            const int finished = ++done;
+            if (ports.progress) ports.progress(finished, total);
+        }
+    };
+    std::vector<std::thread> threads;
+    const int workers = std::max(1, std::min(ports.workers, std::max(total, 1)));
+    for (int w = 1; w <= workers; ++w) threads.emplace_back(work, w);
+    for (std::thread& t : threads) t.join();
+
+    report.stopped = stopped;
+    for (std::optional<ProductChange>& result : results) {
+        if (!result) continue;
+        ++report.checked;
+        const ProductChange& c = *result;
+        if (c.price || c.stock || c.skus || c.gone || c.failed) {
+            report.changes.push_back(std::move(*result));
+        } else {
+            ++report.unchanged;
+        }
+    }
+    return report;
+}
+
+std::string changes_file_path(const std::string& packageFolder) { return packageFolder + ".changes.tsv"; }
+
+std::string changes_file_bytes(const std::vector<ProductChange>& changes) {
+    std::string out = "\xEF\xBB\xBF" "offer_id\t标题\t变化\t旧价格\t新价格\t新售价\t旧库存\t新库存\t规格\t说明\n";
+    for (const ProductChange& c : changes) {
+        std::string kinds;
+        const auto kind = [&](bool on, const char* name) {
+            if (on) kinds += (kinds.empty() ? "" : "、") + std::string(name);
+        };
+        kind(c.price, "价格");
+        kind(c.stock, "库存");
+        kind(c.skus, "规格");
+        kind(c.gone, "下架");
+        kind(c.failed, "失败");
+        const bool fetched = !c.gone && !c.failed;
+        const std::string values[] = {c.offerId,
+                                      c.title,
+                                      kinds,
+                                      c.price ? c.priceOld : "",
+                                      c.price ? c.priceNew : "",
+                                      c.price ? c.listingPriceNew : "",
+                                      fetched && c.stock ? c.stockOld : "",
+                                      fetched && c.stock ? c.stockNew : "",
+                                      c.skuText,
+                                      c.reason};
+        std::string line;
+        for (const std::string& v : values) line += (line.empty() ? "" : "\t") + field(v);
+        out += line + "\n";
+    }
+    return out;
+}
+
+std::string watch_summary(const WatchReport& report) {
+    int price = 0, stock = 0, skus = 0, gone = 0, failed = 0;
+    for (const ProductChange& c : report.changes) {
+        price += c.price;
+        stock += c.stock;
+        skus += c.skus;
+        gone += c.gone;
+        failed += c.failed;
+    }
+    const auto n = [](int v) { return std::to_string(v); };
+    return "检查 "_gbk + n(report.checked) + " 个宝贝：价格变化 "_gbk + n(price) + "，库存变化 "_gbk + n(stock) +
+           "，规格变化 "_gbk + n(skus) + "，下架 "_gbk + n(gone) + "，失败 "_gbk + n(failed) + "，未变 "_gbk +
+           n(report.unchanged);
+}
+
+}  // namespace vq

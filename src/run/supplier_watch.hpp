@@ -1,0 +1,69 @@
+#pragma once
+// Watching the supplier: every offer a package's source file names is fetched again (no
+// pictures), compared with what the supplier gave when it was copied, and each product that
+// changed is reported: prices, stock, SKUs added or gone, offers taken down, and those that
+// could not be fetched.
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "api/offer_source.hpp"
+#include "model/batch_model.hpp"
+#include "net/http_client.hpp"
+#include "output/source_file.hpp"
+#include "support/clock.hpp"
+
+namespace vq {
+
+// What changed of one product (texts UTF-8).
+struct ProductChange {
+    std::string offerId;
+    std::string title;
+    bool price = false;  // retail price, a price range or a SKU's price
+    bool stock = false;  // the amount on sale or a SKU's
+    bool skus = false;   // SKUs added or gone
+    bool gone = false;   // not found, or not on sale
+    bool failed = false; // could not be fetched
+    std::string priceOld, priceNew;  // the first price (of the ranges, else the retail price)
+    std::string listingPriceNew;     // priceNew under the price rule the package was made with
+    std::string stockOld, stockNew;
+    std::string skuText;  // "新增 S1；取消 S2；S3 价格 5.00 → 5.50"
+    std::string reason;   // why it is gone or failed
+};
+
+struct WatchReport {
+    std::vector<ProductChange> changes;  // in the source file's order
+    int checked = 0;
+    int unchanged = 0;
+    bool stopped = false;
+    std::string refusal;  // GBK: why nothing could be asked (no token, …)
+};
+
+struct WatchPorts {
+    LogSink* log = nullptr;
+    std::shared_ptr<OfferSources> sources;
+    std::vector<ApiCredential> credentials;
+    int workers = kWorkerCount;
+    const Clock* clock = nullptr;  // null: the system clock
+    const CancelToken* token = nullptr;
+    // Called from the workers after each product.
+    std::function<void(int done, int total)> progress;
+};
+
+// The changes of an offer: old is what the source file says, fresh what the supplier says
+// now (its fetch, and the offer when answered).
+ProductChange compare_offer(const SourceEntry& old, const OfferFetch& fetch, const SourceEntry* fresh);
+
+WatchReport watch_supplier(const std::vector<SourceEntry>& entries, const WatchPorts& ports);
+
+// "<package>.changes.tsv": UTF-8 with a byte-order mark, TAB, one header line, a row per
+// changed product.
+std::string changes_file_bytes(const std::vector<ProductChange>& changes);
+std::string changes_file_path(const std::string& packageFolder);
+
+// GBK: "检查 N 个宝贝：价格变化 a，库存变化 b，规格变化 c，下架 d，失败 e，未变 f".
+std::string watch_summary(const WatchReport& report);
+
+}  // namespace vq

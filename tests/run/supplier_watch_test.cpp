@@ -1,0 +1,139 @@
+// Watching the supplier as a user does it: vq copy makes a package and its source file, the
+// supplier changes some offers, vq watch finds each change once and nothing else.
+
+#include <signal.h>
+
+#include <map>
+
+#include "model/list_file.hpp"
+#include "output/source_file.hpp"
+#include "run_fixture.hpp"
+
+namespace {
+
+using runtest::RunFixture;
+using vq::sim::OfferChange;
+
+class SupplierWatchTest : public RunFixture {
+protected:
+    void SetUp() override {
+        start_sim();
+        home = folder.path + "/home";
+        std::filesystem::create_directories(home + "/options");
+        ASSERT_TRUE(vq::write_file_atomic(home + "/options/site.ini", sim.site_ini()));
+        fill_list(12);
+        list_file = folder.path + "/list.txt";
+        ASSERT_TRUE(vq::write_list_file(list_file, list.rows()));
+        std::filesystem::create_directories(folder.path + "/out");
+        package = folder.path + "/out/shop.csv";
+    }
+
+    int run(std::vector<std::string> args) {
+        args.insert(args.begin(), VQ_PATH);
+        return runtest::wait_process(runtest::spawn_process(std::move(args), folder.path), folder.path,
+                                     stdout_text, stderr_text);
+    }
+
+    const vq::sim::Product& product(int index) const {
+        return sim.catalogue().products()[static_cast<std::size_t>(index)];
+    }
+
+    // The changes file's rows by offer id: the kinds column and the whole row.
+    std::map<std::string, std::vector<std::string>> changes() const {
+        std::map<std::string, std::vector<std::string>> rows;
+        const std::string bytes = vq::read_file_bytes(folder.path + "/out/shop.changes.tsv").value_or("");
+        EXPECT_EQ(bytes.substr(0, 3), "\xEF\xBB\xBF");
+        const auto lines = vq::split_text(bytes, "\n");
+        for (std::size_t i = 1; i < lines.size(); ++i) {
+            if (lines[i].empty()) continue;
+            // Every field, the empty last ones too.
+            std::vector<std::string> fields(1);
+            for (const char c : lines[i]) {
+                if (c == '\t') {
+                    fields.emplace_back();
+                } else {
+                    fields.back() += c;
+                }
+            }
+            EXPECT_EQ(fields.size(), 10u) << lines[i];
+            rows[fields[0]] = fields;
+        }
+        return rows;
+    }
+
+    std::string home, list_file, package, stdout_text, stderr_text;
+};
+
+TEST_F(SupplierWatchTest, EachChangeIsFoundOnceAndNothingElse) {
+    ASSERT_EQ(run({"copy", "--list", list_file, "--out", package, "--home", home, "--price-factor", "2"}), 0)
+        << stderr_text;
+    // The run remembered what the supplier gave, before the rules.
+    const auto source = vq::read_source_file(vq::read_file_bytes(folder.path + "/out/shop.source.tsv").value_or(""));
+    ASSERT_TRUE(source);
+    ASSERT_EQ(source->entries.size(), 12u);
+    for (const vq::SourceEntry& e : source->entries) {
+        const vq::sim::Product* p = sim.catalogue().find_offer(e.offerId);
+        ASSERT_NE(p, nullptr) << e.offerId;
+        EXPECT_EQ(e.retailPrice, p->retailPrice);
+        EXPECT_EQ(e.amountOnSale, p->amountOnSale);
+        EXPECT_EQ(e.priceRule, "factor=2;add=0;ending=none");
+    }
+
+    // Nothing changed yet.
+    EXPECT_EQ(run({"watch", package, "--home", home}), 0) << stderr_text;
+    EXPECT_NE(stdout_text.find("检查 12 个宝贝：价格变化 0，库存变化 0，规格变化 0，下架 0，失败 0，未变 12"),
+              std::string::npos)
+        << stdout_text;
+    EXPECT_TRUE(changes().empty());
+
+    const struct {
+        int index;
+        OfferChange change;
+        const char* kinds;
+    } made[] = {
+        {1, OfferChange::PriceUp, "价格"},    {2, OfferChange::PriceDown, "价格"},
+        {3, OfferChange::Stock, "库存"},      {4, OfferChange::SkuAdded, "规格"},
+        {6, OfferChange::SkuRemoved, "规格"}, {7, OfferChange::TakenDown, "下架"},
+    };
+    for (const auto& m : made) ASSERT_TRUE(sim.change_offer(product(m.index).offerId, m.change));
+    EXPECT_EQ(run({"watch", package, "--home", home}), 1) << stderr_text;
+    EXPECT_NE(stdout_text.find("检查 12 个宝贝：价格变化 2，库存变化 1，规格变化 2，下架 1，失败 0，未变 6"),
+              std::string::npos)
+        << stdout_text;
+    const auto rows = changes();
+    EXPECT_EQ(rows.size(), std::size(made));
+    for (const auto& m : made) {
+        SCOPED_TRACE(m.index);
+        const auto row = rows.find(product(m.index).offerId);
+        ASSERT_NE(row, rows.end());
+        EXPECT_EQ(row->second[2], m.kinds);
+    }
+    // The new price and what it lists at under the package's rule.
+    const auto& up = rows.at(product(1).offerId);
+    const vq::sim::Product& raised = product(1);
+    const std::string first = raised.priceRanges.empty() ? raised.retailPrice : raised.priceRanges.front().price;
+    EXPECT_EQ(up[4], first);
+    EXPECT_EQ(up[5], vq::apply_price_rule(first, vq::price_rule_of(source->entries[1])).text);
+    EXPECT_EQ(rows.at(product(3).offerId)[7], product(3).amountOnSale);
+    EXPECT_NE(rows.at(product(4).offerId)[8].find("新增 added" + product(4).offerId), std::string::npos);
+    EXPECT_NE(rows.at(product(6).offerId)[8].find("取消 "), std::string::npos);
+}
+
+// Ctrl-C while offers are asked for ends the watch with 130 and writes no changes file.
+TEST_F(SupplierWatchTest, AnInterruptWritesNothing) {
+    ASSERT_EQ(run({"copy", "--list", list_file, "--out", package, "--home", home}), 0) << stderr_text;
+    sim.hold_requests("gateway");
+    const pid_t pid = runtest::spawn_process({VQ_PATH, "watch", package, "--home", home}, folder.path);
+    ASSERT_TRUE(sim.wait_held(1));
+    ASSERT_EQ(::kill(pid, SIGINT), 0);
+    EXPECT_EQ(runtest::wait_process(pid, folder.path, stdout_text, stderr_text), 130) << stderr_text;
+    sim.release_requests();
+    EXPECT_FALSE(std::filesystem::exists(folder.path + "/out/shop.changes.tsv"));
+
+    // A package without its source file is said, not watched.
+    std::filesystem::remove(folder.path + "/out/shop.source.tsv");
+    EXPECT_EQ(run({"watch", package, "--home", home}), 2);
+    EXPECT_NE(stderr_text.find("没有货源记录"), std::string::npos) << stderr_text;
+}
+
+}  // namespace
