@@ -16,6 +16,7 @@
 #include "cli/commands.hpp"
 #include "cli/console.hpp"
 #include "net/http_client.hpp"
+#include "output/package_check.hpp"
 #include "output/source_file.hpp"
 #include "run/supplier_watch.hpp"
 #include "support/encoding.hpp"
@@ -28,7 +29,8 @@ namespace {
 
 constexpr const char* kExitCodes =
     "exit codes: 0 nothing changed\n"
-    "            1 changes found (see the summary and PACKAGE.changes.tsv)\n"
+    "            1 changes found (see the summary and PACKAGE.changes.tsv); with --update\n"
+    "              they are in the package now\n"
     "            2 bad arguments, a package without its source file, unreadable files, or\n"
     "              nothing could be asked (no authorization, no key pair)\n"
     "            130 stopped (Ctrl-C): nothing written\n";
@@ -49,6 +51,7 @@ private:
 
 int watch_command(const std::vector<std::string>& args) {
     std::string path, home_option, site_option, log_option;
+    bool update = false;
     CommandLine line("watch", kExitCodes);
     CLI::App& app = line.app();
     app.add_option("PACKAGE.csv", path,
@@ -56,6 +59,10 @@ int watch_command(const std::vector<std::string>& args) {
                    "(PACKAGE.source.tsv) beside it names the offers")
         ->required()
         ->check(not_empty());
+    app.add_flag("--update", update,
+                 "brings the package up to date: prices, amounts and SKUs of the changed offers "
+                 "(under the rules it was made with; every other value of the row kept), offers "
+                 "gone moved out to PACKAGE.gone.txt");
     app.add_option("--home", home_option,
                    "the program folder (default: VQ_HOME, else the executable's folder)")
         ->type_name("DIR");
@@ -90,6 +97,28 @@ int watch_command(const std::vector<std::string>& args) {
         return 2;
     }
 
+    // An update rewrites the table: no run may be writing it meanwhile.
+    std::optional<PackageFormat> format;
+    FileLock lock;
+    if (update) {
+        const FileRead table = read_regular_file(package.path, kMostTableBytes);
+        if (!table.ok()) {
+            print_error(file_read_failure(table, kMostTableBytes, "数据包文件"_gbk, package.path));
+            return 2;
+        }
+        format = format_from_number(read_package_table(table.bytes).format);
+        if (!format) {
+            print_error("不是数据包文件："_gbk + package.path);
+            return 2;
+        }
+        lock = FileLock::try_take(packageFolder + ".lock");
+        if (!lock.held()) {
+            print_error(lock.busy() ? "数据包正由另一个任务写入，请等它结束："_gbk + package.path
+                                    : "数据包的锁文件无法建立："_gbk + packageFolder + ".lock");
+            return 2;
+        }
+    }
+
     const std::string home = program_folder(home_option);
     init_http();
     load_site(site_option, home);
@@ -118,6 +147,7 @@ int watch_command(const std::vector<std::string>& args) {
     ports.sources = choice.sources;
     ports.credentials = state.credentials();
     ports.token = &token;
+    ports.format = format;
     const bool tty = isatty(STDERR_FILENO) != 0;
     ports.progress = [tty](int done, int total) {
         if (tty) std::fprintf(stderr, "\r已检查 %d/%d", done, total);
@@ -155,6 +185,21 @@ int watch_command(const std::vector<std::string>& args) {
     }
     std::string out = watch_summary(report) + "\n";
     if (!report.changes.empty()) out += "变化记录："_gbk + changesPath + "\n";
+    if (update && !report.changes.empty()) {
+        const PackageUpdate done = update_package(package.path, packageFolder, source->entries, report);
+        if (!done.ok) {
+            print_to_stdout(terminal_text(out));
+            print_error(done.message);
+            return 2;
+        }
+        out += "数据包已更新："_gbk + std::to_string(done.updated) + " 个宝贝更新"_gbk;
+        if (done.removed > 0) {
+            out += "，"_gbk + std::to_string(done.removed) + " 个下架宝贝移到："_gbk + done.goneListPath;
+        }
+        out += "\n";
+        const PackageCheck check = check_package(package.path, packageFolder);
+        out += check.summary + "\n";
+    }
     if (const int code = print_to_stdout(terminal_text(out))) return code;
     return report.changes.empty() ? 0 : 1;
 }

@@ -327,6 +327,36 @@ std::string column_value(const PackageColumn& column, const OfferRecord& r) {
     return {};
 }
 
+bool follows_supplier(ColumnSource source) {
+    switch (source) {
+        case ColumnSource::RetailPrice:
+        case ColumnSource::Amount:
+        case ColumnSource::AmountOnSale:
+        case ColumnSource::ItemSkus:
+        case ColumnSource::Features:
+        case ColumnSource::Skus:
+        case ColumnSource::SkuPictures:
+        case ColumnSource::PriceRanges:
+            return true;
+        default:
+            return false;
+    }
+}
+
+std::string updated_package_row(const std::vector<std::string>& fields, const OfferRecord& fresh,
+                                PackageFormat format) {
+    const PackageLayout& layout = package_layout(format);
+    std::string row;
+    for (std::size_t k = 0; k < layout.columns.size(); ++k) {
+        if (k > 0) row.push_back(layout.separator);
+        const PackageColumn& column = layout.columns[k];
+        const bool fromSupplier = follows_supplier(column.source) || k >= fields.size();
+        append_field(row, column, fromSupplier ? column_value(column, fresh) : fields[k], layout.separator);
+    }
+    row.append(layout.rowEnd);
+    return row;
+}
+
 std::string render_package_row(const OfferRecord& record, PackageFormat format) {
     const PackageLayout& layout = package_layout(format);
     std::string row;

@@ -77,4 +77,13 @@ std::string column_value(const PackageColumn& column, const OfferRecord& record)
 // row end after it. A byte that starts no whole GBK character, and a NUL byte, become "?".
 std::string render_package_row(const OfferRecord& record, PackageFormat format);
 
+// Columns whose values follow the supplier's prices, amounts and SKUs.
+bool follows_supplier(ColumnSource source);
+
+// A row of the package brought up to date: the columns that follow the supplier from the
+// fresh offer, every other column's value as the row had it (fields: the row's values, GBK,
+// as a strict reader gives them), written as the format writes them.
+std::string updated_package_row(const std::vector<std::string>& fields, const OfferRecord& fresh,
+                                PackageFormat format);
+
 }  // namespace vq

@@ -7,7 +7,13 @@
 #include <optional>
 #include <thread>
 
+#include "api/offer_extraction.hpp"
+#include "model/list_file.hpp"
+#include "output/package_check.hpp"
+#include "output/package_layout.hpp"
+#include "output/package_writer.hpp"
 #include "support/encoding.hpp"
+#include "support/files.hpp"
 #include "support/gbk_literal.hpp"
 
 namespace vq {
@@ -137,13 +143,22 @@ WatchReport watch_supplier(const std::vector<SourceEntry>& entries, const WatchP
                 return;
             }
             std::optional<SourceEntry> fresh;
+            std::shared_ptr<OfferRecord> record;
             if (fetched.outcome == OfferFetch::Outcome::Answered) {
-                OfferRecord record;
-                record.offerId = old.offerId;
-                source->read_offer(record);
-                fresh = source_entry(record, {}, clock.now(), source->status(), ListingRules{});
+                record = std::make_shared<OfferRecord>();
+                record->offerId = old.offerId;
+                source->read_offer(*record);
+                fresh = source_entry(*record, {}, clock.now(), source->status(), ListingRules{});
+                fresh->address = old.address;
+                fresh->priceRule = old.priceRule;
             }
-            results[static_cast<std::size_t>(i)] = compare_offer(old, fetched, fresh ? &*fresh : nullptr);
+            ProductChange change = compare_offer(old, fetched, fresh ? &*fresh : nullptr);
+            change.now = fresh;
+            if (record && ports.format) {
+                apply_offer_rules(*record, *ports.format, price_rule_of(old));
+                change.fresh = std::move(record);
+            }
+            results[static_cast<std::size_t>(i)] = std::move(change);
             const int finished = ++done;
             if (ports.progress) ports.progress(finished, total);
         }
@@ -165,6 +180,104 @@ WatchReport watch_supplier(const std::vector<SourceEntry>& entries, const WatchP
         }
     }
     return report;
+}
+
+PackageUpdate update_package(const std::string& tablePath, const std::string& packageFolder,
+                             const std::vector<SourceEntry>& entries, const WatchReport& report) {
+    PackageUpdate update;
+    const FileRead read = read_regular_file(tablePath, kMostTableBytes);
+    if (!read.ok()) {
+        update.message = file_read_failure(read, kMostTableBytes, "数据包文件"_gbk, tablePath);
+        return update;
+    }
+    const PackageTable table = read_package_table(read.bytes);
+    const std::optional<PackageFormat> format =
+        table.format == 0 ? std::nullopt : format_from_number(table.format);
+    if (!format) {
+        update.message = "不是数据包文件："_gbk + tablePath;
+        return update;
+    }
+    // Rewritten only when it reads whole: a row read wrong would be written back wrong.
+    if (const std::string why = append_refusal(*format, read.bytes); !why.empty()) {
+        update.message = "数据包无法更新："_gbk + tablePath + "（"_gbk + why + "）"_gbk;
+        return update;
+    }
+    const PackageLayout& layout = package_layout(*format);
+    std::string text;
+    if (layout.utf16) {
+        text = utf16le_to_gbk(std::string_view(read.bytes).substr(2));
+        if (layout.closingZeroUnit && !text.empty() && text.back() == '\0') text.pop_back();
+    } else {
+        text = read.bytes;
+    }
+
+    std::map<std::string, const ProductChange*> byId;
+    for (const ProductChange& c : report.changes) byId[c.offerId] = &c;
+    std::map<std::string, const SourceEntry*> sourceOf;
+    for (const SourceEntry& e : entries) sourceOf[e.offerId] = &e;
+    const std::size_t idColumn = static_cast<std::size_t>(layout.column_of(ColumnSource::OfferId));
+    const std::size_t titleColumn = static_cast<std::size_t>(layout.column_of(ColumnSource::Title));
+    const int priceColumn = layout.column_of(ColumnSource::RetailPrice);
+
+    std::string rows;
+    std::vector<ProductEntry> gone;
+    for (std::size_t k = 0; k < table.records.size(); ++k) {
+        const PackageRecord& record = table.records[k];
+        const std::size_t end = k + 1 < table.records.size() ? table.records[k + 1].start : text.size();
+        const std::string_view original = std::string_view(text).substr(record.start, end - record.start);
+        const auto change = byId.find(record.fields[idColumn]);
+        if (change == byId.end()) {
+            rows.append(original);
+            continue;
+        }
+        const ProductChange& c = *change->second;
+        if (c.gone) {
+            const auto entry = sourceOf.find(c.offerId);
+            const bool known = entry != sourceOf.end();
+            gone.push_back({record.fields[titleColumn],
+                            priceColumn >= 0 ? record.fields[static_cast<std::size_t>(priceColumn)]
+                                             : (known ? entry->second->retailPrice : std::string()),
+                            known ? utf8_to_gbk(entry->second->address) : std::string(), c.offerId});
+            ++update.removed;
+        } else if (c.fresh && (c.price || c.stock || c.skus)) {
+            rows += updated_package_row(record.fields, *c.fresh, *format);
+            ++update.updated;
+        } else {
+            rows.append(original);
+        }
+    }
+
+    // The gone offers are kept before the table loses them.
+    if (!gone.empty()) {
+        const std::string path = packageFolder + ".gone.txt";
+        std::vector<ProductEntry> all = read_list_file(path).value_or(std::vector<ProductEntry>{});
+        all.insert(all.end(), gone.begin(), gone.end());
+        if (!write_list_file(path, all)) {
+            update.message = "下架宝贝列表无法写入："_gbk + path;
+            return update;
+        }
+        update.goneListPath = path;
+    }
+    if (!write_file_atomic(tablePath, package_file_bytes(*format, rows))) {
+        update.message = "数据包无法写入："_gbk + tablePath;
+        return update;
+    }
+    // What the supplier says now, for the next watch.
+    std::string sourceRows;
+    for (const SourceEntry& e : entries) {
+        const auto change = byId.find(e.offerId);
+        if (change == byId.end() || change->second->failed) {
+            sourceRows += source_line(e);
+        } else if (!change->second->gone && change->second->now) {
+            sourceRows += source_line(*change->second->now);
+        }
+    }
+    if (!write_file_atomic(source_file_path(packageFolder), source_file_bytes(std::nullopt, sourceRows))) {
+        update.message = "货源记录无法写入："_gbk + source_file_path(packageFolder);
+        return update;
+    }
+    update.ok = true;
+    return update;
 }
 
 std::string changes_file_path(const std::string& packageFolder) { return packageFolder + ".changes.tsv"; }

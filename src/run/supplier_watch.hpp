@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -31,6 +32,10 @@ struct ProductChange {
     std::string stockOld, stockNew;
     std::string skuText;  // "新增 S1；取消 S2；S3 价格 5.00 → 5.50"
     std::string reason;   // why it is gone or failed
+    // Answered: what the supplier says now, and the offer under the package's price rule
+    // (set when the watch is told the package's format).
+    std::optional<SourceEntry> now;
+    std::shared_ptr<const OfferRecord> fresh;
 };
 
 struct WatchReport {
@@ -48,6 +53,8 @@ struct WatchPorts {
     int workers = kWorkerCount;
     const Clock* clock = nullptr;  // null: the system clock
     const CancelToken* token = nullptr;
+    // The package's format: changed offers keep their fresh record for an update.
+    std::optional<PackageFormat> format;
     // Called from the workers after each product.
     std::function<void(int done, int total)> progress;
 };
@@ -57,6 +64,20 @@ struct WatchPorts {
 ProductChange compare_offer(const SourceEntry& old, const OfferFetch& fetch, const SourceEntry* fresh);
 
 WatchReport watch_supplier(const std::vector<SourceEntry>& entries, const WatchPorts& ports);
+
+// A package brought up to date from a watch's changes: the rows of changed offers get the
+// supplier's prices, amounts and SKUs (every other value of the row kept), the rows of offers
+// gone move out to "<package>.gone.txt" (a product list, added to one already there), and the
+// source file says what the supplier says now. The table is replaced in one step.
+struct PackageUpdate {
+    bool ok = false;
+    std::string message;  // GBK: why not, when not ok
+    int updated = 0;
+    int removed = 0;
+    std::string goneListPath;  // when offers moved out
+};
+PackageUpdate update_package(const std::string& tablePath, const std::string& packageFolder,
+                             const std::vector<SourceEntry>& entries, const WatchReport& report);
 
 // "<package>.changes.tsv": UTF-8 with a byte-order mark, TAB, one header line, a row per
 // changed product.

@@ -6,6 +6,7 @@
 #include <map>
 
 #include "model/list_file.hpp"
+#include "output/package_layout.hpp"
 #include "output/source_file.hpp"
 #include "run_fixture.hpp"
 
@@ -117,6 +118,93 @@ TEST_F(SupplierWatchTest, EachChangeIsFoundOnceAndNothingElse) {
     EXPECT_EQ(rows.at(product(3).offerId)[7], product(3).amountOnSale);
     EXPECT_NE(rows.at(product(4).offerId)[8].find("新增 added" + product(4).offerId), std::string::npos);
     EXPECT_NE(rows.at(product(6).offerId)[8].find("取消 "), std::string::npos);
+}
+
+// --update in every format: the changed offers' rows take what a fresh run under the same
+// rules gives them in the columns that follow the supplier and keep every other value; the
+// other rows keep their bytes; an offer taken down moves to the gone list; the result checks
+// clean.
+TEST_F(SupplierWatchTest, AnUpdateBringsThePackageUpToDate) {
+    const auto& layout_of = [](int format) -> const vq::PackageLayout& {
+        return vq::package_layout(*vq::format_from_number(format));
+    };
+    int offset = 20;
+    for (const int format : {5, 4, 6}) {
+        SCOPED_TRACE(format);
+        std::vector<vq::ProductEntry> rows;
+        for (int i = offset; i < offset + 8; ++i) {
+            const auto& p = product(i);
+            rows.push_back({vq::utf8_to_gbk(p.title), p.price, "http://example/" + p.offerId, p.offerId});
+        }
+        const std::string listPath = folder.path + "/list" + std::to_string(format) + ".txt";
+        ASSERT_TRUE(vq::write_list_file(listPath, rows));
+        const std::string name = folder.path + "/out/f" + std::to_string(format);
+        const std::vector<std::string> copy = {"copy", "--list", listPath, "--home", home, "--format",
+                                               std::to_string(format), "--price-factor", "2"};
+        auto with_out = [&](const std::string& out) {
+            std::vector<std::string> a = copy;
+            a.push_back("--out");
+            a.push_back(out);
+            return a;
+        };
+        ASSERT_EQ(run(with_out(name + ".csv")), 0) << stderr_text;
+        const auto before = runtest::read_package_strictly(name + ".csv", folder.path);
+        const std::string beforeBytes = vq::read_file_bytes(name + ".csv").value_or("");
+
+        const std::string raised = product(offset + 1).offerId, stocked = product(offset + 3).offerId,
+                          added = product(offset + 4).offerId, gone = product(offset + 6).offerId;
+        ASSERT_TRUE(sim.change_offer(raised, OfferChange::PriceUp));
+        ASSERT_TRUE(sim.change_offer(stocked, OfferChange::Stock));
+        ASSERT_TRUE(sim.change_offer(added, OfferChange::SkuAdded));
+        ASSERT_TRUE(sim.change_offer(gone, OfferChange::TakenDown));
+        ASSERT_EQ(run({"watch", name + ".csv", "--home", home, "--update"}), 1) << stderr_text;
+        EXPECT_NE(stdout_text.find("数据包已更新：3 个宝贝更新，1 个下架宝贝移到："), std::string::npos)
+            << stdout_text;
+        EXPECT_NE(stdout_text.find("问题 0 个"), std::string::npos) << stdout_text;
+        const auto after = runtest::read_package_strictly(name + ".csv", folder.path);
+
+        // A fresh run of the list as the supplier has it now, under the same rule.
+        ASSERT_EQ(run(with_out(name + "-fresh.csv")), 0) << stderr_text;
+        const auto fresh = runtest::read_package_strictly(name + "-fresh.csv", folder.path);
+
+        const vq::PackageLayout& layout = layout_of(format);
+        const std::size_t id = static_cast<std::size_t>(layout.column_of(vq::ColumnSource::OfferId));
+        const auto by_id = [&](const std::vector<std::vector<std::string>>& table, const std::string& offer) {
+            for (const auto& row : table)
+                if (row.size() > id && row[id] == offer) return row;
+            return std::vector<std::string>{};
+        };
+        ASSERT_EQ(after.size(), before.size() - 1);
+        EXPECT_TRUE(by_id(after, gone).empty());
+        for (const auto& row : before) {
+            if (row[id] == gone) continue;
+            SCOPED_TRACE(row[id]);
+            const auto now = by_id(after, row[id]);
+            ASSERT_EQ(now.size(), row.size());
+            const bool changed = row[id] == raised || row[id] == stocked || row[id] == added;
+            const auto supplier = by_id(fresh, row[id]);
+            for (std::size_t k = 0; k < row.size(); ++k) {
+                if (changed && vq::follows_supplier(layout.columns[k].source)) {
+                    EXPECT_EQ(now[k], supplier[k]) << layout.columns[k].english;
+                } else {
+                    EXPECT_EQ(now[k], row[k]) << layout.columns[k].english;
+                }
+            }
+            // Formats 5 and 6 carry no SKUs and the supply total, not the amount on sale; a
+            // price shows in every format.
+            if (row[id] == raised) {
+                EXPECT_NE(now, row);
+            }
+        }
+        const auto goneList = vq::read_list_file(name + ".gone.txt");
+        ASSERT_TRUE(goneList);
+        ASSERT_EQ(goneList->size(), 1u);
+        EXPECT_EQ(goneList->front().offerId, gone);
+        // The next watch compares with what the package holds now.
+        EXPECT_EQ(run({"watch", name + ".csv", "--home", home}), 0) << stdout_text << stderr_text;
+        EXPECT_NE(beforeBytes, vq::read_file_bytes(name + ".csv").value_or(""));
+        offset += 8;
+    }
 }
 
 // Ctrl-C while offers are asked for ends the watch with 130 and writes no changes file.
