@@ -22,6 +22,9 @@
 // For a latency above 0 it compares the wall time with the five-worker network floor:
 // requests x latency / 5.
 //
+// After the first run at each latency, `vq watch` of its package: every offer again, no
+// pictures, against the floor of one request per product over five workers.
+//
 // At each latency it also runs today's product methods (--profile, default
 // cross.productInfo; offer.get skips it) over TLS on the same catalogue, and compares that
 // package with offer.get's. The stand-in's catalogue carries only values the current model
@@ -166,6 +169,31 @@ void run_case(bench::Launcher& launcher, vq::sim::MarketplaceSim& sim, const Opt
     }
 }
 
+// vq watch of the package just made: every offer asked for again, no pictures; nothing has
+// changed, so it must exit 0.
+void run_watch(bench::Launcher& launcher, vq::sim::MarketplaceSim& sim, const Options& o,
+               const fs::path& work, int latency) {
+    sim.reset_stats();
+    const bench::Measured m = launcher.run({o.vq, "watch", (work / "out/pkg.csv").string(), "--home",
+                                            (work / "home").string()},
+                                           (work / "watch.txt").string());
+    const long requests = bench::stat_count(sim.stats_text(), "gateway") +
+                          bench::stat_count(sim.stats_text(), "config");
+    const double floor = requests * latency / 1000.0 / 5.0;
+    char ratio[32] = "-";
+    if (latency > 0) std::snprintf(ratio, sizeof ratio, "%.3f", m.wallSeconds / floor);
+    std::printf("%6d ms %-22s %8.2f %8.2f %8.2f %12.3f %9.1f %9ld %12.2f %10s\n", latency,
+                "vq watch (no pictures)", m.wallSeconds, m.cpuSeconds, m.systemSeconds,
+                m.cpuSeconds * 1000.0 / o.products, m.peakRssKiB / 1024.0, requests,
+                static_cast<double>(requests) / o.products, ratio);
+    std::fflush(stdout);
+    if (m.exitCode != 0) {
+        std::fprintf(stderr, "copy_bench: vq watch exited with %d (see %s)\n", m.exitCode,
+                     (work / "watch.txt").c_str());
+        ++failures;
+    }
+}
+
 bool start_sim(vq::sim::MarketplaceSim& sim, const Options& o, int latency, int shared,
                bool sharedMain = false, const fs::path& tlsFolder = {}) {
     vq::sim::SimOptions options;
@@ -238,6 +266,7 @@ int main(int argc, char** argv) {
         bench::prepare_copy(sim, work);
         const Case ahead{"ahead, once per run", latency, 0, false, work / "out/pkg.csv"};
         run_case(launcher, sim, o, work, ahead);
+        run_watch(launcher, sim, o, work, latency);
         if (o.profile != "offer.get") {
             // Today's methods on the same stand-in and list, from a home of their own.
             const fs::path today = top / std::to_string(++folders);
