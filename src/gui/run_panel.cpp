@@ -22,7 +22,14 @@
 
 #include "app/startup.hpp"
 #include "model/list_file.hpp"
+#include "api/api_token.hpp"
+#include "api/product_api_source.hpp"
+#include "api/site_settings.hpp"
 #include "gui/qt_text.hpp"
+#include "gui/watch_window.hpp"
+#include "output/package_check.hpp"
+#include "output/source_file.hpp"
+#include "support/gbk_literal.hpp"
 #include "support/files.hpp"
 #include "gui/window_core.hpp"
 #include "gui/window_services.hpp"
@@ -260,6 +267,10 @@ RunPanel::RunPanel(WindowCore& core, WindowServices& services, QWidget* parent)
     runRow->addWidget(progress_, 1);
     runRow->addSpacing(10);
     runRow->addWidget(start_);
+    watch_ = new QPushButton(QStringLiteral("检查货源变化"), this);
+    watch_->setObjectName(QStringLiteral("watchSupplier"));
+    watch_->setToolTip(QStringLiteral("重新获取保存路径中数据包的宝贝，列出供货商改动的价格、库存、规格和下架的宝贝"));
+    runRow->addWidget(watch_);
     runRow->addWidget(pause_);
     runRow->addWidget(stop_);
     layout->addLayout(runRow);
@@ -267,7 +278,8 @@ RunPanel::RunPanel(WindowCore& core, WindowServices& services, QWidget* parent)
     // The run row is the one the user watches: a little taller, the bar as tall as its buttons.
     const int runRowHeight = start_->sizeHint().height() + 6;
     for (QWidget* widget : {static_cast<QWidget*>(progress_), static_cast<QWidget*>(start_),
-                            static_cast<QWidget*>(pause_), static_cast<QWidget*>(stop_)}) {
+                            static_cast<QWidget*>(pause_), static_cast<QWidget*>(stop_),
+                            static_cast<QWidget*>(watch_)}) {
         widget->setFixedHeight(runRowHeight);
     }
 
@@ -275,6 +287,7 @@ RunPanel::RunPanel(WindowCore& core, WindowServices& services, QWidget* parent)
     connect(pause_, &QPushButton::clicked, this, &RunPanel::toggle_pause);
     connect(stop_, &QPushButton::clicked, this, &RunPanel::stop_run);
     connect(change_, &QPushButton::clicked, this, &RunPanel::choose_output_path);
+    connect(watch_, &QPushButton::clicked, this, &RunPanel::start_watch);
 
     // Queued over from the workers. The state is read afresh from the controller, so a
     // late report of an earlier run cannot put the buttons in the wrong state.
@@ -284,6 +297,134 @@ RunPanel::RunPanel(WindowCore& core, WindowServices& services, QWidget* parent)
 
     show_progress(0, 0, 0);
     update_buttons();
+}
+
+void RunPanel::start_watch() {
+    if (watchJob_ || core_.controller.state() != RunState::Idle) return;
+    const OutputPathChoice package = derive_output_path(gbk_text(path_->text()));
+    if (!package.ok || !file_exists(package.path)) {
+        services_.message(this, QStringLiteral("检查货源变化"),
+                          QStringLiteral("保存路径中的数据包不存在，请先生成数据包或用“更改”选择一个数据包。"));
+        return;
+    }
+    const std::string folder = package.folder + package.name;
+    const FileRead read = read_regular_file(source_file_path(folder), kMostListBytes);
+    const std::optional<SourceFile> source =
+        read.status == FileReadStatus::Read ? read_source_file(read.bytes) : std::nullopt;
+    if (!source || source->entries.empty()) {
+        services_.message(this, QStringLiteral("检查货源变化"),
+                          QStringLiteral("没有这个数据包的货源记录：") + qt_text(source_file_path(folder)) +
+                              QStringLiteral("\n（生成数据包时写在数据包旁边；早于这一功能的数据包没有。）"));
+        return;
+    }
+    const FileRead table = read_regular_file(package.path, kMostTableBytes);
+    const std::optional<PackageFormat> format =
+        table.ok() ? format_from_number(read_package_table(table.bytes).format) : std::nullopt;
+    std::vector<std::string> ids;
+    for (const SourceEntry& e : source->entries) ids.push_back(e.offerId);
+    const SourceChoice choice = choose_offer_sources(site_settings(), api_token_path(core_.programFolder),
+                                                     core_.state.credentials(), ids);
+    if (!choice.sources) {
+        services_.message(this, QStringLiteral("检查货源变化"), qt_text(choice.refusal));
+        return;
+    }
+    watchedTable_ = package.path;
+    watchedFolder_ = folder;
+    WatchPorts ports;
+    ports.log = &core_.log;
+    ports.sources = choice.sources;
+    ports.credentials = core_.state.credentials();
+    ports.clock = core_.clock;
+    ports.format = format;
+    watchJob_ = new SupplierWatchJob(source->entries, std::move(ports), this);
+    connect(watchJob_, &SupplierWatchJob::progress, this, [this](int done, int total) {
+        progress_->setRange(0, std::max(total, 1));
+        progress_->setValue(std::clamp(done, 0, total));
+        progress_->setFormat(QStringLiteral("已检查 %1/%2").arg(done).arg(total));
+    });
+    connect(watchJob_, &SupplierWatchJob::finished, this, &RunPanel::end_watch);
+    core_.log.append_log(log_time_stamp(core_.clock ? *core_.clock : system_clock()) + " 开始检查货源变化："_gbk +
+                         package.path + "\r\n");
+    progress_->setRange(0, static_cast<int>(source->entries.size()));
+    progress_->setValue(0);
+    progress_->setFormat(QStringLiteral("已检查 0/%1").arg(source->entries.size()));
+    watchJob_->start();
+    update_buttons();
+}
+
+void RunPanel::end_watch() {
+    if (!watchJob_) return;
+    watchReport_ = watchJob_->report();
+    watchedEntries_ = watchJob_->entries();
+    delete watchJob_;  // its thread has ended: finished is its last word
+    watchJob_ = nullptr;
+    update_buttons();
+    const std::string stamp = log_time_stamp(core_.clock ? *core_.clock : system_clock()) + " ";
+    if (watchReport_.stopped || !watchReport_.refusal.empty()) {
+        core_.log.append_log(stamp + (watchReport_.refusal.empty() ? std::string() : watchReport_.refusal + "，"_gbk) +
+                             "检查已停止：没有写入变化记录。\r\n"_gbk);
+        if (!watchReport_.refusal.empty())
+            services_.message(this, QStringLiteral("检查货源变化"), qt_text(watchReport_.refusal));
+        return;
+    }
+    const std::string summary = watch_summary(watchReport_);
+    const std::string changesPath = changes_file_path(watchedFolder_);
+    const bool written = write_file_atomic(changesPath, changes_file_bytes(watchReport_.changes));
+    core_.log.append_log(stamp + summary + "\r\n");
+    core_.log.append_log(stamp + (written ? "变化记录："_gbk : "变化记录无法写入："_gbk) + changesPath + "\r\n");
+    bool updatable = false;
+    for (const ProductChange& c : watchReport_.changes) updatable = updatable || (c.fresh && !c.failed) || c.gone;
+    if (!changes_) {
+        changes_ = new ChangesWindow(this);
+        connect(changes_, &ChangesWindow::updateRequested, this, &RunPanel::update_from_watch);
+        connect(changes_, &ChangesWindow::exportRequested, this, &RunPanel::export_changes);
+    }
+    changes_->show_report(watchReport_, qt_text(summary), updatable);
+    emit changesShown();
+}
+
+void RunPanel::update_from_watch() {
+    int updated = 0, gone = 0;
+    for (const ProductChange& c : watchReport_.changes) {
+        updated += c.fresh && !c.gone && (c.price || c.stock || c.skus);
+        gone += c.gone;
+    }
+    const QString question = QStringLiteral("将 %1 个宝贝的价格、库存和规格写入数据包，%2 个下架的宝贝移出数据包（存入 %3）。是否继续？")
+                                 .arg(updated)
+                                 .arg(gone)
+                                 .arg(qt_text(watchedFolder_ + ".gone.txt"));
+    if (!services_.confirm(changes_, QStringLiteral("更新数据包"), question)) return;
+    // No run may be writing the package meanwhile.
+    FileLock lock = FileLock::try_take(watchedFolder_ + ".lock");
+    if (!lock.held()) {
+        services_.message(changes_, QStringLiteral("更新数据包"),
+                          QStringLiteral("数据包正由另一个任务使用，请等它结束后再更新。"));
+        return;
+    }
+    const PackageUpdate done = update_package(watchedTable_, watchedFolder_, watchedEntries_, watchReport_);
+    lock.release();
+    if (!done.ok) {
+        services_.message(changes_, QStringLiteral("更新数据包"), qt_text(done.message));
+        return;
+    }
+    const PackageCheck check = check_package(watchedTable_, watchedFolder_);
+    QString text = QStringLiteral("数据包已更新：%1 个宝贝更新").arg(done.updated);
+    if (done.removed > 0)
+        text += QStringLiteral("，%1 个下架宝贝移到：%2").arg(done.removed).arg(qt_text(done.goneListPath));
+    text += QStringLiteral("\n") + qt_text(check.summary);
+    core_.log.append_log(log_time_stamp(core_.clock ? *core_.clock : system_clock()) + " " + gbk_text(text) + "\r\n");
+    changes_->update_button()->setEnabled(false);
+    services_.message(changes_, QStringLiteral("更新数据包"), text);
+}
+
+void RunPanel::export_changes() {
+    const QString chosen = services_.save_file_name(
+        changes_, QStringLiteral("制表符分隔文件(*.tsv)|*.tsv"), QStringLiteral("tsv"),
+        package_dialog_folder(core_));
+    if (chosen.isEmpty()) return;
+    if (!write_file_atomic(gbk_text(chosen), changes_file_bytes(watchReport_.changes))) {
+        services_.message(changes_, QStringLiteral("导出"), QStringLiteral("文件无法写入：") + chosen);
+    }
 }
 
 void RunPanel::start_run() {
@@ -366,11 +507,21 @@ void RunPanel::retry_failed() {
 }
 
 void RunPanel::toggle_pause() {
+    if (watchJob_) {
+        watchJob_->set_paused(!watchJob_->paused());
+        update_buttons();
+        return;
+    }
     core_.controller.toggle_pause();
     update_buttons();
 }
 
 void RunPanel::stop_run() {
+    if (watchJob_) {
+        // A stopped watch writes nothing: no question needed.
+        watchJob_->stop();
+        return;
+    }
     if (core_.controller.state() == RunState::Idle) return;
     const BatchState::Counters counters = core_.state.counters();
     const QString question = qt_text(stop_question(
@@ -413,11 +564,14 @@ bool RunPanel::apply_output_path(const QString& chosen) {
 
 void RunPanel::update_buttons() {
     const RunState state = core_.controller.state();
-    const bool idle = state == RunState::Idle;
+    const bool watching = watchJob_ != nullptr;
+    const bool idle = state == RunState::Idle && !watching;
     start_->setEnabled(idle);
+    watch_->setEnabled(idle);
     pause_->setEnabled(!idle);
     stop_->setEnabled(!idle);
-    pause_->setText(state == RunState::Held ? kContinueCaption : kPauseCaption);
+    const bool held = watching ? watchJob_->paused() : state == RunState::Held;
+    pause_->setText(held ? kContinueCaption : kPauseCaption);
     if (idle) nextRunNote_->hide();
 }
 

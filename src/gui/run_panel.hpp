@@ -7,6 +7,7 @@
 #include <QWidget>
 
 #include "run/batch_controller.hpp"
+#include "run/supplier_watch.hpp"
 
 class QLabel;
 class QLineEdit;
@@ -15,7 +16,9 @@ class QPushButton;
 
 namespace vq::gui {
 
+class ChangesWindow;
 class GuiLog;
+class SupplierWatchJob;
 class WindowCore;
 class WindowServices;
 
@@ -93,11 +96,21 @@ public:
     void retry_failed();
     // A new list: the bar of the last run no longer says anything about it (not during a run).
     void clear_progress();
+    // "检查货源变化": fetches the offers of the package in the path box again, with the bar,
+    // 暂停 and 停止 of a run, then shows what the supplier changed.
+    void start_watch();
+    // "更新数据包" of the changes window, after the user agrees; "导出": the changes file
+    // where the user chooses.
+    void update_from_watch();
+    void export_changes();
 
     QPushButton* start_button() const { return start_; }
     QPushButton* pause_button() const { return pause_; }
     QPushButton* stop_button() const { return stop_; }
     QPushButton* change_button() const { return change_; }
+    QPushButton* watch_button() const { return watch_; }
+    // Null until a watch has ended once.
+    ChangesWindow* changes_window() const { return changes_; }
     QLineEdit* output_path_box() const { return path_; }
     // Shown while a run goes on after the path was changed: the run keeps its own path.
     QLabel* next_run_note() const { return nextRunNote_; }
@@ -107,6 +120,7 @@ public:
 
 signals:
     void completionShown();
+    void changesShown();
 
 private:
     // Buttons and caption from the controller's state as it is now.
@@ -125,6 +139,14 @@ private:
     QPushButton* pause_ = nullptr;
     QPushButton* stop_ = nullptr;
     QPushButton* change_ = nullptr;
+    QPushButton* watch_ = nullptr;
+    SupplierWatchJob* watchJob_ = nullptr;
+    ChangesWindow* changes_ = nullptr;
+    // The package the last watch looked at (GBK), and what it found.
+    std::string watchedTable_, watchedFolder_;
+    std::vector<SourceEntry> watchedEntries_;
+    WatchReport watchReport_;
+    void end_watch();
     QLineEdit* path_ = nullptr;
     QLabel* nextRunNote_ = nullptr;
     QProgressBar* progress_ = nullptr;

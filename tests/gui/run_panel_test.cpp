@@ -10,7 +10,10 @@
 
 #include <memory>
 
+#include <QTableWidget>
+
 #include "gui/run_panel.hpp"
+#include "gui/watch_window.hpp"
 #include "gui/window_core.hpp"
 #include "gui_fixture.hpp"
 #include "model/list_file.hpp"
@@ -58,6 +61,7 @@ private slots:
     void unwrittenPackageIsSaid();
     void aWrittenPackageIsNeverReplacedUnasked();
     void retryAddsTheFailedToTheirPackage();
+    void watchShowsTheChangesAndUpdatesThePackage();
 };
 
 void RunPanelTest::outputPathFromTheDialog_data() {
@@ -427,6 +431,67 @@ void RunPanelTest::retryAddsTheFailedToTheirPackage() {
     QVERIFY(check.clean());
     QCOMPARE(check.format, 4);
     QCOMPARE(check.rows, 3);
+}
+
+// 检查货源变化 after a run: the bar counts the offers, the window lists what the supplier
+// changed, 更新数据包 writes it into the package and moves the offer taken down out.
+void RunPanelTest::watchShowsTheChangesAndUpdatesThePackage() {
+    guitest::SimHome home;
+    QVERIFY(home.start());
+    Panel p(home);
+    p.core.state.set_credentials(home.key_pairs());
+    const auto& products = home.sim.catalogue().products();
+    for (int i = 0; i < 4; ++i) {
+        const auto& product = products[static_cast<std::size_t>(i)];
+        p.core.list.append_row(
+            {vq::utf8_to_gbk(product.title), product.price, product.offerId, product.offerId});
+    }
+    p.core.state.outputFormat = *vq::format_from_number(5);
+    const QString package = home.file(QStringLiteral("pkg.csv"));
+    QVERIFY(p.panel.apply_output_path(package));
+    QSignalSpy completed(&p.panel, &vq::gui::RunPanel::completionShown);
+    p.panel.start_button()->click();
+    QTRY_COMPARE_WITH_TIMEOUT(completed.size(), 1, 60000);
+    QTRY_VERIFY(p.idle_buttons());
+    QVERIFY(p.panel.watch_button()->isEnabled());
+
+    QVERIFY(home.sim.change_offer(products[1].offerId, vq::sim::OfferChange::PriceUp));
+    QVERIFY(home.sim.change_offer(products[2].offerId, vq::sim::OfferChange::TakenDown));
+    QSignalSpy shown(&p.panel, &vq::gui::RunPanel::changesShown);
+    p.panel.watch_button()->click();
+    QVERIFY(!p.panel.start_button()->isEnabled());
+    QVERIFY(p.panel.stop_button()->isEnabled());
+    QTRY_COMPARE_WITH_TIMEOUT(shown.size(), 1, 60000);
+    QVERIFY(p.idle_buttons());
+    QCOMPARE(p.panel.progress_bar()->format(), QStringLiteral("已检查 4/4"));
+    vq::gui::ChangesWindow* window = p.panel.changes_window();
+    QVERIFY(window && window->isVisible());
+    QVERIFY(window->summary_label()->text().contains(QStringLiteral("价格变化 1，")));
+    // In the package's order, which is the order the products were finished in.
+    QCOMPARE(window->table()->rowCount(), 2);
+    QStringList kinds;
+    for (int row = 0; row < 2; ++row) {
+        const QString product = window->table()->item(row, 0)->text();
+        const QString kind = window->table()->item(row, 1)->text();
+        kinds.append(kind);
+        const auto& changed = products[kind == QStringLiteral("价格") ? 1u : 2u];
+        QVERIFY2(product.contains(QString::fromStdString(changed.offerId)), qPrintable(product));
+    }
+    kinds.sort();
+    QCOMPARE(kinds, QStringList({QStringLiteral("下架"), QStringLiteral("价格")}));
+    QVERIFY(QFileInfo(home.file(QStringLiteral("pkg.changes.tsv"))).isFile());
+
+    p.services.confirmAnswer = true;
+    window->update_button()->click();
+    QVERIFY(!p.services.messages.isEmpty());
+    QVERIFY2(p.services.messages.last().text.startsWith(QStringLiteral("数据包已更新：1 个宝贝更新，1 个下架宝贝移到：")),
+             qPrintable(p.services.messages.last().text));
+    QVERIFY(p.services.messages.last().text.endsWith(QStringLiteral("问题 0 个")));
+    QVERIFY(!window->update_button()->isEnabled());
+    const auto table = vq::read_file_bytes(gbk_text(package));
+    QVERIFY(table);
+    const vq::PackageTable read = vq::read_package_table(*table);
+    QCOMPARE(static_cast<int>(read.records.size()), 3);
 }
 
 QTEST_MAIN(RunPanelTest)
