@@ -23,6 +23,7 @@
 
 #include "api/api_token.hpp"
 #include "api/site_settings.hpp"
+#include "gui/watch_window.hpp"
 #include "model/product_list.hpp"
 #include "support/gbk_literal.hpp"
 #include "gui/address_bar.hpp"
@@ -182,6 +183,24 @@ bool take(const QString& out) {
     settle();
     QScreen* screen = window.screen();
     if (!save(screen->grabWindow(0), out, QStringLiteral("completion.png"))) return false;
+    window.run_panel()->completion_window()->close();
+
+    // The supplier changes a few offers; 检查货源变化 finds them.
+    const auto& products = sim.catalogue().products();
+    sim.change_offer(products[1].offerId, vq::sim::OfferChange::PriceUp);
+    sim.change_offer(products[3].offerId, vq::sim::OfferChange::Stock);
+    sim.change_offer(products[4].offerId, vq::sim::OfferChange::SkuAdded);
+    sim.change_offer(products[6].offerId, vq::sim::OfferChange::TakenDown);
+    window.run_panel()->start_watch();
+    if (!wait_for([&] {
+            auto* changes = window.run_panel()->changes_window();
+            return changes && changes->isVisible();
+        }, 120000)) {
+        return fail("the watch did not end");
+    }
+    settle();
+    settle();
+    if (!save(window.run_panel()->changes_window()->grab(), out, QStringLiteral("changes.png"))) return false;
     core.stop_background_work();
     sim.stop();
     return true;
