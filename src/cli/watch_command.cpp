@@ -31,8 +31,8 @@ constexpr const char* kExitCodes =
     "exit codes: 0 nothing changed\n"
     "            1 changes found (see the summary and PACKAGE.changes.tsv); with --update\n"
     "              they are in the package now\n"
-    "            2 bad arguments, a package without its source file, unreadable files, or\n"
-    "              nothing could be asked (no authorization, no key pair)\n"
+    "            2 bad arguments, unreadable files, --update of a package without its source\n"
+    "              file, or nothing could be asked (no authorization, no key pair)\n"
     "            130 stopped (Ctrl-C): nothing written\n";
 
 // Raw GBK log lines into the --log file, if there is one.
@@ -79,17 +79,39 @@ int watch_command(const std::vector<std::string>& args) {
     }
     const std::string packageFolder = package.folder + package.name;
     const std::string sourcePath = source_file_path(packageFolder);
-    const FileRead read = read_regular_file(sourcePath, kMostListBytes);
-    if (read.status != FileReadStatus::Read) {
-        print_error(file_exists(sourcePath)
-                        ? file_read_failure(read, kMostListBytes, "货源记录"_gbk, sourcePath)
-                        : "没有货源记录："_gbk + sourcePath + "（由 vq copy 或窗口生成数据包时写在数据包旁边）"_gbk);
-        return 2;
-    }
-    const std::optional<SourceFile> source = read_source_file(read.bytes);
-    if (!source) {
-        print_error("不是货源记录："_gbk + sourcePath);
-        return 2;
+    std::optional<SourceFile> source;
+    bool fromPackage = false;
+    if (file_exists(sourcePath)) {
+        const FileRead read = read_regular_file(sourcePath, kMostListBytes);
+        if (!read.ok()) {
+            print_error(file_read_failure(read, kMostListBytes, "货源记录"_gbk, sourcePath));
+            return 2;
+        }
+        source = read_source_file(read.bytes);
+        if (!source) {
+            print_error("不是货源记录："_gbk + sourcePath);
+            return 2;
+        }
+    } else {
+        // A package made before source files: its own rows name the offers and its values
+        // are compared. It cannot be updated: its rules are not known, and the supplier's
+        // prices would replace the listing prices.
+        if (update) {
+            print_error("没有货源记录："_gbk + sourcePath + "，数据包只能检查，不能更新（价格规则不明）"_gbk);
+            return 2;
+        }
+        const FileRead table = read_regular_file(package.path, kMostTableBytes);
+        if (!table.ok()) {
+            print_error(file_read_failure(table, kMostTableBytes, "数据包文件"_gbk, package.path));
+            return 2;
+        }
+        source.emplace();
+        source->entries = entries_from_package(table.bytes);
+        if (source->entries.empty()) {
+            print_error("没有货源记录，数据包中也没有宝贝ID："_gbk + package.path);
+            return 2;
+        }
+        fromPackage = true;
     }
     if (!source->unreadableLines.empty()) {
         print_error("货源记录第 "_gbk + std::to_string(source->unreadableLines.front()) + " 行无法识别："_gbk +
@@ -183,7 +205,7 @@ int watch_command(const std::vector<std::string>& args) {
         print_error("变化记录无法写入："_gbk + changesPath);
         return 2;
     }
-    std::string out = watch_summary(report) + "\n";
+    std::string out = watch_summary(report, fromPackage) + "\n";
     if (!report.changes.empty()) out += "变化记录："_gbk + changesPath + "\n";
     if (update && !report.changes.empty()) {
         const PackageUpdate done = update_package(package.path, packageFolder, source->entries, report);

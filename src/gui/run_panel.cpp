@@ -308,18 +308,25 @@ void RunPanel::start_watch() {
         return;
     }
     const std::string folder = package.folder + package.name;
-    const FileRead read = read_regular_file(source_file_path(folder), kMostListBytes);
-    const std::optional<SourceFile> source =
-        read.status == FileReadStatus::Read ? read_source_file(read.bytes) : std::nullopt;
-    if (!source || source->entries.empty()) {
-        services_.message(this, QStringLiteral("检查货源变化"),
-                          QStringLiteral("没有这个数据包的货源记录：") + qt_text(source_file_path(folder)) +
-                              QStringLiteral("\n（生成数据包时写在数据包旁边；早于这一功能的数据包没有。）"));
-        return;
-    }
     const FileRead table = read_regular_file(package.path, kMostTableBytes);
     const std::optional<PackageFormat> format =
         table.ok() ? format_from_number(read_package_table(table.bytes).format) : std::nullopt;
+    std::optional<SourceFile> source;
+    watchedFromPackage_ = !file_exists(source_file_path(folder));
+    if (watchedFromPackage_) {
+        // Made before source files: the package's own rows and values (no update then).
+        source.emplace();
+        if (table.ok()) source->entries = entries_from_package(table.bytes);
+    } else {
+        const FileRead read = read_regular_file(source_file_path(folder), kMostListBytes);
+        if (read.ok()) source = read_source_file(read.bytes);
+    }
+    if (!source || source->entries.empty()) {
+        services_.message(this, QStringLiteral("检查货源变化"),
+                          QStringLiteral("无法读取这个数据包的宝贝：") +
+                              qt_text(watchedFromPackage_ ? package.path : source_file_path(folder)));
+        return;
+    }
     std::vector<std::string> ids;
     for (const SourceEntry& e : source->entries) ids.push_back(e.offerId);
     const SourceChoice choice = choose_offer_sources(site_settings(), api_token_path(core_.programFolder),
@@ -335,7 +342,7 @@ void RunPanel::start_watch() {
     ports.sources = choice.sources;
     ports.credentials = core_.state.credentials();
     ports.clock = core_.clock;
-    ports.format = format;
+    if (!watchedFromPackage_) ports.format = format;
     watchJob_ = new SupplierWatchJob(source->entries, std::move(ports), this);
     connect(watchJob_, &SupplierWatchJob::progress, this, [this](int done, int total) {
         progress_->setRange(0, std::max(total, 1));
@@ -367,13 +374,16 @@ void RunPanel::end_watch() {
             services_.message(this, QStringLiteral("检查货源变化"), qt_text(watchReport_.refusal));
         return;
     }
-    const std::string summary = watch_summary(watchReport_);
+    const std::string summary = watch_summary(watchReport_, watchedFromPackage_);
     const std::string changesPath = changes_file_path(watchedFolder_);
     const bool written = write_file_atomic(changesPath, changes_file_bytes(watchReport_.changes));
     core_.log.append_log(stamp + summary + "\r\n");
     core_.log.append_log(stamp + (written ? "变化记录："_gbk : "变化记录无法写入："_gbk) + changesPath + "\r\n");
     bool updatable = false;
     for (const ProductChange& c : watchReport_.changes) updatable = updatable || (c.fresh && !c.failed) || c.gone;
+    // Without the source file the rules are not known: the supplier's prices would replace
+    // the listing prices.
+    updatable = updatable && !watchedFromPackage_;
     if (!changes_) {
         changes_ = new ChangesWindow(this);
         connect(changes_, &ChangesWindow::updateRequested, this, &RunPanel::update_from_watch);

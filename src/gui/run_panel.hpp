@@ -144,6 +144,7 @@ private:
     ChangesWindow* changes_ = nullptr;
     // The package the last watch looked at (GBK), and what it found.
     std::string watchedTable_, watchedFolder_;
+    bool watchedFromPackage_ = false;  // it has no source file
     std::vector<SourceEntry> watchedEntries_;
     WatchReport watchReport_;
     void end_watch();

@@ -3,6 +3,8 @@
 #include <cstdio>
 
 #include "model/batch_model.hpp"
+#include "output/package_check.hpp"
+#include "output/package_layout.hpp"
 #include "support/encoding.hpp"
 #include "support/text.hpp"
 #include "support/xml_document.hpp"
@@ -127,6 +129,36 @@ std::optional<SourceFile> read_source_file(std::string_view bytes) {
         file.entries.push_back(std::move(e));
     }
     return file;
+}
+
+std::vector<SourceEntry> entries_from_package(std::string_view tableBytes) {
+    std::vector<SourceEntry> entries;
+    const PackageTable table = read_package_table(tableBytes);
+    const std::optional<PackageFormat> format =
+        table.format == 0 ? std::nullopt : format_from_number(table.format);
+    if (!format) return entries;
+    const PackageLayout& layout = package_layout(*format);
+    const auto column = [&](ColumnSource source) { return layout.column_of(source); };
+    const auto field = [](const PackageRecord& r, int k) {
+        return k >= 0 && static_cast<std::size_t>(k) < r.fields.size() ? r.fields[static_cast<std::size_t>(k)]
+                                                                         : std::string();
+    };
+    for (const PackageRecord& r : table.records) {
+        SourceEntry e;
+        e.offerId = field(r, column(ColumnSource::OfferId));
+        if (!is_offer_id(e.offerId)) continue;
+        e.fromPackage = true;
+        e.title = utf8(field(r, column(ColumnSource::Title)));
+        e.retailPrice = field(r, column(ColumnSource::RetailPrice));
+        e.amountOnSale = field(r, column(ColumnSource::AmountOnSale));
+        // "start:price`" per range.
+        for (const std::string& range : split_text(field(r, column(ColumnSource::PriceRanges)), "`")) {
+            const std::size_t colon = range.find(':');
+            if (colon != std::string::npos) e.priceRanges.push_back({range.substr(0, colon), range.substr(colon + 1)});
+        }
+        entries.push_back(std::move(e));
+    }
+    return entries;
 }
 
 ListingRules price_rule_of(const SourceEntry& entry) {

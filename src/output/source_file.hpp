@@ -32,6 +32,9 @@ struct SourceEntry {
     std::string amountOnSale;
     std::vector<SourceSku> skus;
     std::string priceRule;  // "factor=1.2;add=-1;ending=.9"
+    // Read from a package that has no source file: the prices are the package's own (after
+    // its rules), the stock only where the package holds the amount on sale, no SKUs.
+    bool fromPackage = false;
 };
 
 // The entry of an offer as the source gave it (no rules applied yet; GBK texts).
@@ -55,6 +58,11 @@ struct SourceFile {
 
 // nullopt when the bytes are not a source file (no such header).
 std::optional<SourceFile> read_source_file(std::string_view bytes);
+
+// The entries of a package that has no source file, from its own rows (format 5 and 6:
+// num_id, the price; format 4: offerId, the price ranges, the amount on sale). Empty when the
+// bytes are no package.
+std::vector<SourceEntry> entries_from_package(std::string_view tableBytes);
 
 // The price rule an entry was listed under (the defaults where it says none).
 ListingRules price_rule_of(const SourceEntry& entry);

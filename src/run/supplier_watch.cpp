@@ -60,6 +60,18 @@ ProductChange compare_offer(const SourceEntry& old, const OfferFetch& fetch, con
         c.reason = fetch.failureText.empty() ? std::string("未能获取") : gbk_to_utf8(fetch.failureText);
         return c;
     }
+    if (old.fromPackage) {
+        // Only what the package holds: its own prices, the amount on sale where it has one.
+        c.price = !old.priceRanges.empty() ? !same_ranges(old.priceRanges, fresh->priceRanges)
+                                           : !old.retailPrice.empty() && !same_value(old.retailPrice, fresh->retailPrice);
+        c.stock = !old.amountOnSale.empty() && !same_value(old.amountOnSale, fresh->amountOnSale);
+        c.priceOld = first_price(old);
+        c.priceNew = first_price(*fresh);
+        c.listingPriceNew = c.priceNew;
+        c.stockOld = old.amountOnSale;
+        c.stockNew = fresh->amountOnSale;
+        return c;
+    }
     std::map<std::string, const SourceSku*> before, after;
     for (const SourceSku& s : old.skus) before[s.specId] = &s;
     for (const SourceSku& s : fresh->skus) after[s.specId] = &s;
@@ -312,7 +324,7 @@ std::string changes_file_bytes(const std::vector<ProductChange>& changes) {
     return out;
 }
 
-std::string watch_summary(const WatchReport& report) {
+std::string watch_summary(const WatchReport& report, bool fromPackage) {
     int price = 0, stock = 0, skus = 0, gone = 0, failed = 0;
     for (const ProductChange& c : report.changes) {
         price += c.price;
@@ -324,7 +336,8 @@ std::string watch_summary(const WatchReport& report) {
     const auto n = [](int v) { return std::to_string(v); };
     return "检查 "_gbk + n(report.checked) + " 个宝贝：价格变化 "_gbk + n(price) + "，库存变化 "_gbk + n(stock) +
            "，规格变化 "_gbk + n(skus) + "，下架 "_gbk + n(gone) + "，失败 "_gbk + n(failed) + "，未变 "_gbk +
-           n(report.unchanged);
+           n(report.unchanged) +
+           (fromPackage ? "（数据包没有货源记录：按数据包中的价格和数量比较）"_gbk : std::string());
 }
 
 }  // namespace vq

@@ -85,6 +85,8 @@ std::string changes_file_bytes(const std::vector<ProductChange>& changes);
 std::string changes_file_path(const std::string& packageFolder);
 
 // GBK: "检查 N 个宝贝：价格变化 a，库存变化 b，规格变化 c，下架 d，失败 e，未变 f".
-std::string watch_summary(const WatchReport& report);
+// fromPackage: the watch compared with the package's own values (it has no source file),
+// which the summary then says.
+std::string watch_summary(const WatchReport& report, bool fromPackage = false);
 
 }  // namespace vq

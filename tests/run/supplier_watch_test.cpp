@@ -207,7 +207,8 @@ TEST_F(SupplierWatchTest, AnUpdateBringsThePackageUpToDate) {
     }
 }
 
-// Ctrl-C while offers are asked for ends the watch with 130 and writes no changes file.
+// Ctrl-C while offers are asked for ends the watch with 130 and writes no changes file; a
+// package without its source file is watched against its own values.
 TEST_F(SupplierWatchTest, AnInterruptWritesNothing) {
     ASSERT_EQ(run({"copy", "--list", list_file, "--out", package, "--home", home}), 0) << stderr_text;
     sim.hold_requests("gateway");
@@ -218,10 +219,17 @@ TEST_F(SupplierWatchTest, AnInterruptWritesNothing) {
     sim.release_requests();
     EXPECT_FALSE(std::filesystem::exists(folder.path + "/out/shop.changes.tsv"));
 
-    // A package without its source file is said, not watched.
+    // A package made before source files: its own rows name the offers and its own prices
+    // are compared, which the summary says; it cannot be updated.
     std::filesystem::remove(folder.path + "/out/shop.source.tsv");
-    EXPECT_EQ(run({"watch", package, "--home", home}), 2);
-    EXPECT_NE(stderr_text.find("没有货源记录"), std::string::npos) << stderr_text;
+    ASSERT_TRUE(sim.change_offer(product(2).offerId, OfferChange::PriceUp));
+    EXPECT_EQ(run({"watch", package, "--home", home}), 1) << stderr_text;
+    EXPECT_NE(stdout_text.find("检查 12 个宝贝：价格变化 1，库存变化 0，规格变化 0，下架 0，失败 0，未变 11（数据包没有货源记录"),
+              std::string::npos)
+        << stdout_text;
+    EXPECT_EQ(changes().count(product(2).offerId), 1u);
+    EXPECT_EQ(run({"watch", package, "--home", home, "--update"}), 2);
+    EXPECT_NE(stderr_text.find("不能更新"), std::string::npos) << stderr_text;
 }
 
 }  // namespace
