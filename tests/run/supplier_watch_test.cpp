@@ -4,6 +4,7 @@
 #include <signal.h>
 
 #include <map>
+#include <set>
 
 #include "model/list_file.hpp"
 #include "output/package_layout.hpp"
@@ -118,6 +119,27 @@ TEST_F(SupplierWatchTest, EachChangeIsFoundOnceAndNothingElse) {
     EXPECT_EQ(rows.at(product(3).offerId)[7], product(3).amountOnSale);
     EXPECT_NE(rows.at(product(4).offerId)[8].find("新增 added" + product(4).offerId), std::string::npos);
     EXPECT_NE(rows.at(product(6).offerId)[8].find("取消 "), std::string::npos);
+}
+
+// --append adds the new products' rows to the source file and keeps the others.
+TEST_F(SupplierWatchTest, AppendKeepsTheSourceFileWhole) {
+    ASSERT_EQ(run({"copy", "--list", list_file, "--out", package, "--home", home}), 0) << stderr_text;
+    std::vector<vq::ProductEntry> more;
+    for (int i = 12; i < 14; ++i) {
+        const auto& p = product(i);
+        more.push_back({vq::utf8_to_gbk(p.title), p.price, "http://example/" + p.offerId, p.offerId});
+    }
+    const std::string moreList = folder.path + "/more.txt";
+    ASSERT_TRUE(vq::write_list_file(moreList, more));
+    ASSERT_EQ(run({"copy", "--list", moreList, "--out", package, "--home", home, "--append"}), 0) << stderr_text;
+    const auto source = vq::read_source_file(vq::read_file_bytes(folder.path + "/out/shop.source.tsv").value_or(""));
+    ASSERT_TRUE(source);
+    std::set<std::string> ids;
+    for (const vq::SourceEntry& e : source->entries) ids.insert(e.offerId);
+    EXPECT_EQ(source->entries.size(), 14u);
+    EXPECT_EQ(ids.size(), 14u);
+    for (int i = 0; i < 14; ++i) EXPECT_EQ(ids.count(product(i).offerId), 1u) << i;
+    EXPECT_EQ(run({"watch", package, "--home", home}), 0) << stdout_text << stderr_text;
 }
 
 // --update in every format: the changed offers' rows take what a fresh run under the same

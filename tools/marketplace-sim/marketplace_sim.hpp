@@ -11,7 +11,7 @@
 //                              GBK product pages
 //   img.localhost, img.taobaocdn.localhost
 //                              picture bytes, typed by the file name's extension
-//   any host                   "/__stats", "/__reset", "/__catalog"
+//   any host                   "/__stats", "/__reset", "/__catalog", "/__change"
 //
 // Deliberate oddities that the program must cope with:
 //   - Wangpu shops show products 24 and 31 (indexes 23 and 30) as "面议" without price
