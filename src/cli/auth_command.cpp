@@ -108,11 +108,7 @@ int auth_command(const std::vector<std::string>& args) {
     load_site(a.site, home);
     const SiteSettings site = site_settings();
     BatchState state;
-    if (load_remote_configuration(state, site.config_server, site.site_ini) == 0) {
-        print_error("预定信息 加载失败，请重新启动--"_gbk);
-        print_error(configuration_source_note(site.config_server, site.site_ini));
-        return 2;
-    }
+    if (!load_key_pairs_or_say(state, site)) return 2;
     AppCredential chosen;
     for (const ApiCredential& pair : state.credentials()) {
         if (a.appKey.empty() || pair.appkey == a.appKey) {

@@ -6,6 +6,7 @@
 #include <ctime>
 #include <unistd.h>
 
+#include "app/startup.hpp"
 #include "support/encoding.hpp"
 #include "support/files.hpp"
 #include "support/gbk_literal.hpp"
@@ -63,6 +64,13 @@ bool open_log_file(std::string_view utf8_option, std::FILE*& file) {
     file = std::fopen(native_path(absolute_gbk_path(utf8_option)).c_str(), "wb");
     if (file) return true;
     print_error("无法写入日志文件："_gbk + utf8_to_gbk(utf8_option));
+    return false;
+}
+
+bool load_key_pairs_or_say(BatchState& state, const SiteSettings& site) {
+    if (load_remote_configuration(state, site.config_server, site.site_ini) != 0) return true;
+    print_error("预定信息 加载失败，请重新启动--"_gbk);
+    print_error(configuration_source_note(site.config_server, site.site_ini));
     return false;
 }
 

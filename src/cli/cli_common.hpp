@@ -9,7 +9,9 @@
 #include <string_view>
 #include <vector>
 
+#include "api/site_settings.hpp"
 #include "app/program_folder.hpp"
+#include "model/batch_model.hpp"
 
 namespace vq::cli {
 
@@ -39,6 +41,10 @@ private:
     struct sigaction previousInt_ {};
     struct sigaction previousTerm_ {};
 };
+
+// The key pairs from the configuration document (or the user's key file) into state; false,
+// after saying why and where they were looked for, when none came.
+bool load_key_pairs_or_say(BatchState& state, const SiteSettings& site);
 
 // Writes a GBK message as UTF-8 with a line break to stderr.
 void print_error(std::string_view gbk);

@@ -306,11 +306,7 @@ int copy_command(const std::vector<std::string>& args) {
 
     BatchState state;
     const SiteSettings site = site_settings();
-    if (load_remote_configuration(state, site.config_server, site.site_ini) == 0) {
-        print_error("预定信息 加载失败，请重新启动--"_gbk);
-        print_error(configuration_source_note(site.config_server, site.site_ini));
-        return 2;
-    }
+    if (!load_key_pairs_or_say(state, site)) return 2;
 
     const std::string chosen =
         arguments.out.empty() ? default_output_path(home) : absolute_gbk_path(arguments.out);

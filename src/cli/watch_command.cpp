@@ -146,11 +146,7 @@ int watch_command(const std::vector<std::string>& args) {
     load_site(site_option, home);
     const SiteSettings site = site_settings();
     BatchState state;
-    if (load_remote_configuration(state, site.config_server, site.site_ini) == 0) {
-        print_error("预定信息 加载失败，请重新启动--"_gbk);
-        print_error(configuration_source_note(site.config_server, site.site_ini));
-        return 2;
-    }
+    if (!load_key_pairs_or_say(state, site)) return 2;
     std::vector<std::string> ids;
     for (const SourceEntry& e : source->entries) ids.push_back(e.offerId);
     const SourceChoice choice = choose_offer_sources(site, api_token_path(home), state.credentials(), ids);
