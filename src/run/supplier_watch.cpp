@@ -156,15 +156,24 @@ WatchReport watch_supplier(const std::vector<SourceEntry>& entries, const WatchP
             }
             std::optional<SourceEntry> fresh;
             std::shared_ptr<OfferRecord> record;
+            OfferFetch outcome = fetched;
             if (fetched.outcome == OfferFetch::Outcome::Answered) {
                 record = std::make_shared<OfferRecord>();
                 record->offerId = old.offerId;
                 source->read_offer(*record);
-                fresh = source_entry(*record, {}, clock.now(), source->status(), ListingRules{});
-                fresh->address = old.address;
-                fresh->priceRule = old.priceRule;
+                if (record->title.empty()) {
+                    // An empty or cut answer reads as an offer without values: that is no
+                    // news of the supplier, and as a change it would empty the row's prices.
+                    record.reset();
+                    outcome.outcome = OfferFetch::Outcome::Failed;
+                    outcome.failureText = "接口回答中没有宝贝信息（回答为空或不完整）"_gbk;
+                } else {
+                    fresh = source_entry(*record, {}, clock.now(), source->status(), ListingRules{});
+                    fresh->address = old.address;
+                    fresh->priceRule = old.priceRule;
+                }
             }
-            ProductChange change = compare_offer(old, fetched, fresh ? &*fresh : nullptr);
+            ProductChange change = compare_offer(old, outcome, fresh ? &*fresh : nullptr);
             change.now = fresh;
             if (record && ports.format) {
                 apply_offer_rules(*record, *ports.format, price_rule_of(old));

@@ -121,6 +121,27 @@ TEST_F(SupplierWatchTest, EachChangeIsFoundOnceAndNothingElse) {
     EXPECT_NE(rows.at(product(6).offerId)[8].find("取消 "), std::string::npos);
 }
 
+// A supplier's server that answers with errors, nothing or cut documents: those products are
+// failures with the reason, never changes (an empty answer is no news of prices).
+TEST_F(SupplierWatchTest, ABrokenServerGivesFailuresNotChanges) {
+    ASSERT_EQ(run({"copy", "--list", list_file, "--out", package, "--home", home}), 0) << stderr_text;
+    sim.stop();
+    vq::sim::SimOptions faulty;
+    faulty.faults.error = 0.3;
+    faulty.faults.empty = 0.2;
+    faulty.faults.malformed = 0.2;
+    ASSERT_GT(sim.start(faulty), 0);  // the same catalogue, from the same seed
+    ASSERT_TRUE(vq::write_file_atomic(home + "/options/site.ini", sim.site_ini()));
+    const int code = run({"watch", package, "--home", home});
+    EXPECT_TRUE(code == 0 || code == 1) << stderr_text;
+    EXPECT_NE(stdout_text.find("检查 12 个宝贝：价格变化 0，库存变化 0，规格变化 0，下架 0，"), std::string::npos)
+        << stdout_text;
+    for (const auto& [id, row] : changes()) {
+        EXPECT_EQ(row[2], "失败") << id;
+        EXPECT_FALSE(row[9].empty()) << id;
+    }
+}
+
 // --append adds the new products' rows to the source file and keeps the others.
 TEST_F(SupplierWatchTest, AppendKeepsTheSourceFileWhole) {
     ASSERT_EQ(run({"copy", "--list", list_file, "--out", package, "--home", home}), 0) << stderr_text;
