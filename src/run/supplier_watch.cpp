@@ -1,5 +1,6 @@
 #include "run/supplier_watch.hpp"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <map>
@@ -272,7 +273,12 @@ PackageUpdate update_package(const std::string& tablePath, const std::string& pa
     if (!gone.empty()) {
         const std::string path = packageFolder + ".gone.txt";
         std::vector<ProductEntry> all = read_list_file(path).value_or(std::vector<ProductEntry>{});
-        all.insert(all.end(), gone.begin(), gone.end());
+        // An update tried again after a failed write names its offers once.
+        for (const ProductEntry& entry : gone) {
+            const bool listed = std::any_of(all.begin(), all.end(),
+                                            [&](const ProductEntry& e) { return e.offerId == entry.offerId; });
+            if (!listed) all.push_back(entry);
+        }
         if (!write_list_file(path, all)) {
             update.message = "下架宝贝列表无法写入："_gbk + path;
             return update;
