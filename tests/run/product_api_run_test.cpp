@@ -139,6 +139,11 @@ TEST_F(ProductApiRunTest, EveryProfileMakesTheSamePackage) {
         const auto reference = one_run(format, "get-" + std::to_string(format));
         ASSERT_GT(reference.size(), 14u);
         EXPECT_EQ(observer.totals.succeeded, 14);
+        // The reference itself: read back strictly, its pictures as the stand-in serves them.
+        EXPECT_EQ(runtest::expect_package_as_served(folder.path + "/same/pkg.csv", folder.path + "/same/pkg",
+                                                    *vq::format_from_number(format), sim, folder.path)
+                      .size(),
+                  14u);
         for (const std::string profile : {"cross.productInfo", "fenxiao.productInfo"}) {
             SCOPED_TRACE(profile);
             use_profile(profile);

@@ -11,11 +11,13 @@
 #include <condition_variable>
 #include <filesystem>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "api/site_settings.hpp"
+#include "output/package_layout.hpp"
 #include "run/batch_controller.hpp"
 #include "marketplace-sim/marketplace_sim.hpp"
 #include "net/http_client.hpp"
@@ -90,6 +92,41 @@ inline std::vector<std::string> picture_names(const std::string& column) {
         names.push_back(entry.substr(0, colon));
     }
     return names;
+}
+
+// A package read back strictly: every row its format's column count, and each main picture
+// a row names a file of its own in the picture folder holding the bytes the stand-in serves
+// for that position (pictures that answer 404 or nothing are not kept). The rows, for more.
+inline std::vector<std::vector<std::string>> expect_package_as_served(const std::string& table,
+                                                                      const std::string& pictureFolder,
+                                                                      vq::PackageFormat format,
+                                                                      const vq::sim::MarketplaceSim& sim,
+                                                                      const std::string& scratch) {
+    const vq::PackageLayout& layout = vq::package_layout(format);
+    const auto id = static_cast<std::size_t>(layout.column_of(vq::ColumnSource::OfferId));
+    const auto pictures = static_cast<std::size_t>(layout.column_of(vq::ColumnSource::MainPictures));
+    const std::string extension(vq::main_picture_extension(format));
+    const auto rows = read_package_strictly(table, scratch);
+    std::set<std::string> used;
+    for (const auto& row : rows) {
+        EXPECT_EQ(row.size(), static_cast<std::size_t>(layout.field_count()));
+        if (row.size() != static_cast<std::size_t>(layout.field_count())) continue;
+        const vq::sim::Product* p = sim.catalogue().find_offer(row[id]);
+        EXPECT_NE(p, nullptr) << row[id];
+        if (p == nullptr) continue;
+        std::vector<std::string> served;
+        for (const auto& picture : p->mainPictures) {
+            if (picture.exists && !picture.empty) served.push_back(vq::fetch_picture(picture_url(picture, sim.port())));
+        }
+        const std::vector<std::string> names = picture_names(row[pictures]);
+        EXPECT_EQ(names.size(), served.size()) << row[id];
+        for (std::size_t k = 0; k < names.size() && k < served.size(); ++k) {
+            EXPECT_TRUE(used.insert(names[k]).second) << "used twice: " << names[k];
+            EXPECT_EQ(vq::read_file_bytes(pictureFolder + "/" + names[k] + extension), served[k])
+                << row[id] << " " << k;
+        }
+    }
+    return rows;
 }
 
 class RecordingLog : public vq::LogSink {
