@@ -120,19 +120,8 @@ int watch_command(const std::vector<std::string>& args) {
     }
 
     // An update rewrites the table: no run may be writing it meanwhile.
-    std::optional<PackageFormat> format;
     FileLock lock;
     if (update) {
-        const FileRead table = read_regular_file(package.path, kMostTableBytes);
-        if (!table.ok()) {
-            print_error(file_read_failure(table, kMostTableBytes, "数据包文件"_gbk, package.path));
-            return 2;
-        }
-        format = format_from_number(read_package_table(table.bytes).format);
-        if (!format) {
-            print_error("不是数据包文件："_gbk + package.path);
-            return 2;
-        }
         lock = FileLock::try_take(packageFolder + ".lock");
         if (!lock.held()) {
             print_error(lock.busy() ? "数据包正由另一个任务写入，请等它结束："_gbk + package.path
@@ -165,7 +154,6 @@ int watch_command(const std::vector<std::string>& args) {
     ports.sources = choice.sources;
     ports.credentials = state.credentials();
     ports.token = &token;
-    ports.format = format;
     const bool tty = isatty(STDERR_FILENO) != 0;
     ports.progress = [tty](int done, int total) {
         if (tty) std::fprintf(stderr, "\r已检查 %d/%d", done, total);

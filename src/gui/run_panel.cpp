@@ -308,14 +308,12 @@ void RunPanel::start_watch() {
         return;
     }
     const std::string folder = package.folder + package.name;
-    const FileRead table = read_regular_file(package.path, kMostTableBytes);
-    const std::optional<PackageFormat> format =
-        table.ok() ? format_from_number(read_package_table(table.bytes).format) : std::nullopt;
     std::optional<SourceFile> source;
     watchedFromPackage_ = !file_exists(source_file_path(folder));
     if (watchedFromPackage_) {
         // Made before source files: the package's own rows and values (no update then).
         source.emplace();
+        const FileRead table = read_regular_file(package.path, kMostTableBytes);
         if (table.ok()) source->entries = entries_from_package(table.bytes);
     } else {
         const FileRead read = read_regular_file(source_file_path(folder), kMostListBytes);
@@ -342,7 +340,6 @@ void RunPanel::start_watch() {
     ports.sources = choice.sources;
     ports.credentials = core_.state.credentials();
     ports.clock = core_.clock;
-    if (!watchedFromPackage_) ports.format = format;
     watchJob_ = new SupplierWatchJob(source->entries, std::move(ports), this);
     connect(watchJob_, &SupplierWatchJob::progress, this, [this](int done, int total) {
         progress_->setRange(0, std::max(total, 1));

@@ -176,10 +176,7 @@ WatchReport watch_supplier(const std::vector<SourceEntry>& entries, const WatchP
             }
             ProductChange change = compare_offer(old, outcome, fresh ? &*fresh : nullptr);
             change.now = fresh;
-            if (record && ports.format) {
-                apply_offer_rules(*record, *ports.format, price_rule_of(old));
-                change.fresh = std::move(record);
-            }
+            if (change.price || change.stock || change.skus) change.fresh = std::move(record);
             results[static_cast<std::size_t>(i)] = std::move(change);
             const int finished = ++done;
             if (ports.progress) ports.progress(finished, total);
@@ -261,8 +258,13 @@ PackageUpdate update_package(const std::string& tablePath, const std::string& pa
                                              : (known ? entry->second->retailPrice : std::string()),
                             known ? utf8_to_gbk(entry->second->address) : std::string(), c.offerId});
             ++update.removed;
-        } else if (c.fresh && (c.price || c.stock || c.skus)) {
-            rows += updated_package_row(record.fields, *c.fresh, *format);
+        } else if (c.fresh) {
+            // Under the rule the package was made with, in the package's own format.
+            OfferRecord ruled = *c.fresh;
+            const auto entry = sourceOf.find(c.offerId);
+            apply_offer_rules(ruled, *format,
+                              entry == sourceOf.end() ? ListingRules{} : price_rule_of(*entry->second));
+            rows += updated_package_row(record.fields, ruled, *format);
             ++update.updated;
         } else {
             rows.append(original);

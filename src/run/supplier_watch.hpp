@@ -32,8 +32,8 @@ struct ProductChange {
     std::string stockOld, stockNew;
     std::string skuText;  // "新增 S1；取消 S2；S3 价格 5.00 → 5.50"
     std::string reason;   // why it is gone or failed
-    // Answered: what the supplier says now, and the offer under the package's price rule
-    // (set when the watch is told the package's format).
+    // Answered: what the supplier says now; and, for an offer whose row an update would
+    // change, the offer as the supplier gives it (no rules applied yet).
     std::optional<SourceEntry> now;
     std::shared_ptr<const OfferRecord> fresh;
 };
@@ -53,8 +53,6 @@ struct WatchPorts {
     int workers = kWorkerCount;
     const Clock* clock = nullptr;  // null: the system clock
     const CancelToken* token = nullptr;
-    // The package's format: changed offers keep their fresh record for an update.
-    std::optional<PackageFormat> format;
     // Called from the workers after each product.
     std::function<void(int done, int total)> progress;
 };
