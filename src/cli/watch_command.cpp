@@ -31,8 +31,9 @@ constexpr const char* kExitCodes =
     "exit codes: 0 nothing changed\n"
     "            1 changes found (see the summary and PACKAGE.changes.tsv); with --update\n"
     "              they are in the package now\n"
-    "            2 bad arguments, unreadable files, --update of a package without its source\n"
-    "              file, or nothing could be asked (no authorization, no key pair)\n"
+    "            2 bad arguments, unreadable or unwritable files (what was written is said),\n"
+    "              --update of a package without its source file, or nothing could be asked\n"
+    "              (no authorization, no key pair)\n"
     "            130 stopped (Ctrl-C): nothing written\n";
 
 // Raw GBK log lines into the --log file, if there is one.
@@ -205,6 +206,11 @@ int watch_command(const std::vector<std::string>& args) {
         out += "\n";
         const PackageCheck check = check_package(package.path, packageFolder);
         out += check.summary + "\n";
+        if (!done.warning.empty()) {
+            if (const int code = print_to_stdout(terminal_text(out))) return code;
+            print_error(done.warning);
+            return 2;
+        }
     }
     if (const int code = print_to_stdout(terminal_text(out))) return code;
     return report.changes.empty() ? 0 : 1;

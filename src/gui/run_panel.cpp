@@ -419,6 +419,7 @@ void RunPanel::update_from_watch() {
     if (done.removed > 0)
         text += QStringLiteral("，%1 个下架宝贝移到：%2").arg(done.removed).arg(qt_text(done.goneListPath));
     text += QStringLiteral("\n") + qt_text(check.summary);
+    if (!done.warning.empty()) text += QStringLiteral("\n") + qt_text(done.warning);
     core_.log.append_log(log_time_stamp(core_.clock ? *core_.clock : system_clock()) + " " + gbk_text(text) + "\r\n");
     changes_->update_button()->setEnabled(false);
     services_.message(changes_, QStringLiteral("更新数据包"), text);

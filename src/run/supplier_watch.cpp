@@ -282,15 +282,19 @@ PackageUpdate update_package(const std::string& tablePath, const std::string& pa
             if (!listed) all.push_back(entry);
         }
         if (!write_list_file(path, all)) {
-            update.message = "下架宝贝列表无法写入："_gbk + path;
+            update.message = "下架宝贝列表无法写入："_gbk + path + "；数据包没有改动"_gbk;
             return update;
         }
         update.goneListPath = path;
     }
     if (!write_file_atomic(tablePath, package_file_bytes(*format, rows))) {
-        update.message = "数据包无法写入："_gbk + tablePath;
+        update.message = "数据包无法写入："_gbk + tablePath + "；数据包没有改动"_gbk;
+        if (!update.goneListPath.empty()) {
+            update.message += "（下架的宝贝已记入 "_gbk + update.goneListPath + "，再次更新时不会重复）"_gbk;
+        }
         return update;
     }
+    update.ok = true;
     // What the supplier says now, for the next watch.
     std::string sourceRows;
     for (const SourceEntry& e : entries) {
@@ -302,10 +306,9 @@ PackageUpdate update_package(const std::string& tablePath, const std::string& pa
         }
     }
     if (!write_file_atomic(source_file_path(packageFolder), source_file_bytes(std::nullopt, sourceRows))) {
-        update.message = "货源记录无法写入："_gbk + source_file_path(packageFolder);
-        return update;
+        update.warning = "货源记录无法写入："_gbk + source_file_path(packageFolder) +
+                         "（数据包已更新；下次检查会再次列出这些变化）"_gbk;
     }
-    update.ok = true;
     return update;
 }
 

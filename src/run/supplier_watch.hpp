@@ -68,8 +68,11 @@ WatchReport watch_supplier(const std::vector<SourceEntry>& entries, const WatchP
 // gone move out to "<package>.gone.txt" (a product list, added to one already there), and the
 // source file says what the supplier says now. The table is replaced in one step.
 struct PackageUpdate {
-    bool ok = false;
-    std::string message;  // GBK: why not, when not ok
+    bool ok = false;      // the table holds the update
+    std::string message;  // GBK: why not, when not ok; it says what is on disk
+    // GBK: the table was updated but the source file could not be written (a later watch
+    // then reports these changes again).
+    std::string warning;
     int updated = 0;
     int removed = 0;
     std::string goneListPath;  // when offers moved out

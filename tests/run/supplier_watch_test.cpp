@@ -121,6 +121,19 @@ TEST_F(SupplierWatchTest, EachChangeIsFoundOnceAndNothingElse) {
     EXPECT_NE(rows.at(product(6).offerId)[8].find("取消 "), std::string::npos);
 }
 
+// An update that cannot write the gone list changes nothing and says so.
+TEST_F(SupplierWatchTest, AnUpdateTheDiskRefusesLeavesThePackageAsItWas) {
+    ASSERT_EQ(run({"copy", "--list", list_file, "--out", package, "--home", home}), 0) << stderr_text;
+    const std::string before = vq::read_file_bytes(package).value_or("");
+    std::filesystem::create_directories(folder.path + "/out/shop.gone.txt");  // no file goes there
+    ASSERT_TRUE(sim.change_offer(product(1).offerId, OfferChange::PriceUp));
+    ASSERT_TRUE(sim.change_offer(product(2).offerId, OfferChange::TakenDown));
+    EXPECT_EQ(run({"watch", package, "--home", home, "--update"}), 2);
+    EXPECT_NE(stderr_text.find("下架宝贝列表无法写入"), std::string::npos) << stderr_text;
+    EXPECT_NE(stderr_text.find("数据包没有改动"), std::string::npos) << stderr_text;
+    EXPECT_EQ(vq::read_file_bytes(package).value_or(""), before);
+}
+
 // A supplier's server that answers with errors, nothing or cut documents: those products are
 // failures with the reason, never changes (an empty answer is no news of prices).
 TEST_F(SupplierWatchTest, ABrokenServerGivesFailuresNotChanges) {
