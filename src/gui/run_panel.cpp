@@ -39,6 +39,12 @@ namespace vq::gui {
 
 namespace {
 
+// A log line's time stamp on the window's clock.
+std::string stamp_of(const WindowCore& core) {
+    return log_time_stamp(core.clock ? *core.clock : system_clock());
+}
+
+
 const QString kPauseCaption = QStringLiteral("暂停");
 const QString kContinueCaption = QStringLiteral("继续");
 
@@ -347,7 +353,7 @@ void RunPanel::start_watch() {
         progress_->setFormat(QStringLiteral("已检查 %1/%2").arg(done).arg(total));
     });
     connect(watchJob_, &SupplierWatchJob::finished, this, &RunPanel::end_watch);
-    core_.log.append_log(log_time_stamp(core_.clock ? *core_.clock : system_clock()) + " 开始检查货源变化："_gbk +
+    core_.log.append_log(stamp_of(core_) + " 开始检查货源变化："_gbk +
                          package.path + "\r\n");
     progress_->setRange(0, static_cast<int>(source->entries.size()));
     progress_->setValue(0);
@@ -363,7 +369,7 @@ void RunPanel::end_watch() {
     delete watchJob_;  // its thread has ended: finished is its last word
     watchJob_ = nullptr;
     update_buttons();
-    const std::string stamp = log_time_stamp(core_.clock ? *core_.clock : system_clock()) + " ";
+    const std::string stamp = stamp_of(core_) + " ";
     if (watchReport_.stopped || !watchReport_.refusal.empty()) {
         core_.log.append_log(stamp + (watchReport_.refusal.empty() ? std::string() : watchReport_.refusal + "，"_gbk) +
                              "检查已停止：没有写入变化记录。\r\n"_gbk);
@@ -420,7 +426,7 @@ void RunPanel::update_from_watch() {
         text += QStringLiteral("，%1 个下架宝贝移到：%2").arg(done.removed).arg(qt_text(done.goneListPath));
     text += QStringLiteral("\n") + qt_text(check.summary);
     if (!done.warning.empty()) text += QStringLiteral("\n") + qt_text(done.warning);
-    core_.log.append_log(log_time_stamp(core_.clock ? *core_.clock : system_clock()) + " " + gbk_text(text) + "\r\n");
+    core_.log.append_log(stamp_of(core_) + " " + gbk_text(text) + "\r\n");
     changes_->update_button()->setEnabled(false);
     services_.message(changes_, QStringLiteral("更新数据包"), text);
 }

@@ -20,13 +20,6 @@ constexpr std::size_t kFields = 10;
 
 std::string utf8(std::string_view gbk) { return gbk_to_utf8(gbk); }
 
-std::string field(std::string text) {
-    for (char& c : text) {
-        if (c == '\t' || c == '\r' || c == '\n') c = ' ';
-    }
-    return text;
-}
-
 // "a:b;c:d;" pieces, each split at ":".
 std::vector<std::vector<std::string>> pieces(std::string_view text) {
     std::vector<std::vector<std::string>> out;
@@ -70,9 +63,16 @@ std::string source_line(const SourceEntry& e) {
     std::string line;
     for (std::size_t i = 0; i < kFields; ++i) {
         if (i > 0) line += '\t';
-        line += field(values[i]);
+        line += tsv_field(values[i]);
     }
     return line + "\n";
+}
+
+std::string tsv_field(std::string text) {
+    for (char& c : text) {
+        if (c == '\t' || c == '\r' || c == '\n') c = ' ';
+    }
+    return text;
 }
 
 std::string source_file_path(const std::string& packageFolder) { return packageFolder + ".source.tsv"; }

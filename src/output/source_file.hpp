@@ -42,6 +42,9 @@ SourceEntry source_entry(const OfferRecord& unruled, std::string_view addressGbk
                          const LocalDateTime& fetchedAt, std::string_view statusGbk,
                          const ListingRules& rules);
 
+// A value as a field of these tab-separated files: TAB, CR and LF become blanks.
+std::string tsv_field(std::string text);
+
 // One row, LF ended; TAB, CR and LF inside values become blanks.
 std::string source_line(const SourceEntry& entry);
 

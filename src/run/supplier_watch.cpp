@@ -43,13 +43,6 @@ std::string first_price(const SourceEntry& e) {
     return e.priceRanges.empty() ? e.retailPrice : e.priceRanges.front().price;
 }
 
-std::string field(std::string text) {
-    for (char& c : text) {
-        if (c == '\t' || c == '\r' || c == '\n') c = ' ';
-    }
-    return text;
-}
-
 }  // namespace
 
 ProductChange compare_offer(const SourceEntry& old, const OfferFetch& fetch, const SourceEntry* fresh) {
@@ -338,7 +331,7 @@ std::string changes_file_bytes(const std::vector<ProductChange>& changes) {
                                       c.skuText,
                                       c.reason};
         std::string line;
-        for (const std::string& v : values) line += (line.empty() ? "" : "\t") + field(v);
+        for (const std::string& v : values) line += (line.empty() ? "" : "\t") + tsv_field(v);
         out += line + "\n";
     }
     return out;
