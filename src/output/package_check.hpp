@@ -47,6 +47,35 @@ struct PackageTable {
 // that does not decode is recorded on the table.
 PackageTable read_package_table(std::string_view bytes);
 
+// The same one row record at a time, so that a large package is never held as records.
+// table() holds the facts of the table (its records stay empty) once constructed, but for
+// badRecord and badLine, which are known once the record holding the bad byte has been
+// read, and at the latest once next() has returned false. bytes must outlive the reader.
+class PackageTableReader {
+public:
+    explicit PackageTableReader(std::string_view bytes);
+    const PackageTable& table() const { return table_; }
+    // The table's GBK text, which the records' start offsets index.
+    std::string_view text() const { return text_; }
+    // The next row record into record; false at the end of the table.
+    bool next(PackageRecord& record);
+    // Where the record last read ends in text() (the next one's start).
+    std::size_t position() const { return i_; }
+
+private:
+    bool read_next(PackageRecord& record);
+    PackageTable table_;
+    std::string decoded_;  // the UTF-16 formats' text
+    std::string_view text_;
+    char separator_ = ',';
+    std::size_t i_ = 0;
+    int line_ = 1;
+    int rowsRead_ = 0;
+    bool inHeader_ = true;
+    std::size_t badAt_;     // the bad byte's offset in text, while its line is not known
+    bool badPending_ = false;
+};
+
 // Fields of a row in the format: 48 (format 5), 25 (format 4) or 63 (format 6).
 int package_field_count(PackageFormat format);
 
@@ -76,7 +105,11 @@ struct PackageCheck {
 // every main picture (named once in the package, present, not empty, a picture by its
 // first bytes) and every local description picture (present, not empty). Description
 // pictures still at a web address are counted, not reported. Titles over kMostTitleBytes
-// are warned of. GBK paths.
-PackageCheck check_package(std::string_view table_path, std::string_view package_folder);
+// are warned of. GBK paths. new_rows >= 0: only the last new_rows rows are new (a run added
+// them); the rows before were checked when written, and are read for whether the file
+// reads whole and for the ids and main picture names a new row must not repeat. The
+// summary then says how many rows were checked.
+PackageCheck check_package(std::string_view table_path, std::string_view package_folder,
+                           int new_rows = -1);
 
 }  // namespace vq

@@ -38,7 +38,8 @@ std::string package_file_bytes(PackageFormat format, std::string_view package_ro
 }
 
 std::string append_refusal(PackageFormat format, std::string_view bytes) {
-    const PackageTable table = read_package_table(bytes);
+    PackageTableReader reader(bytes);
+    const PackageTable& table = reader.table();
     if (table.format == 0) return "不是数据包文件"_gbk;
     if (table.format != format_number(format)) return "数据包格式不同"_gbk;
     if (!table.headerMatches) return "表头不是数据包的表头"_gbk;
@@ -50,16 +51,21 @@ std::string append_refusal(PackageFormat format, std::string_view bytes) {
                                                                       std::string_view("\n\0", 2)
                                             : !text.empty() && text.back() == '\n';
     if (!table.terminated || !endsWithBreak) return "文件不完整"_gbk;
+    // Row by row: a large package is never held as records.
+    std::string incomplete;
+    PackageRecord record;
+    while (reader.next(record)) {
+        if (incomplete.empty() && (!record.error.empty() ||
+                                   static_cast<int>(record.fields.size()) != layout.field_count())) {
+            incomplete = "第 "_gbk + std::to_string(record.line) + " 行不完整"_gbk;
+            if (table.badByte == std::string_view::npos) break;
+        }
+    }
+    // The bad byte's line is known once the reading has passed it.
     if (table.badByte != std::string_view::npos) {
         return "第 "_gbk + std::to_string(table.badLine) + " 行有无法读取的字节"_gbk;
     }
-    for (const PackageRecord& record : table.records) {
-        if (!record.error.empty() ||
-            static_cast<int>(record.fields.size()) != layout.field_count()) {
-            return "第 "_gbk + std::to_string(record.line) + " 行不完整"_gbk;
-        }
-    }
-    return {};
+    return incomplete;
 }
 
 std::string appended_package_bytes(PackageFormat format, std::string_view existing,

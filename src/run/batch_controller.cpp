@@ -564,8 +564,10 @@ void BatchController::check_written_package(Run& run, RunTotals& totals) {
     const auto log = [&](const std::string& text) {
         run.log.append_log(log_time_stamp(*clock_) + " " + text + "\r\n");
     };
-    // Read back as the seller assistant will read it, before the user uploads it.
-    const PackageCheck check = check_package(run.settings.outputPath, run.settings.packageFolder);
+    // Read back as the seller assistant will read it, before the user uploads it. The rows
+    // an earlier run wrote were checked then: they count for what must stay unique.
+    const PackageCheck check =
+        check_package(run.settings.outputPath, run.settings.packageFolder, totals.rowsWritten);
     int shown = 0;
     for (const std::string& problem : check.problems) {
         if (++shown > kMostCheckLines) break;

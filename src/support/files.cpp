@@ -375,4 +375,36 @@ bool file_exists(std::string_view gbk_path) {
     return ::stat(native_path(gbk_path).c_str(), &st) == 0;
 }
 
+PathLook look_at_path(const std::string& native) {
+    struct stat st {};
+    PathLook look;
+    if (::lstat(native.c_str(), &st) != 0) return look;
+    if (S_ISLNK(st.st_mode)) {
+        look.kind = PathLook::Link;
+    } else if (S_ISREG(st.st_mode)) {
+        look.kind = PathLook::Regular;
+        look.size = static_cast<std::uint64_t>(st.st_size);
+    } else {
+        look.kind = PathLook::Other;
+    }
+    return look;
+}
+
+std::optional<std::string> file_head(const std::string& native, std::size_t most) {
+    // Non-blocking: what was a file a moment ago may be a pipe now.
+    const int fd = ::open(native.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0) return std::nullopt;
+    std::string head(most, '\0');
+    std::size_t got = 0;
+    while (got < most) {
+        const ssize_t n = ::read(fd, head.data() + got, most - got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        got += static_cast<std::size_t>(n);
+    }
+    ::close(fd);
+    head.resize(got);
+    return head;
+}
+
 }  // namespace vq

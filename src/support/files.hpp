@@ -141,6 +141,18 @@ bool make_directory(std::string_view gbk_path);
 
 bool file_exists(std::string_view gbk_path);
 
+// What is at a native path, a final link not followed: one system call, for checks that
+// look at many files.
+struct PathLook {
+    enum Kind { Missing, Link, Regular, Other } kind = Missing;
+    std::uint64_t size = 0;  // Regular only
+};
+PathLook look_at_path(const std::string& native);
+
+// Up to most bytes from the start of the regular file at the native path, a final link not
+// followed; nothing when it cannot be opened so.
+std::optional<std::string> file_head(const std::string& native, std::size_t most);
+
 // Removes the file; true when it was removed.
 bool remove_file(std::string_view gbk_path);
 

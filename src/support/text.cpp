@@ -204,6 +204,18 @@ std::string to_upper_ascii(std::string_view text) {
     return change_case(text, true);
 }
 
+bool contains_ascii_ignoring_case(std::string_view text, std::string_view needle) {
+    if (needle.empty()) return true;
+    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    for (std::size_t at = 0; at + needle.size() <= text.size(); ++at) {
+        if (lower(text[at]) != needle[0]) continue;
+        std::size_t k = 1;
+        while (k < needle.size() && lower(text[at + k]) == needle[k]) ++k;
+        if (k == needle.size()) return true;
+    }
+    return false;
+}
+
 std::string left_text(std::string_view text, int count) {
     if (count <= 0) return {};
     return whole_chars(text, 0, static_cast<std::size_t>(count));

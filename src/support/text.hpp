@@ -55,6 +55,10 @@ std::string trim_right_blanks(std::string_view text);
 std::string to_lower_ascii(std::string_view text);
 std::string to_upper_ascii(std::string_view text);
 
+// Whether the bytes of text hold needle (lower-case ASCII) with ASCII letters in either case.
+// Byte-wise: a GBK trail byte may take part, so true may be wrong, false never is.
+bool contains_ascii_ignoring_case(std::string_view text, std::string_view needle);
+
 // The first / last count bytes, shortened to whole characters.
 std::string left_text(std::string_view text, int count);
 std::string right_text(std::string_view text, int count);

@@ -239,9 +239,11 @@ TEST_F(PackageCheckTest, ALocalPictureOutsideThePackageFolderIsAProblem) {
     ASSERT_TRUE(write_file_atomic(dir_ + "/outside.jpg", kJpg));
     fs::create_symlink(dir_ + "/outside.jpg", folder_ + "/sub/link.jpg");
     ASSERT_EQ(::mkfifo((folder_ + "/sub/fifo.jpg").c_str(), 0600), 0);
+    fs::create_directory_symlink(dir_, folder_ + "/sub/up");
     const struct {
         std::string path, line;
     } cases[] = {
+        {folder_ + "/sub/up/outside.jpg", "描述图片 " + folder_ + "/sub/up/outside.jpg 不在数据包的图片文件夹里"},
         {"/etc/passwd", "描述图片 /etc/passwd 不在数据包的图片文件夹里"},
         {folder_ + "/../outside.jpg", "描述图片 " + folder_ + "/../outside.jpg 不在数据包的图片文件夹里"},
         {folder_ + "/sub/link.jpg", "描述图片 " + folder_ + "/sub/link.jpg 不在数据包的图片文件夹里"},
@@ -257,11 +259,38 @@ TEST_F(PackageCheckTest, ALocalPictureOutsideThePackageFolderIsAProblem) {
         ASSERT_EQ(result.problems.size(), 1u);
         EXPECT_EQ(gbk_to_utf8(result.problems[0]), "第 2 行「宝贝2」：" + c.line);
     }
-    // Inside the folder through ".." is still inside.
-    write_package([&](std::vector<OfferRecord>& r) {
-        r[1].description = "<img src=\"\"file://" + folder_ + "/sub/../sub/d.jpg\"\">";
+    // Inside the folder through ".." or a link is still inside.
+    fs::create_symlink(folder_ + "/sub/d.jpg", folder_ + "/sub/inside.jpg");
+    fs::create_directory_symlink(folder_ + "/sub", folder_ + "/again");
+    for (const std::string path : {"/sub/../sub/d.jpg", "/sub/inside.jpg", "/again/d.jpg"}) {
+        SCOPED_TRACE(path);
+        write_package([&](std::vector<OfferRecord>& r) {
+            r[1].description = "<img src=\"\"file://" + folder_ + path + "\"\">";
+        });
+        EXPECT_TRUE(check().clean());
+    }
+}
+
+// After a run added rows, the rows before were checked when they were written: only the
+// new rows' pictures are looked at, but a new row may not repeat an old row's id or name.
+TEST_F(PackageCheckTest, AddedRowsAreCheckedAgainstTheNamesAndIdsOfAll) {
+    write_package([](std::vector<OfferRecord>& r) {
+        r[2].mainPictures = {"p1k1", "p3k1"};
+        r[2].offerId = "2";
     });
-    EXPECT_TRUE(check().clean());
+    fs::remove(picture("p1k0"));  // an old row's picture: not looked at again
+    const PackageCheck added = check_package(table_, folder_, 1);
+    EXPECT_EQ(added.rows, 3);
+    EXPECT_EQ(added.mainPictures, 2);
+    std::vector<std::string> lines;
+    for (const std::string& p : added.problems) lines.push_back(gbk_to_utf8(p));
+    EXPECT_EQ(lines, (std::vector<std::string>{"第 3 行「宝贝3」：宝贝ID 2 与第 2 行重复",
+                                              "第 3 行「宝贝3」：主图 p1k1 与第 1 行的主图同名"}));
+    EXPECT_EQ(added.summary, "检查：宝贝 3 个，本次写入的 1 个：主图 2 张，本地描述图片 0 张，"
+                             "网络图片地址 0 个，问题 2 个"_gbk);
+    // The whole package, as vq check sees it, also finds the old row's missing picture.
+    EXPECT_EQ(check().problems.size(), 3u);
+    EXPECT_EQ(check_package(table_, folder_, 3).problems.size(), 3u);
 }
 
 TEST_F(PackageCheckTest, WhatIsNoPackageIsSaidSo) {
