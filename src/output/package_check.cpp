@@ -20,7 +20,7 @@ namespace {
 // Quote, separator and line-break bytes are never part of a GBK double-byte character, so
 // the table is read byte by byte. Reads the record starting at i, leaving i at the next.
 void read_record(std::string_view text, char separator, std::size_t& i, int& line,
-                 PackageRecord& record) {
+                 PackageRecord& record, bool keep_fields) {
     const std::size_t n = text.size();
     record.line = line;
     record.start = i;
@@ -36,19 +36,22 @@ void read_record(std::string_view text, char separator, std::size_t& i, int& lin
         std::string field;
         if (text[i] == '"') {
             bool closed = false;
-            for (++i; i < n; ++i) {
-                if (text[i] == '"') {
-                    if (i + 1 < n && text[i + 1] == '"') {
-                        field += '"';
-                        ++i;
-                        continue;
-                    }
-                    closed = true;
-                    ++i;
-                    break;
+            // From quote to quote: descriptions are long quoted fields.
+            for (++i; i < n;) {
+                const std::size_t quote = std::min(text.find('"', i), n);
+                const std::string_view run = text.substr(i, quote - i);
+                line += static_cast<int>(std::count(run.begin(), run.end(), '\n'));
+                if (keep_fields) field.append(run);
+                i = quote;
+                if (i >= n) break;
+                if (i + 1 < n && text[i + 1] == '"') {
+                    if (keep_fields) field += '"';
+                    i += 2;
+                    continue;
                 }
-                if (text[i] == '\n') ++line;
-                field += text[i];
+                closed = true;
+                ++i;
+                break;
             }
             if (!closed) fault("引号没有闭合"_gbk);
             if (!at_field_end()) fault("引号后面紧跟着其他字符"_gbk);
@@ -58,7 +61,7 @@ void read_record(std::string_view text, char separator, std::size_t& i, int& lin
             if (text[i] == '"') fault("未加引号的字段里有引号"_gbk);
             ++i;
         }
-        field.append(text.substr(from, i - from));
+        if (keep_fields) field.append(text.substr(from, i - from));
         record.fields.push_back(std::move(field));
         if (i < n && text[i] == separator) {
             ++i;
@@ -377,13 +380,13 @@ PackageTableReader::PackageTableReader(std::string_view bytes) : badAt_(std::str
     }
     table.headerMatches = text_.starts_with(package_header_text(*format_from_number(table.format)));
     PackageRecord record;
-    for (int k = 0; k < kHeaderLines && read_next(record); ++k) {
+    for (int k = 0; k < kHeaderLines && read_next(record, true); ++k) {
         if (table.headerError.empty()) table.headerError = record.error;
     }
     inHeader_ = false;
 }
 
-bool PackageTableReader::read_next(PackageRecord& record) {
+bool PackageTableReader::read_next(PackageRecord& record, bool keep_fields) {
     if (i_ >= text_.size()) {
         if (badPending_) {  // no record holds it: an empty text
             badPending_ = false;
@@ -391,7 +394,7 @@ bool PackageTableReader::read_next(PackageRecord& record) {
         }
         return false;
     }
-    read_record(text_, separator_, i_, line_, record);
+    read_record(text_, separator_, i_, line_, record, keep_fields);
     if (!inHeader_) ++rowsRead_;
     if (badPending_ && record.start <= badAt_ && (badAt_ < i_ || i_ >= text_.size())) {
         badPending_ = false;
@@ -402,8 +405,8 @@ bool PackageTableReader::read_next(PackageRecord& record) {
     return true;
 }
 
-bool PackageTableReader::next(PackageRecord& record) {
-    return table_.format != 0 && read_next(record);
+bool PackageTableReader::next(PackageRecord& record, bool keep_fields) {
+    return table_.format != 0 && read_next(record, keep_fields);
 }
 
 PackageTable read_package_table(std::string_view bytes) {
@@ -440,7 +443,7 @@ PackageCheck check_package(std::string_view table_path, std::string_view package
     {
         PackageTableReader counter(read.bytes);
         PackageRecord record;
-        while (counter.next(record)) ++rows;
+        while (counter.next(record, false)) ++rows;
     }
     r.rows = rows;
     const int first_full = new_rows < 0 ? 1 : std::max(1, rows - new_rows + 1);

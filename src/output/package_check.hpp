@@ -57,13 +57,14 @@ public:
     const PackageTable& table() const { return table_; }
     // The table's GBK text, which the records' start offsets index.
     std::string_view text() const { return text_; }
-    // The next row record into record; false at the end of the table.
-    bool next(PackageRecord& record);
+    // The next row record into record; false at the end of the table. Without keep_fields
+    // the fields are left empty (only their number is kept), for reads that count.
+    bool next(PackageRecord& record, bool keep_fields = true);
     // Where the record last read ends in text() (the next one's start).
     std::size_t position() const { return i_; }
 
 private:
-    bool read_next(PackageRecord& record);
+    bool read_next(PackageRecord& record, bool keep_fields);
     PackageTable table_;
     std::string decoded_;  // the UTF-16 formats' text
     std::string_view text_;

@@ -1,5 +1,7 @@
 #include "output/package_writer.hpp"
 
+#include <array>
+#include <span>
 
 #include "output/package_check.hpp"
 #include "output/package_layout.hpp"
@@ -54,7 +56,7 @@ std::string append_refusal(PackageFormat format, std::string_view bytes) {
     // Row by row: a large package is never held as records.
     std::string incomplete;
     PackageRecord record;
-    while (reader.next(record)) {
+    while (reader.next(record, false)) {
         if (incomplete.empty() && (!record.error.empty() ||
                                    static_cast<int>(record.fields.size()) != layout.field_count())) {
             incomplete = "第 "_gbk + std::to_string(record.line) + " 行不完整"_gbk;
@@ -68,28 +70,25 @@ std::string append_refusal(PackageFormat format, std::string_view bytes) {
     return incomplete;
 }
 
-std::string appended_package_bytes(PackageFormat format, std::string_view existing,
-                                   std::string_view package_rows) {
+namespace {
+
+// The pieces of an appended table: the old bytes up to a closing zero unit, the rows in the
+// table's encoding (held in `converted` for UTF-16) and the closing zero unit.
+std::array<std::string_view, 3> appended_pieces(PackageFormat format, std::string_view existing,
+                                                std::string_view package_rows,
+                                                std::string& converted) {
+    static constexpr std::string_view kZeroUnit("\0\0", 2);
     const PackageLayout& layout = package_layout(format);
-    std::string bytes(existing);
-    if (!layout.utf16) return bytes.append(package_rows);
-    if (layout.closingZeroUnit) bytes.resize(bytes.size() >= 2 ? bytes.size() - 2 : 0);
-    bytes.append(utf16_text(package_rows));
-    if (layout.closingZeroUnit) bytes.append(2, '\0');
-    return bytes;
+    if (!layout.utf16) return {existing, package_rows, {}};
+    converted = utf16_text(package_rows);
+    if (!layout.closingZeroUnit) return {existing, converted, {}};
+    return {existing.substr(0, existing.size() >= 2 ? existing.size() - 2 : 0), converted, kZeroUnit};
 }
 
-PackageWriteResult write_package_file(PackageFormat format, std::string_view output_path,
-                                      std::string_view package_rows, LogSink& log,
-                                      const Clock& clock, const std::function<bool()>& may_commit) {
-    return write_package_bytes(output_path, package_file_bytes(format, package_rows), log, clock,
-                               may_commit);
-}
-
-PackageWriteResult write_package_bytes(std::string_view output_path, std::string_view bytes,
-                                       LogSink& log, const Clock& clock,
-                                       const std::function<bool()>& may_commit) {
-    const ReplaceResult replaced = replace_file(output_path, bytes, true, may_commit);
+PackageWriteResult write_pieces(std::string_view output_path,
+                                std::span<const std::string_view> pieces, LogSink& log,
+                                const Clock& clock, const std::function<bool()>& may_commit) {
+    const ReplaceResult replaced = replace_file(output_path, pieces, true, may_commit);
     const PackageWriteResult result = replaced == ReplaceResult::Written ? PackageWriteResult::Written
                                       : replaced == ReplaceResult::Abandoned
                                           ? PackageWriteResult::Abandoned
@@ -100,6 +99,34 @@ PackageWriteResult write_package_bytes(std::string_view output_path, std::string
                                   : " 文件写失败！请检查保存路径！\r\n"_gbk;
     log.append_log(log_time_stamp(clock) + text);
     return result;
+}
+
+}  // namespace
+
+std::string appended_package_bytes(PackageFormat format, std::string_view existing,
+                                   std::string_view package_rows) {
+    std::string converted;
+    std::string bytes;
+    for (const std::string_view piece : appended_pieces(format, existing, package_rows, converted)) {
+        bytes.append(piece);
+    }
+    return bytes;
+}
+
+PackageWriteResult write_package_file(PackageFormat format, std::string_view output_path,
+                                      std::string_view package_rows, LogSink& log,
+                                      const Clock& clock, const std::function<bool()>& may_commit) {
+    const std::string bytes = package_file_bytes(format, package_rows);
+    const std::string_view piece = bytes;
+    return write_pieces(output_path, std::span(&piece, 1), log, clock, may_commit);
+}
+
+PackageWriteResult write_appended_package(PackageFormat format, std::string_view output_path,
+                                          std::string_view existing, std::string_view package_rows,
+                                          LogSink& log, const Clock& clock) {
+    std::string converted;
+    const auto pieces = appended_pieces(format, existing, package_rows, converted);
+    return write_pieces(output_path, pieces, log, clock, {});
 }
 
 }  // namespace vq

@@ -43,9 +43,10 @@ PackageWriteResult write_package_file(PackageFormat format, std::string_view out
                                       std::string_view package_rows, LogSink& log,
                                       const Clock& clock,
                                       const std::function<bool()>& may_commit = {});
-// The same for complete file bytes (an appended package).
-PackageWriteResult write_package_bytes(std::string_view output_path, std::string_view bytes,
-                                       LogSink& log, const Clock& clock,
-                                       const std::function<bool()>& may_commit = {});
+// The same for `existing` (accepted by append_refusal) with the rows after its own: the
+// bytes of appended_package_bytes, written without a copy of the old table.
+PackageWriteResult write_appended_package(PackageFormat format, std::string_view output_path,
+                                          std::string_view existing, std::string_view package_rows,
+                                          LogSink& log, const Clock& clock);
 
 }  // namespace vq

@@ -1,6 +1,7 @@
 #include "output/source_file.hpp"
 
 #include <cstdio>
+#include <unordered_set>
 
 #include "model/batch_model.hpp"
 #include "output/package_check.hpp"
@@ -77,21 +78,43 @@ std::string tsv_field(std::string text) {
 
 std::string source_file_path(const std::string& packageFolder) { return packageFolder + ".source.tsv"; }
 
+namespace {
+
+// The header line of a source file, without its line end; nothing when bytes has none.
+std::optional<std::string_view> header_line(std::string_view bytes) {
+    if (bytes.substr(0, kBom.size()) == kBom) bytes.remove_prefix(kBom.size());
+    const std::string_view first = bytes.substr(0, bytes.find('\n'));
+    if (trim_right_blanks(first) != kHeader) return std::nullopt;
+    return first;
+}
+
+// Calls each(line) for the lines after the header, without their "\n".
+template <typename Each>
+void for_each_row_line(std::string_view bytes, Each each) {
+    std::size_t at = bytes.find('\n');
+    while (at != std::string_view::npos && at + 1 < bytes.size()) {
+        const std::size_t from = at + 1;
+        at = bytes.find('\n', from);
+        each(bytes.substr(from, at == std::string_view::npos ? std::string_view::npos : at - from));
+    }
+}
+
+}  // namespace
+
 std::string source_file_bytes(const std::optional<std::string>& existing, const std::string& newRows) {
     std::string out = std::string(kBom) + std::string(kHeader) + "\n";
-    if (existing && read_source_file(*existing)) {
-        std::vector<std::string> fresh;
+    if (existing && header_line(*existing)) {
+        // An offer fetched again is kept as it is now: its old line goes.
+        std::unordered_set<std::string> fresh;
         for (const std::string& line : split_text(newRows, "\n")) {
-            if (!line.empty()) fresh.push_back(offer_id_of(line));
+            if (!line.empty()) fresh.insert(offer_id_of(line));
         }
-        const std::vector<std::string> lines = split_text(*existing, "\n");
-        for (std::size_t i = 1; i < lines.size(); ++i) {
-            if (lines[i].empty()) continue;
-            const std::string id = offer_id_of(lines[i]);
-            bool replaced = false;
-            for (const std::string& f : fresh) replaced = replaced || f == id;
-            if (!replaced) out += lines[i] + "\n";
-        }
+        out.reserve(existing->size() + newRows.size());
+        for_each_row_line(*existing, [&](std::string_view line) {
+            if (!line.empty() && !fresh.contains(offer_id_of(line))) {
+                out.append(line).append("\n");
+            }
+        });
     }
     return out + newRows;
 }

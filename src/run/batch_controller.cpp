@@ -700,9 +700,8 @@ PackageWriteResult BatchController::write_package_rows(Run& run, const std::stri
                            settings.outputPath + "（"_gbk + why + "）\r\n"_gbk);
         return PackageWriteResult::Failed;
     }
-    return write_package_bytes(settings.outputPath,
-                               appended_package_bytes(settings.outputFormat, *existing, rows),
-                               run.log, *clock_);
+    return write_appended_package(settings.outputFormat, settings.outputPath, *existing, rows,
+                                  run.log, *clock_);
 }
 
 namespace {

@@ -108,8 +108,8 @@ std::optional<std::string> read_file_bytes(std::string_view gbk_path, std::uint6
 
 namespace {
 
-ReplaceResult replace_file_as(std::string_view gbk_path, std::string_view bytes, bool sync,
-                              const std::function<bool()>& may_commit, bool owner_only) {
+ReplaceResult replace_file_as(std::string_view gbk_path, std::span<const std::string_view> pieces,
+                              bool sync, const std::function<bool()>& may_commit, bool owner_only) {
     const std::string target = native_path(gbk_path);
     if (target.empty()) return ReplaceResult::Failed;
     std::vector<char> temp(target.begin(), target.end());
@@ -121,7 +121,9 @@ ReplaceResult replace_file_as(std::string_view gbk_path, std::string_view bytes,
     // mkstemp makes owner-only files; packages and pictures are ordinary documents.
     if (!owner_only) ::fchmod(fd, 0644);
     // A full disk often shows only at sync or close, so both are checked.
-    const bool written = write_all(fd, bytes) && (!sync || ::fsync(fd) == 0);
+    bool written = true;
+    for (const std::string_view bytes : pieces) written = written && write_all(fd, bytes);
+    written = written && (!sync || ::fsync(fd) == 0);
     const bool closed = ::close(fd) == 0;
     ReplaceResult result = ReplaceResult::Written;
     if (!written || !closed) {
@@ -139,11 +141,16 @@ ReplaceResult replace_file_as(std::string_view gbk_path, std::string_view bytes,
 
 ReplaceResult replace_file(std::string_view gbk_path, std::string_view bytes, bool sync,
                            const std::function<bool()>& may_commit) {
-    return replace_file_as(gbk_path, bytes, sync, may_commit, false);
+    return replace_file_as(gbk_path, std::span(&bytes, 1), sync, may_commit, false);
+}
+
+ReplaceResult replace_file(std::string_view gbk_path, std::span<const std::string_view> pieces,
+                           bool sync, const std::function<bool()>& may_commit) {
+    return replace_file_as(gbk_path, pieces, sync, may_commit, false);
 }
 
 bool write_private_file_atomic(std::string_view gbk_path, std::string_view bytes) {
-    return replace_file_as(gbk_path, bytes, true, {}, true) == ReplaceResult::Written;
+    return replace_file_as(gbk_path, std::span(&bytes, 1), true, {}, true) == ReplaceResult::Written;
 }
 
 bool write_file_atomic(std::string_view gbk_path, std::string_view bytes) {

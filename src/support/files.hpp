@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -60,6 +61,10 @@ enum class ReplaceResult { Written, Failed, Abandoned };
 // false abandons the write. On anything but Written no temporary file is left.
 ReplaceResult replace_file(std::string_view gbk_path, std::string_view bytes, bool sync,
                            const std::function<bool()>& may_commit);
+// The same for a file made of pieces, written one after the other, so that a large file
+// grown by a little is never copied whole in memory.
+ReplaceResult replace_file(std::string_view gbk_path, std::span<const std::string_view> pieces,
+                           bool sync, const std::function<bool()>& may_commit);
 
 // A file written in pieces beside where it will go and renamed into place only when whole,
 // so readers never see part of it; removed when dropped without being committed.
