@@ -25,6 +25,16 @@ constexpr long kMaxRedirects = 10;
 constexpr int kPollMillis = 50;
 
 thread_local const CancelToken* current_token = nullptr;
+// The holder the calling thread waits as: its scope's group, or (0) the thread itself.
+thread_local long current_group = 0;
+thread_local bool current_helper = false;
+std::atomic<long> next_thread_holder{0};
+
+long holder_of_thread() {
+    if (current_group > 0) return current_group;
+    thread_local const long own = -(++next_thread_holder);
+    return own;
+}
 std::atomic<int> default_timeout{90};
 
 // The process cookie store, shared by every handle of every thread.
@@ -272,10 +282,14 @@ void CancelToken::set_held(bool held) {
 
 bool CancelToken::wait_while_held() const {
     if (!is_held()) return !is_cancelled();
+    const long holder = holder_of_thread();
+    const bool helper = current_helper && current_group > 0;
     std::unique_lock lock(mutex_);
-    ++waiters_;
+    Holder& h = holders_[holder];
+    ++(helper ? h.helperWaiting : h.waiting);
     released_.wait(lock, [this] { return !is_held() || is_cancelled(); });
-    --waiters_;
+    --(helper ? holders_[holder].helperWaiting : holders_[holder].waiting);
+    forget_if_idle(holder);
     return !is_cancelled();
 }
 
@@ -286,15 +300,39 @@ bool CancelToken::pause_for(std::chrono::milliseconds most) const {
 
 int CancelToken::held_waiters() const {
     std::lock_guard lock(mutex_);
-    return waiters_;
+    int held = 0;
+    for (const auto& [holder, h] : holders_) held += h.waiting > 0 || (h.awaiting && h.helperWaiting > 0);
+    return held;
 }
 
-CancelScope::CancelScope(const CancelToken& token) : previous_(current_token) {
+void CancelToken::set_awaiting_helper(bool awaiting) const {
+    const long holder = holder_of_thread();
+    std::lock_guard lock(mutex_);
+    holders_[holder].awaiting = awaiting;
+    forget_if_idle(holder);
+}
+
+void CancelToken::forget_if_idle(long holder) const {
+    const auto at = holders_.find(holder);
+    if (at != holders_.end() && at->second.waiting == 0 && at->second.helperWaiting == 0 &&
+        !at->second.awaiting) {
+        holders_.erase(at);
+    }
+}
+
+CancelScope::CancelScope(const CancelToken& token) : CancelScope(token, 0) {}
+
+CancelScope::CancelScope(const CancelToken& token, long group, bool helper)
+    : previous_(current_token), previousGroup_(current_group), previousHelper_(current_helper) {
     current_token = &token;
+    current_group = group > 0 ? group : 0;
+    current_helper = helper;
 }
 
 CancelScope::~CancelScope() {
     current_token = previous_;
+    current_group = previousGroup_;
+    current_helper = previousHelper_;
 }
 
 void init_http() {

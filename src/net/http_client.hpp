@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -31,14 +32,24 @@ public:
     bool wait_while_held() const;
     // Blocks for up to `most`, ending early on cancel; false when cancelled.
     bool pause_for(std::chrono::milliseconds most) const;
-    // Threads blocked in wait_while_held() right now: all of a run's workers there means
-    // nothing of it moves.
+    // Threads that cannot move for the hold right now: all of a run's workers here means
+    // nothing of it moves. A thread counts while it waits in wait_while_held(); a worker
+    // (see CancelScope's groups) also while it waits for its helper and the helper waits
+    // in wait_while_held().
     int held_waiters() const;
+    // The calling thread waits for its group's helper (true) or no longer (false).
+    void set_awaiting_helper(bool awaiting) const;
 
 private:
+    struct Holder {
+        int waiting = 0;        // the worker's own threads in wait_while_held()
+        int helperWaiting = 0;  // its helper's
+        bool awaiting = false;  // the worker waits for its helper
+    };
+    void forget_if_idle(long holder) const;  // under mutex_
     std::atomic<bool> cancelled_{false};
     std::atomic<bool> held_{false};
-    mutable int waiters_ = 0;  // under mutex_
+    mutable std::map<long, Holder> holders_;  // under mutex_
     mutable std::mutex mutex_;
     mutable std::condition_variable released_;
 };
@@ -59,12 +70,17 @@ bool pause_unless_cancelled(std::chrono::milliseconds most);
 class CancelScope {
 public:
     explicit CancelScope(const CancelToken& token);
+    // A worker (group > 0) and the helper thread it waits for (helper true, same group)
+    // are held as one: see CancelToken::held_waiters().
+    CancelScope(const CancelToken& token, long group, bool helper = false);
     ~CancelScope();
     CancelScope(const CancelScope&) = delete;
     CancelScope& operator=(const CancelScope&) = delete;
 
 private:
     const CancelToken* previous_;
+    long previousGroup_;
+    bool previousHelper_;
 };
 
 // Bodies above this size count as a failed request.

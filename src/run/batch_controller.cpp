@@ -316,7 +316,8 @@ StartResult BatchController::start_run(const StartOptions& options) {
 }
 
 void BatchController::run_worker(const std::shared_ptr<Run>& run, int worker) {
-    CancelScope scope(run->token);
+    // The worker and the thread that fetches its answers ahead are held as one.
+    CancelScope scope(run->token, worker);
     RunEnvironment environment;
     environment.list = ports_.list;
     environment.state = ports_.state;
@@ -339,15 +340,24 @@ void BatchController::run_worker(const std::shared_ptr<Run>& run, int worker) {
     ProductPipeline pipeline(worker, environment);
     BatchState& state = *ports_.state;
 
+    const auto earlier_with_id = [&run](int n) {
+        const std::size_t row_index = static_cast<std::size_t>(n - 1);
+        return row_index < run->earlierWithId.size() ? run->earlierWithId[row_index] : 0;
+    };
+    // Claimed while the product before was under way, so that its answer could come ahead.
+    int claimed = 0;
+    const auto claim_next = [&]() -> int {
+        claimed = state.claim_next_product();
+        return claimed > 0 && earlier_with_id(claimed) == 0 ? claimed : 0;
+    };
     int part = 0;
     for (;;) {
         for (;;) {
             if (!run->token.wait_while_held()) return;
-            const int n = state.claim_next_product();
+            const int n = claimed > 0 ? std::exchange(claimed, 0) : state.claim_next_product();
             if (n == 0) break;
             const std::size_t row_index = static_cast<std::size_t>(n - 1);
-            const int earlier =
-                row_index < run->earlierWithId.size() ? run->earlierWithId[row_index] : 0;
+            const int earlier = earlier_with_id(n);
             char outcome = kNotDone;
             if (earlier > 0) {
                 run->log.append_log(log_time_stamp(*clock_) + " 线程："_gbk + number(worker) +
@@ -356,7 +366,7 @@ void BatchController::run_worker(const std::shared_ptr<Run>& run, int worker) {
                 state.record_skipped();
                 outcome = kSkipped;
             } else {
-                std::optional<std::string> row = pipeline.process_product(n);
+                std::optional<std::string> row = pipeline.process_product(n, claim_next);
                 if (!pipeline.run_end().empty()) {
                     halt(*run, pipeline.run_end());
                     return;

@@ -3,6 +3,7 @@
 // with its key pair round robin, or today's product methods), the listing rules,
 // description, pictures, package row.
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -51,8 +52,11 @@ public:
     ~ProductPipeline();
 
     // Processes product n (row n - 1): the finished package row, or nothing when the
-    // product has no title (or the run was stopped on the way).
-    std::optional<std::string> process_product(int n);
+    // product has no title (or the run was stopped on the way). claim_next, when given, is
+    // asked once the answer has been read: a product number (0: none) whose answer is then
+    // fetched while this product's pictures download. That product must be the next one
+    // asked for; nothing of it is logged or written before it is.
+    std::optional<std::string> process_product(int n, const std::function<int()>& claim_next = {});
 
     int last_product_number() const { return lastProduct_; }
     // The list row of the last processed product as it was read when the product began.
@@ -69,11 +73,18 @@ public:
     const std::string& last_source_line() const { return lastSourceLine_; }
 
 private:
+    struct Ahead;
+    class AnswerThread;
     bool proceed() const;
+    OfferFetch fetch_now(std::string_view offerId, const ProductContext& context);
+    void fetch_ahead(int n);
 
     int worker_;
     RunEnvironment env_;
     std::unique_ptr<OfferSource> source_;
+    // After source_: it ends first, so no request of it outlives the source.
+    std::unique_ptr<AnswerThread> answers_;
+    std::shared_ptr<Ahead> ahead_;
     int lastProduct_ = 0;
     int lastFailedPictures_ = 0;
     ProductEntry lastEntry_;

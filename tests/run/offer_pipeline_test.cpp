@@ -84,6 +84,49 @@ TEST_F(OfferPipelineTest, CredentialsRotateAndRetriedAnswersAreConvertedOnce) {
     EXPECT_EQ(log.count_containing("请联系工具开始页下方的在线客服"), 0);
 }
 
+// The second product's answer asked for while the first one's pictures download: the same
+// requests with the same key pairs, and the same lines in the same order, the second
+// product's retries after the first product's end.
+TEST_F(OfferPipelineTest, AnAnswerFetchedAheadChangesNoLineAndNoKeyPair) {
+    vq::sim::SimOptions options;
+    options.mainPictures = 3;
+    start_sim(options);
+    const auto& keys = sim.catalogue().keys();
+    state.set_credentials({{"bad1", "x"}, {keys[0].appkey, keys[0].appsecret}, {"bad2", "y"}});
+    fill_plain_titles(2);
+    const auto without_stamps = [](const std::vector<std::string>& lines) {
+        std::vector<std::string> out;
+        for (const std::string& line : lines) out.push_back(vq::gbk_to_utf8(line.substr(line.find(' ') + 1)));
+        return out;
+    };
+    std::vector<std::string> runs[2];
+    std::optional<std::string> rows[2][2];
+    for (const bool ahead : {false, true}) {
+        SCOPED_TRACE(ahead);
+        log.clear();
+        const int before = gateway_requests();
+        vq::ProductPipeline pipeline = make_pipeline();
+        int claims = 0;
+        rows[ahead][0] = pipeline.process_product(1, [&] { return ++claims, ahead ? 2 : 0; });
+        rows[ahead][1] = pipeline.process_product(2);
+        EXPECT_EQ(claims, 1);
+        EXPECT_EQ(pipeline.credential_cursor(), 2);
+        EXPECT_EQ(gateway_requests() - before, 5);
+        runs[ahead] = without_stamps(log.lines());
+    }
+    ASSERT_TRUE(rows[1][0] && rows[1][1]);
+    EXPECT_EQ(rows[1][0]->substr(0, 40), rows[0][0]->substr(0, 40));
+    EXPECT_EQ(rows[1][1]->substr(0, 40), rows[0][1]->substr(0, 40));
+    EXPECT_EQ(runs[1], runs[0]);
+    const auto at = [&](const std::string& part) {
+        for (std::size_t i = 0; i < runs[1].size(); ++i)
+            if (runs[1][i].find(part) != std::string::npos) return static_cast<int>(i);
+        return -1;
+    };
+    EXPECT_LT(at("第：1/2 个宝贝 下载完成"), at("开始下载 第：2/2"));
+    EXPECT_LT(at("开始下载 第：2/2"), at("第2个宝贝下载失败！正在重试"));
+}
+
 TEST_F(OfferPipelineTest, EachProductTakesTheNextCredential) {
     vq::sim::SimOptions options;
     options.keys = 3;

@@ -238,9 +238,9 @@ TEST_F(ProductApiRunTest, ARefusedRefreshEndsTheRunAndKeepsItsWork) {
     vq::RunPorts ports = ports_for(log);
     ports.workers = 1;
     controller = std::make_unique<vq::BatchController>(ports);
-    // The seventh product's first picture waits at the gate: six are done, its offer is in.
-    const auto& seventh = sim.catalogue().products()[6];
-    sim.hold_requests("picture", seventh.mainPictures.front().path);
+    // The eighth product's answer waits at the gate: seven answers are in.
+    const auto& eighth = sim.catalogue().products()[7];
+    sim.hold_requests("gateway", "productId=" + eighth.offerId);
     ASSERT_TRUE(controller->start_run().started);
     ASSERT_TRUE(sim.wait_held(1));
     sim.set_refusing_refresh(true);

@@ -143,6 +143,10 @@ public:
         std::lock_guard lock(mutex_);
         return lines_.size();
     }
+    void clear() {
+        std::lock_guard lock(mutex_);
+        lines_.clear();
+    }
     // Lines (GBK) holding the UTF-8 text given.
     int count_containing(std::string_view utf8) const {
         const std::string wanted = vq::utf8_to_gbk(utf8);
