@@ -60,6 +60,7 @@ bench: build
 	# Memory with large pictures: each product one 60 MB main picture.
 	$(BUILD_DIR)/bench/copy_bench --products 20 --main-pictures 1 --description-pictures 0 \
 	  --picture-bytes 60000000 --latency-ms 0
+	$(BUILD_DIR)/bench/append_bench
 	$(BUILD_DIR)/bench/soak_bench --latency-ms 20
 	$(BUILD_DIR)/bench/listing_bench --latency-ms 0 --latency-ms 20
 

@@ -54,6 +54,7 @@ namespace fs = std::filesystem;
 
 struct Options {
     std::string vq;
+    std::string wire;  // the minimal libcurl client
     int products = 1000;
     int mainPictures = 3, descriptionPictures = 4, shared = 2;
     std::size_t pictureBytes = 0;
@@ -143,8 +144,8 @@ struct Case {
 int failures = 0;
 
 // One vq copy on a running stand-in; prints its line.
-void run_case(bench::Launcher& launcher, vq::sim::MarketplaceSim& sim, const Options& o,
-              const fs::path& work, const Case& c) {
+bench::Measured run_case(bench::Launcher& launcher, vq::sim::MarketplaceSim& sim, const Options& o,
+                         const fs::path& work, const Case& c) {
     sim.reset_stats();
     std::vector<std::string> args = {o.vq, "copy", "--home", c.home.empty() ? (work / "home").string() : c.home.string(), "--list",
                                      (work / "list.txt").string(), "--out", c.out.string(),
@@ -166,6 +167,82 @@ void run_case(bench::Launcher& launcher, vq::sim::MarketplaceSim& sim, const Opt
         std::fprintf(stderr, "copy_bench: vq exited with %d (see %s)\n", m.exitCode,
                      (work / "stdout.txt").c_str());
         ++failures;
+    }
+    return m;
+}
+
+// "%XX" back to bytes.
+std::string percent_decoded(std::string_view text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '%' && i + 2 < text.size()) {
+            out += static_cast<char>(std::stoi(std::string(text.substr(i + 1, 2)), nullptr, 16));
+            i += 2;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
+// The requests vq made in the run just measured (the stand-in's record of them), as the
+// wire client's list: each product's gateway request followed by its pictures.
+bool write_wire_requests(const vq::sim::MarketplaceSim& sim, const fs::path& file) {
+    const auto& products = sim.catalogue().products();
+    std::map<std::string, std::size_t> productOfId, productOfPicture;
+    for (std::size_t k = 0; k < products.size(); ++k) {
+        const auto& p = products[k];
+        productOfId[p.offerId] = k;
+        for (const auto* list : {&p.mainPictures, &p.descriptionImages, &p.descriptionBackgrounds})
+            for (const auto& picture : *list) productOfPicture.emplace(picture.path, k);
+        for (const auto& sku : p.skuPictures) productOfPicture.emplace(sku.picture.path, k);
+    }
+    std::vector<std::string> gateway(products.size());
+    std::vector<std::vector<std::string>> pictures(products.size());
+    const std::string port = std::to_string(sim.port());
+    for (const auto& seen : sim.requests_seen()) {
+        const std::string url = "http://" + seen.host + ":" + port + seen.target;
+        if (seen.kind == "gateway") {
+            const std::size_t at = seen.target.find("offerId=");
+            if (at == std::string::npos) continue;
+            const std::string id = seen.target.substr(at + 8, seen.target.find('&', at) - at - 8);
+            if (const auto k = productOfId.find(id); k != productOfId.end()) gateway[k->second] = url;
+        } else if (seen.kind == "picture") {
+            const auto k = productOfPicture.find(percent_decoded(seen.target.substr(0, seen.target.find('?'))));
+            if (k == productOfPicture.end()) continue;
+            for (std::uint64_t n = 0; n < seen.count; ++n) pictures[k->second].push_back(url);
+        }
+    }
+    std::ofstream out(file, std::ios::binary);
+    for (std::size_t k = 0; k < products.size(); ++k) {
+        if (gateway[k].empty()) continue;
+        out << "G " << gateway[k] << "\n";
+        for (const std::string& url : pictures[k]) out << "P " << url << "\n";
+    }
+    return static_cast<bool>(out);
+}
+
+// The wire client on the same requests, in vq's order and flat; vq's wall and CPU as ratios
+// to each.
+void run_wire(bench::Launcher& launcher, const vq::sim::MarketplaceSim& sim, const Options& o,
+              const fs::path& work, int latency, const bench::Measured& vq) {
+    const fs::path requests = work / "wire-requests.txt";
+    if (!write_wire_requests(sim, requests)) return;
+    for (const char* order : {"per-product", "flat"}) {
+        const fs::path bodies = work / (std::string("wire-") + order);
+        fs::create_directories(bodies);
+        const bench::Measured m =
+            launcher.run({o.wire, requests.string(), bodies.string(), order}, (work / "wire.txt").string());
+        std::printf("%6d ms %-22s %8.2f %8.2f %8.2f %12.3f %9.1f   vq wall %.2fx, vq cpu %.2fx\n", latency,
+                    (std::string("wire client, ") + order).c_str(), m.wallSeconds, m.cpuSeconds,
+                    m.systemSeconds, m.cpuSeconds * 1000.0 / o.products, m.peakRssKiB / 1024.0,
+                    vq.wallSeconds / m.wallSeconds, vq.cpuSeconds / m.cpuSeconds);
+        std::fflush(stdout);
+        if (m.exitCode != 0) {
+            std::fprintf(stderr, "copy_bench: the wire client exited with %d\n", m.exitCode);
+            ++failures;
+        }
+        fs::remove_all(bodies);
     }
 }
 
@@ -221,6 +298,7 @@ bool start_sim(vq::sim::MarketplaceSim& sim, const Options& o, int latency, int 
 int main(int argc, char** argv) {
     Options o;
     o.vq = (fs::path(argv[0]).parent_path() / "../src/cli/vq").string();
+    o.wire = (fs::path(argv[0]).parent_path() / "wire_client").string();
     std::vector<int> latencies;
     fs::path base = fs::temp_directory_path();
     for (int i = 1; i + 1 < argc; i += 2) {
@@ -265,7 +343,8 @@ int main(int argc, char** argv) {
         if (!start_sim(sim, o, latency, 0, false, work.string() + "-tls")) return 1;
         bench::prepare_copy(sim, work);
         const Case ahead{"ahead, once per run", latency, 0, false, work / "out/pkg.csv"};
-        run_case(launcher, sim, o, work, ahead);
+        const bench::Measured measured = run_case(launcher, sim, o, work, ahead);
+        run_wire(launcher, sim, o, work, latency, measured);
         run_watch(launcher, sim, o, work, latency);
         if (o.profile != "offer.get") {
             // Today's methods on the same stand-in and list, from a home of their own.

@@ -559,8 +559,12 @@ void BatchController::complete_run(const std::shared_ptr<Run>& run, int worker,
 
     RunTotals totals = run_totals(counters, settings);
     totals.parts = run->parts;
-    const std::string rows = state.take_package_rows();
-    const PackageWriteResult written = write_run_package(*run, rows, state.take_source_rows());
+    // The rows go before the package is read back: the check holds the whole table.
+    PackageWriteResult written;
+    {
+        const std::string rows = state.take_package_rows();
+        written = write_run_package(*run, rows, state.take_source_rows());
+    }
     totals.packageWritten = written == PackageWriteResult::Written;
     totals.rowsWritten = totals.packageWritten ? counters.succeeded : run->rowsWritten;
     if (totals.packageWritten) {
@@ -620,16 +624,18 @@ void BatchController::complete_stopped(const std::shared_ptr<Run>& run, const st
                             " 个\r\n"_gbk);
     }
 
-    const std::string rows = state.take_package_rows();
-    const std::string sources = state.take_source_rows();
-    bool allWritten = rows.empty();
-    if (!rows.empty()) {
-        run->log.append_log(stamp() + " 已完成的 "_gbk + number(counters.succeeded - run->rowsWritten) +
-                            " 个宝贝 正在写文件...\r\n"_gbk);
-        allWritten = write_run_package(*run, rows, sources) == PackageWriteResult::Written;
-        if (allWritten) {
-            run->writtenThrough = counters.productCount;
-            run->rowsWritten = counters.succeeded;
+    bool allWritten = true;
+    {
+        const std::string rows = state.take_package_rows();
+        const std::string sources = state.take_source_rows();
+        if (!rows.empty()) {
+            run->log.append_log(stamp() + " 已完成的 "_gbk + number(counters.succeeded - run->rowsWritten) +
+                                " 个宝贝 正在写文件...\r\n"_gbk);
+            allWritten = write_run_package(*run, rows, sources) == PackageWriteResult::Written;
+            if (allWritten) {
+                run->writtenThrough = counters.productCount;
+                run->rowsWritten = counters.succeeded;
+            }
         }
     }
     totals.rowsWritten = run->rowsWritten;

@@ -1022,6 +1022,14 @@ std::string MarketplaceSim::stats_text() const {
     return impl_->stats_text();
 }
 
+std::vector<MarketplaceSim::SeenRequest> MarketplaceSim::requests_seen() const {
+    const Impl& d = *impl_;
+    std::lock_guard<std::mutex> lock(d.statsMutex);
+    std::vector<SeenRequest> seen;
+    for (const auto& [where, t] : d.targets) seen.push_back({kind_name(t.kind), where.first, where.second, t.count});
+    return seen;
+}
+
 void MarketplaceSim::reset_stats() {
     impl_->reset_stats();
 }

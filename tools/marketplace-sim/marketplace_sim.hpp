@@ -121,6 +121,13 @@ public:
     // The "/__stats" text: counts by kind, fault counts, then one line per distinct request.
     std::string stats_text() const;
     void reset_stats();
+    // Every request seen since the last reset_stats(): its kind ("gateway", "picture", ...),
+    // Host header, target (a form POST's distinguishing fields as a query) and how often.
+    struct SeenRequest {
+        std::string kind, host, target;
+        std::uint64_t count = 0;
+    };
+    std::vector<SeenRequest> requests_seen() const;
 
     // The program's site settings ([SITE], CR LF lines) pointing at this server.
     std::string site_ini() const;
