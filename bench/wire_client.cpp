@@ -50,8 +50,11 @@ void write_body(const std::string& folder, const Body& body) {
     if (fd >= 0) ::close(fd);
 }
 
-void prepare(CURL* easy, const std::string& url, Body& body) {
+// Pictures go as HTTP/1.0, one connection each, as vq's do; the gateway keeps its connection.
+void prepare(CURL* easy, const std::string& url, Body& body, bool picture) {
     curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(easy, CURLOPT_HTTP_VERSION,
+                     static_cast<long>(picture ? CURL_HTTP_VERSION_1_0 : CURL_HTTP_VERSION_1_1));
     curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, take);
     curl_easy_setopt(easy, CURLOPT_WRITEDATA, &body);
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
@@ -65,7 +68,8 @@ void check(CURL* easy, CURLcode code) {
 }
 
 // Runs the transfers of one multi handle, at most `most` of the queue in flight at once.
-void run_queue(CURLM* multi, std::deque<std::string> queue, int most, const std::string& folder) {
+void run_queue(CURLM* multi, std::deque<std::string> queue, int most, const std::string& folder,
+               bool pictures) {
     struct Slot {
         CURL* easy = nullptr;
         Body body;
@@ -76,7 +80,7 @@ void run_queue(CURLM* multi, std::deque<std::string> queue, int most, const std:
     const auto fill = [&] {
         for (Slot& s : slots) {
             if (s.busy || queue.empty()) continue;
-            prepare(s.easy, queue.front(), s.body);
+            prepare(s.easy, queue.front(), s.body, pictures);
             curl_easy_setopt(s.easy, CURLOPT_PRIVATE, &s);
             queue.pop_front();
             curl_multi_add_handle(multi, s.easy);
@@ -113,10 +117,10 @@ void per_product(const std::vector<Product>& products, const std::string& folder
             CURLM* multi = curl_multi_init();
             Body body;
             for (std::size_t k = next++; k < products.size(); k = next++) {
-                prepare(gateway, products[k].gateway, body);
+                prepare(gateway, products[k].gateway, body, false);
                 check(gateway, curl_easy_perform(gateway));
                 write_body(folder, body);
-                run_queue(multi, {products[k].pictures.begin(), products[k].pictures.end()}, 4, folder);
+                run_queue(multi, {products[k].pictures.begin(), products[k].pictures.end()}, 4, folder, true);
             }
             curl_multi_cleanup(multi);
             curl_easy_cleanup(gateway);
@@ -134,11 +138,11 @@ void flat(const std::vector<Product>& products, const std::string& folder) {
     // Two queues side by side, each with its own limit.
     std::thread gateways([&] {
         CURLM* multi = curl_multi_init();
-        run_queue(multi, gateway, 5, folder);
+        run_queue(multi, gateway, 5, folder, false);
         curl_multi_cleanup(multi);
     });
     CURLM* multi = curl_multi_init();
-    run_queue(multi, pictures, 20, folder);
+    run_queue(multi, pictures, 20, folder, true);
     curl_multi_cleanup(multi);
     gateways.join();
 }
