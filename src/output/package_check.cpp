@@ -427,25 +427,24 @@ PackageCheck check_package(std::string_view table_path, std::string_view package
         r.summary = file_read_failure(read, kMostTableBytes, "数据包文件"_gbk, table_path);
         return r;
     }
-    PackageTableReader reader(read.bytes);
-    if (reader.table().format == 0) {
-        r.summary = "不是数据包文件（开头既不是 FF FE，也不是 version）："_gbk + std::string(table_path);
-        return r;
-    }
-    r.readable = true;
-    r.format = reader.table().format;
-    const PackageLayout& layout = package_layout(*format_from_number(r.format));
-    const std::size_t title_column = static_cast<std::size_t>(layout.column_of(ColumnSource::Title));
-
     // The rows stream by: only the names and ids they hold are kept. Which rows are new is
-    // known once all are counted, so the rows are counted first: that read costs no fields.
+    // known once all are counted, so the rows are counted first: that read keeps no fields.
     int rows = 0;
     {
         PackageTableReader counter(read.bytes);
+        if (counter.table().format == 0) {
+            r.summary = "不是数据包文件（开头既不是 FF FE，也不是 version）："_gbk + std::string(table_path);
+            return r;
+        }
+        r.format = counter.table().format;
         PackageRecord record;
         while (counter.next(record, false)) ++rows;
     }
+    r.readable = true;
     r.rows = rows;
+    const PackageLayout& layout = package_layout(*format_from_number(r.format));
+    const std::size_t title_column = static_cast<std::size_t>(layout.column_of(ColumnSource::Title));
+    PackageTableReader reader(read.bytes);
     const int first_full = new_rows < 0 ? 1 : std::max(1, rows - new_rows + 1);
     Checker checker(r, package_folder);
     std::string bad_title;

@@ -54,6 +54,8 @@ PackageTable read_package_table(std::string_view bytes);
 class PackageTableReader {
 public:
     explicit PackageTableReader(std::string_view bytes);
+    PackageTableReader(const PackageTableReader&) = delete;  // text() may point into it
+    PackageTableReader& operator=(const PackageTableReader&) = delete;
     const PackageTable& table() const { return table_; }
     // The table's GBK text, which the records' start offsets index.
     std::string_view text() const { return text_; }
