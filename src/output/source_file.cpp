@@ -109,14 +109,15 @@ std::string source_file_bytes(const std::optional<std::string>& existing, const 
         for (const std::string& line : split_text(newRows, "\n")) {
             if (!line.empty()) fresh.insert(offer_id_of(line));
         }
-        out.reserve(existing->size() + newRows.size());
+        out.reserve(out.size() + existing->size() + newRows.size());
         for_each_row_line(*existing, [&](std::string_view line) {
             if (!line.empty() && !fresh.contains(offer_id_of(line))) {
                 out.append(line).append("\n");
             }
         });
     }
-    return out + newRows;
+    out.append(newRows);
+    return out;
 }
 
 std::optional<SourceFile> read_source_file(std::string_view bytes) {

@@ -15,6 +15,7 @@
 #include "run/offer_pipeline.hpp"
 #include "support/files.hpp"
 #include "support/gbk_literal.hpp"
+#include "support/process.hpp"
 
 namespace vq {
 
@@ -578,6 +579,8 @@ void BatchController::check_written_package(Run& run, RunTotals& totals) {
     const auto log = [&](const std::string& text) {
         run.log.append_log(log_time_stamp(*clock_) + " " + text + "\r\n");
     };
+    // What writing it took is handed back first: the whole table is read in again now.
+    trim_working_set();
     // Read back as the seller assistant will read it, before the user uploads it. The rows
     // an earlier run wrote were checked then: they count for what must stay unique.
     const PackageCheck check =
