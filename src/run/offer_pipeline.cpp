@@ -105,13 +105,24 @@ ProductPipeline::ProductPipeline(int worker, const RunEnvironment& environment)
 
 ProductPipeline::~ProductPipeline() = default;
 
-OfferFetch ProductPipeline::fetch_now(std::string_view offerId, const ProductContext& context) {
+ProductEntry ProductPipeline::list_entry(int n) const {
+    return {env_.list->field(n - 1, kTitleColumn), env_.list->field(n - 1, kPriceColumn),
+            env_.list->field(n - 1, kAddressColumn), env_.list->field(n - 1, kIdColumn)};
+}
+
+FetchTurn ProductPipeline::turn_for(int n, std::function<void(const std::string&)> log) {
     FetchTurn turn;
     turn.worker = worker_;
-    turn.productNumber = context.productNumber;
-    turn.log = [&context](const std::string& line) { context.log_line(line); };
+    turn.productNumber = n;
+    turn.log = std::move(log);
     turn.proceed = [this] { return proceed(); };
     turn.credentials = env_.state->credentials();
+    return turn;
+}
+
+OfferFetch ProductPipeline::fetch_now(std::string_view offerId, const ProductContext& context) {
+    const FetchTurn turn =
+        turn_for(context.productNumber, [&context](const std::string& line) { context.log_line(line); });
     if (!answers_) return source_->fetch(offerId, turn);
     OfferFetch fetched;
     answers_->start([&] { fetched = source_->fetch(offerId, turn); });
@@ -122,15 +133,9 @@ OfferFetch ProductPipeline::fetch_now(std::string_view offerId, const ProductCon
 void ProductPipeline::fetch_ahead(int n) {
     auto ahead = std::make_shared<Ahead>();
     ahead->n = n;
-    ahead->entry = {env_.list->field(n - 1, kTitleColumn), env_.list->field(n - 1, kPriceColumn),
-                    env_.list->field(n - 1, kAddressColumn), env_.list->field(n - 1, kIdColumn)};
-    FetchTurn turn;
-    turn.worker = worker_;
-    turn.productNumber = n;
+    ahead->entry = list_entry(n);
     Ahead* held = ahead.get();
-    turn.log = [held](const std::string& line) { held->lines.push_back(line); };
-    turn.proceed = [this] { return proceed(); };
-    turn.credentials = env_.state->credentials();
+    FetchTurn turn = turn_for(n, [held](const std::string& line) { held->lines.push_back(line); });
     ahead_ = ahead;
     answers_->start([this, ahead, turn = std::move(turn)] {
         ahead->fetched = source_->fetch(ahead->entry.offerId, turn);
@@ -174,12 +179,7 @@ std::optional<std::string> ProductPipeline::process_product(int n,
     }
     OfferRecord record;
     record.productNumber = n;
-    if (answered) {
-        lastEntry_ = answered->entry;
-    } else {
-        lastEntry_ = {env_.list->field(n - 1, kTitleColumn), env_.list->field(n - 1, kPriceColumn),
-                      env_.list->field(n - 1, kAddressColumn), env_.list->field(n - 1, kIdColumn)};
-    }
+    lastEntry_ = answered ? answered->entry : list_entry(n);
     record.offerId = lastEntry_.offerId;
     record.listTitle = lastEntry_.title;
     lastProduct_ = n;

@@ -76,6 +76,9 @@ private:
     struct Ahead;
     class AnswerThread;
     bool proceed() const;
+    // Row n - 1 of the list as it reads now.
+    ProductEntry list_entry(int n) const;
+    FetchTurn turn_for(int n, std::function<void(const std::string&)> log);
     OfferFetch fetch_now(std::string_view offerId, const ProductContext& context);
     void fetch_ahead(int n);
 
